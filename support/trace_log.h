@@ -1,0 +1,124 @@
+#pragma once
+// The trace log: UTF-16LE text lines (no byte-order mark, CRLF) of the form
+//
+//   | 0012 |  13:05:42.1234567 |     message
+//
+// thread id (at least four upper-case hex digits), sign and local time of day with 100-ns digits,
+// two blanks per nesting level of the writing thread, the message. The file is created anew in the
+// current directory, failing that in the temporary directory; without a file the lines go to an attached
+// debugger or nowhere. Any thread may write at any time; every line is written with one call.
+//
+// CTraceScope writes "<name>( <arguments> ) begin…" when a traced operation begins and
+// "<name>( <arguments> ) done, return 0x%08X." (or its typed variant) when it ends, and indents the lines
+// of nested operations on the same thread.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstddef>
+
+#include "support/critical_section.h"
+
+class CTraceLog {
+public:
+    static constexpr size_t NameCapacity = 260;     // characters with the terminator
+    static constexpr size_t MessageCapacity = 1056; // a message may have 1,055 characters
+    static constexpr size_t LineCapacity = 1601;
+    static constexpr size_t DepthEntries = 65535;   // thread ids 0..65,534 have a nesting depth
+    static constexpr unsigned char MaxDepth = 255;
+
+    explicit CTraceLog(const wchar_t* nameFormat, ...);
+    ~CTraceLog();
+    CTraceLog(const CTraceLog&) = delete;
+    CTraceLog& operator=(const CTraceLog&) = delete;
+
+    // Writes one line; a message that cannot be formatted or is longer than 1,055 characters is dropped.
+    void Print(const wchar_t* format, ...);
+    void PrintV(const wchar_t* format, va_list args);
+
+    bool HasFile() const { return m_file != INVALID_HANDLE_VALUE; }
+
+    // Nesting depth of a thread (0 for threads without an entry) and its change by one level; the depth
+    // stays between 0 and 255.
+    unsigned Depth(DWORD threadId);
+    void IncreaseDepth(DWORD threadId);
+    void DecreaseDepth(DWORD threadId);
+
+    // Time of the next line in 100-ns units since local midnight at open (may exceed a day; negative
+    // if the performance counter ran backwards).
+    LONGLONG CurrentTime() const;
+
+    // Line assembly. Each returns the number of characters written (terminator not counted) or -1 when
+    // the piece does not fit into capacity characters including the terminator.
+    //   "| %04X | "                   thread column (more digits when the id needs them)
+    //   "%lc%02d:%02d:%02d.%07d | "  time column: ' ' or '-', hours modulo 24, minutes, seconds, 100 ns
+    static int FormatThreadColumn(wchar_t* buffer, size_t capacity, DWORD threadId);
+    static int FormatTimeColumn(wchar_t* buffer, size_t capacity, LONGLONG time);
+    // The whole line: thread column, time column, 2 x depth blanks, message, "\r\n" (toFile) or "\n".
+    static int AssembleLine(wchar_t* buffer, size_t capacity, DWORD threadId, LONGLONG time,
+                            unsigned depth, const wchar_t* message, bool toFile);
+    // The 100-ns time elapsed for a counter difference at the given frequency (no 64-bit overflow for
+    // any realistic frequency).
+    static LONGLONG CounterToTime(LONGLONG counterDifference, LONGLONG frequency);
+
+private:
+    HANDLE CreateLogFile(const wchar_t* path) const;
+    void WriteLine(DWORD threadId, LONGLONG time, const wchar_t* message);
+
+    LONGLONG m_frequency;
+    LONGLONG m_counterAtOpen;
+    LONGLONG m_timeOfDayAtOpen;
+    Synchronization::CCriticalSection m_depthLock;
+    unsigned char m_depth[DepthEntries];
+    Synchronization::CCriticalSection m_writeLock;
+    HANDLE m_file;
+};
+
+class CTraceScope {
+public:
+    static constexpr size_t NameCapacity = 512;
+    static constexpr size_t ArgumentsCapacity = 512;
+    static constexpr size_t HeaderCapacity = 1024;
+
+    enum EResultKind : LONG {
+        ResultNone = 0,
+        ResultBool = 1,
+        ResultInt = 2,
+        ResultFloat = 3,
+        ResultDouble = 4,
+        ResultUInt32 = 5,
+        ResultHResult = 6,
+    };
+
+    explicit CTraceScope(CTraceLog& log);
+    CTraceScope(CTraceLog& log, const char* name);
+    ~CTraceScope();
+    CTraceScope(const CTraceScope&) = delete;
+    CTraceScope& operator=(const CTraceScope&) = delete;
+
+    // The traced operation's name (narrow, ANSI code page); a name that cannot be converted leaves the
+    // name as it was.
+    void SetName(const char* name);
+
+    // Writes "<header> begin…" and indents the thread's following lines by one level. The optional
+    // format gives the argument text (at most 511 characters; longer arguments mean neither a begin nor a
+    // done line). A second Begin on the same scope writes nothing.
+    void Begin(HRESULT* result, const wchar_t* format = nullptr, ...);
+    void Begin(int* result, const wchar_t* format = nullptr, ...);
+    void BeginNoResult(const wchar_t* format = nullptr, ...);
+    void BeginV(EResultKind kind, void* result, const wchar_t* format, va_list args);
+
+    // Writes the done line with the result read now; only once and only after a Begin that wrote its line.
+    void End();
+
+    bool Begun() const { return m_begun; }
+    const wchar_t* Header() const { return m_header; }
+
+private:
+    CTraceLog* m_log;
+    wchar_t m_name[NameCapacity];
+    wchar_t m_arguments[ArgumentsCapacity];
+    wchar_t m_header[HeaderCapacity];
+    bool m_begun;
+    EResultKind m_resultKind;
+    void* m_result;
+};
