@@ -1,4 +1,5 @@
-// Machine-dependent JNI definitions for 32-bit Windows (the JDK's own jni.h includes this file).
+/* Machine-dependent JNI definitions for 32-bit Windows (i686): the JVM calls native methods with the
+   __stdcall convention and finds them by their plain exported names. */
 #ifndef _JAVASOFT_JNI_MD_H_
 #define _JAVASOFT_JNI_MD_H_
 
@@ -10,4 +11,4 @@ typedef long jint;
 typedef long long jlong;
 typedef signed char jbyte;
 
-#endif // _JAVASOFT_JNI_MD_H_
+#endif /* !_JAVASOFT_JNI_MD_H_ */
