@@ -107,7 +107,8 @@ public:
     void BeginNoResult(const wchar_t* format = nullptr, ...);
     void BeginV(EResultKind kind, void* result, const wchar_t* format, va_list args);
 
-    // Writes the done line with the result read now; only once and only after a Begin that wrote its line.
+    // Writes the done line with the result read now (at the indentation of the begin line); only once and
+    // only after a Begin that wrote its line.
     void End();
 
     bool Begun() const { return m_begun; }
@@ -119,6 +120,7 @@ private:
     wchar_t m_arguments[ArgumentsCapacity];
     wchar_t m_header[HeaderCapacity];
     bool m_begun;
+    bool m_ended;
     EResultKind m_resultKind;
     void* m_result;
 };
