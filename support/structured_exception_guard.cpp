@@ -1,0 +1,98 @@
+#include "support/structured_exception_guard.h"
+
+#if !defined(__i386__)
+#error "The structured-exception guard links a frame-based handler into fs:[0]; it is written for 32-bit x86 only."
+#endif
+
+// How it works (32-bit x86): a record {Next, Handler, jump buffer} lives in RunGuardedCall's stack
+// frame and is linked at the head of the thread's handler chain (NT_TIB::ExceptionList, fs:[0])
+// while the call runs. When a fault reaches the handler, it unwinds every frame registered after
+// the record (RtlUnwind, which also runs their termination handlers and leaves the record at the
+// head of the chain) and jumps back into RunGuardedCall with __builtin_longjmp. RunGuardedCall
+// then unlinks the record on either path and returns E_ABORT or the call's own result.
+//
+// The record must stay on the stack, aligned to 4 bytes: the dispatcher rejects handler frames
+// outside the thread's stack.
+
+namespace Win32 {
+
+namespace {
+
+struct CGuardRecord {
+    EXCEPTION_REGISTRATION_RECORD registration; // first: the chain points here
+    void* resume[5];                            // __builtin_setjmp buffer
+};
+
+// The head of the calling thread's handler chain, fs:[0] (NT_TIB::ExceptionList).
+EXCEPTION_REGISTRATION_RECORD* ChainHead()
+{
+    EXCEPTION_REGISTRATION_RECORD* head;
+    __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head) : : "memory");
+    return head;
+}
+
+void SetChainHead(EXCEPTION_REGISTRATION_RECORD* head)
+{
+    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(head) : "memory");
+}
+
+// Exception codes of error severity without the customer bit: every processor fault and system
+// failure status (0xC0000005 access violation, 0xC0000094 division by zero, 0xC000001D illegal
+// instruction, 0xC00000FD stack overflow ...). Debugger notifications (0x4...), warnings such as
+// breakpoints (0x8...) and foreign language exceptions (0xE...) are left to other handlers.
+bool IsFault(DWORD code)
+{
+    return (code & 0xE0000000UL) == 0xC0000000UL;
+}
+
+// RtlUnwind to target. Older x86 versions of RtlUnwind do not preserve ebx, esi, edi and ebp, so
+// those are saved round the call: ebx/esi/edi by the compiler (clobbers), ebp by hand because it
+// may be the frame pointer.
+void UnwindTo(void* target, EXCEPTION_RECORD* record)
+{
+    void* ignoredTarget;
+    EXCEPTION_RECORD* ignoredRecord;
+    __asm__ __volatile__(
+        "pushl %%ebp\n\t"
+        "pushl $0\n\t"      // ReturnValue
+        "pushl %%ecx\n\t"   // ExceptionRecord
+        "pushl $0\n\t"      // TargetIp
+        "pushl %%eax\n\t"   // TargetFrame
+        "call _RtlUnwind@16\n\t"
+        "popl %%ebp"
+        : "=a"(ignoredTarget), "=c"(ignoredRecord)
+        : "a"(target), "c"(record)
+        : "edx", "ebx", "esi", "edi", "memory", "cc");
+}
+
+EXCEPTION_DISPOSITION NTAPI GuardHandler(EXCEPTION_RECORD* record, void* establisherFrame,
+                                         CONTEXT* /*context*/, void* /*dispatcherContext*/)
+{
+    if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0)
+        return ExceptionContinueSearch;
+    if (!IsFault(record->ExceptionCode))
+        return ExceptionContinueSearch;
+    UnwindTo(establisherFrame, record);
+    __builtin_longjmp(static_cast<CGuardRecord*>(establisherFrame)->resume, 1);
+}
+
+} // namespace
+
+__attribute__((noinline)) HRESULT RunGuardedCall(GuardedCall call, void* context)
+{
+    CGuardRecord guard;
+    guard.registration.Next = ChainHead();
+    guard.registration.Handler = &GuardHandler;
+
+    if (__builtin_setjmp(guard.resume) == 0) {
+        SetChainHead(&guard.registration);
+        const HRESULT result = call(context);
+        SetChainHead(guard.registration.Next);
+        return result;
+    }
+    // Back from the handler: the unwind left this record at the head of the chain.
+    SetChainHead(guard.registration.Next);
+    return E_ABORT;
+}
+
+} // namespace Win32
