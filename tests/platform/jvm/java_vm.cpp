@@ -218,6 +218,14 @@ std::string CJavaVm::PendingException() const
     return found->second->pendingException->cls->className;
 }
 
+void CJavaVm::ClearPendingException()
+{
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    auto found = m_state->attachedEnvs.find(GetCurrentThreadId());
+    if (found != m_state->attachedEnvs.end())
+        found->second->pendingException = nullptr;
+}
+
 void CJavaVm::ClearRecords()
 {
     std::lock_guard<std::mutex> guard(m_state->lock);

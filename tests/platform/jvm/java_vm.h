@@ -104,9 +104,13 @@ public:
     std::vector<std::string> Errors() const;   // recorded misuse; empty when all went right
     // Pending exception of the calling thread: its class name, or "" when none is pending.
     std::string PendingException() const;
+    // Drops the calling thread's pending exception, as Java code catching it would.
+    void ClearPendingException();
     void ClearRecords();                // lookups, calls, attach/detach counts, releases, errors
 
-    // Failure injection: while set, the function returns null (or JNI_ERR for attaching).
+    // Failure injection: while set, the function returns null (or JNI_ERR for attaching). A failed
+    // GetMethodID (injected or for a method the class lacks) leaves kNoSuchMethodError pending on the
+    // calling thread, as a real VM does.
     void FailGetObjectClass(bool fail);
     void FailGetMethodID(bool fail);
     void FailNewGlobalRef(bool fail);

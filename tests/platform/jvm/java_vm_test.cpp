@@ -220,7 +220,9 @@ TEST(JavaVmCalls, InjectedFailuresOfBinding)
     vm.FailGetMethodID(true);
     EXPECT_EQ(env->functions->GetMethodID(env, cls, "Stopped", "(I)V"), nullptr);
     EXPECT_FALSE(vm.Lookups().at(0).found);
-    env->functions->ExceptionClear(env);
+    EXPECT_EQ(vm.PendingException(), TestJvm::kNoSuchMethodError);
+    vm.ClearPendingException();
+    EXPECT_FALSE(env->functions->ExceptionCheck(env));
     vm.FailGetMethodID(false);
     EXPECT_NE(env->functions->GetMethodID(env, cls, "Stopped", "(I)V"), nullptr);
 
