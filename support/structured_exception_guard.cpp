@@ -9,7 +9,8 @@
 // while the call runs. When a fault reaches the handler, it unwinds every frame registered after
 // the record (RtlUnwind, which also runs their termination handlers and leaves the record at the
 // head of the chain) and jumps back into RunGuardedCall with __builtin_longjmp. RunGuardedCall
-// then unlinks the record on either path and returns E_ABORT or the call's own result.
+// then unlinks the record on every path (return, fault, C++ exception) and returns E_ABORT or the
+// call's own result.
 //
 // The record must stay on the stack, aligned to 4 bytes: the dispatcher rejects handler frames
 // outside the thread's stack.
@@ -76,6 +77,19 @@ EXCEPTION_DISPOSITION NTAPI GuardHandler(EXCEPTION_RECORD* record, void* establi
     __builtin_longjmp(static_cast<CGuardRecord*>(establisherFrame)->resume, 1);
 }
 
+// Keeps the record at the head of the chain while it exists; also takes it out again when a C++
+// exception leaves the guarded call.
+class CChainLink {
+public:
+    explicit CChainLink(CGuardRecord& guard) : m_guard(guard) { SetChainHead(&guard.registration); }
+    ~CChainLink() { SetChainHead(m_guard.registration.Next); }
+    CChainLink(const CChainLink&) = delete;
+    CChainLink& operator=(const CChainLink&) = delete;
+
+private:
+    CGuardRecord& m_guard;
+};
+
 } // namespace
 
 __attribute__((noinline)) HRESULT RunGuardedCall(GuardedCall call, void* context)
@@ -84,15 +98,13 @@ __attribute__((noinline)) HRESULT RunGuardedCall(GuardedCall call, void* context
     guard.registration.Next = ChainHead();
     guard.registration.Handler = &GuardHandler;
 
-    if (__builtin_setjmp(guard.resume) == 0) {
-        SetChainHead(&guard.registration);
-        const HRESULT result = call(context);
+    if (__builtin_setjmp(guard.resume) != 0) {
+        // Back from the handler: the unwind left this record at the head of the chain.
         SetChainHead(guard.registration.Next);
-        return result;
+        return E_ABORT;
     }
-    // Back from the handler: the unwind left this record at the head of the chain.
-    SetChainHead(guard.registration.Next);
-    return E_ABORT;
+    CChainLink link(guard);
+    return call(context);
 }
 
 } // namespace Win32

@@ -3,7 +3,8 @@
 //
 // When p is set the holder owns exactly one reference to it. p itself is public so that the held
 // pointer can be read (and passed on) without touching the count; &holder yields &p for a call
-// that fills an out-parameter (CoCreateInstance, QueryInterface, EnumMediaTypes ...).
+// that fills an out-parameter (CoCreateInstance, QueryInterface, EnumMediaTypes ...). The address
+// of the holder itself is std::addressof(holder).
 //
 // IsNull, IsValid and the destructor are virtual so that wrapper classes of platform objects can
 // derive from a holder and add their own operations.
@@ -11,6 +12,8 @@
 // Not thread-safe: each holder belongs to one object and is guarded by that object's lock.
 #include <windows.h>
 #include <unknwn.h>
+
+#include <memory>
 
 namespace COM {
 
@@ -46,7 +49,7 @@ public:
 
     TPtr& operator=(TPtr&& other) noexcept
     {
-        if (this != &other) {
+        if (this != std::addressof(other)) {
             I* const old = p;
             p = other.p;
             other.p = nullptr;
