@@ -110,6 +110,7 @@ TEST(Event, SignalledFromAnotherThread)
 
 struct SThreadProbe {
     DWORD id = 0;
+    CEvent running;
     CEvent release;
 };
 
@@ -117,6 +118,7 @@ DWORD WINAPI RecordIdAndWait(void* parameter)
 {
     SThreadProbe* probe = static_cast<SThreadProbe*>(parameter);
     probe->id = ::GetCurrentThreadId();
+    probe->running.Set();
     probe->release.Wait(INFINITE);
     return 42;
 }
@@ -124,6 +126,7 @@ DWORD WINAPI RecordIdAndWait(void* parameter)
 TEST(Thread, StartsRunsAndReportsItsExitCode)
 {
     SThreadProbe probe;
+    ASSERT_EQ(probe.running.Create(true), S_OK);
     ASSERT_EQ(probe.release.Create(true), S_OK);
     CThread thread;
     EXPECT_EQ(thread.Id(), CThread::NoThreadId);
@@ -149,11 +152,14 @@ TEST(Thread, StartsRunsAndReportsItsExitCode)
 TEST(Thread, CloseTerminatesARunningThread)
 {
     SThreadProbe probe;
+    ASSERT_EQ(probe.running.Create(true), S_OK);
     ASSERT_EQ(probe.release.Create(true), S_OK);
     CThread thread;
     ASSERT_EQ(thread.Start(&RecordIdAndWait, &probe), S_OK);
     CThreadWatch watch(thread.Get());
     ASSERT_TRUE(watch.Valid());
+    // Terminated while it waits (not while the system is still setting the thread up).
+    ASSERT_EQ(probe.running.Wait(Generous), S_OK);
 
     EXPECT_EQ(thread.Close(), S_OK);
     EXPECT_FALSE(thread.IsValid());
