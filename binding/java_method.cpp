@@ -1,0 +1,89 @@
+#include "binding/java_method.h"
+
+#include <cstdarg>
+
+namespace JNI {
+
+HRESULT TMethodBase::GetEnvironment(JNIEnv** env, bool* attached)
+{
+    if (env == nullptr || ::IsBadWritePtr(env, sizeof(*env)) || attached == nullptr)
+        return E_POINTER;
+    *env = nullptr;
+    *attached = false;
+    if (s_JavaVM == nullptr)
+        return E_UNEXPECTED;
+    if (s_JavaVM->GetEnv(reinterpret_cast<void**>(env), JNI_VERSION_1_4) == JNI_EDETACHED) {
+        *env = nullptr;
+        if (s_JavaVM->AttachCurrentThread(reinterpret_cast<void**>(env), nullptr) != JNI_OK)
+            return E_FAIL;
+        *attached = true;
+    }
+    return *env != nullptr ? S_OK : E_FAIL;
+}
+
+void TMethodBase::ReleaseEnvironment(bool attached)
+{
+    if (attached)
+        s_JavaVM->DetachCurrentThread();
+}
+
+TMethod::~TMethod()
+{
+    Unbind();
+}
+
+HRESULT TMethod::Bind(JNIEnv* env, jobject object, const char* name, const char* signature)
+{
+    if (env == nullptr)
+        return E_UNEXPECTED;
+    if (object == nullptr)
+        return E_INVALIDARG;
+    // The class reference is a local reference that the virtual machine frees when the native call returns.
+    jclass objectClass = env->GetObjectClass(object);
+    if (objectClass == nullptr)
+        return E_ABORT;
+    m_method = env->GetMethodID(objectClass, name, signature);
+    if (m_method == nullptr)
+        return E_ABORT;
+    m_object = env->NewGlobalRef(object);
+    if (m_object == nullptr)
+        return E_ABORT;
+    return S_OK;
+}
+
+HRESULT TMethod::Unbind()
+{
+    if (m_object == nullptr)
+        return S_FALSE;
+    JNIEnv* env = nullptr;
+    bool attached = false;
+    const HRESULT hr = GetEnvironment(&env, &attached);
+    if (FAILED(hr))
+        return hr;
+    env->DeleteGlobalRef(m_object);
+    m_object = nullptr;
+    m_method = nullptr;
+    ReleaseEnvironment(attached);
+    return S_OK;
+}
+
+HRESULT TMethodVoid::CallWithList(int unused, ...)
+{
+    if (m_method == nullptr)
+        return E_UNEXPECTED;
+    if (m_object == nullptr)
+        return E_ABORT;
+    JNIEnv* env = nullptr;
+    bool attached = false;
+    const HRESULT hr = GetEnvironment(&env, &attached);
+    if (FAILED(hr))
+        return hr;
+    va_list args;
+    va_start(args, unused);
+    env->CallVoidMethodV(m_object, m_method, args);
+    va_end(args);
+    ReleaseEnvironment(attached);
+    return S_OK;
+}
+
+} // namespace JNI

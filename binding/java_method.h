@@ -1,0 +1,56 @@
+#pragma once
+// A Java method bound once (method id plus a global reference to the object it is called on) and
+// called from any native thread. A thread that is not attached to the virtual machine is attached for
+// the one call and detached again afterwards; a thread that was attached before stays attached.
+#include <windows.h>
+
+#include <jni.h>
+
+// The virtual machine that loaded the library (set by JNI_OnLoad, never cleared).
+extern JavaVM* s_JavaVM;
+
+namespace JNI {
+
+class TMethodBase {
+protected:
+    // The calling thread's environment, attaching the thread if it is not attached yet; *attached
+    // tells whether this call attached it (the caller then detaches it with ReleaseEnvironment).
+    static HRESULT GetEnvironment(JNIEnv** env, bool* attached);
+    static void ReleaseEnvironment(bool attached);
+};
+
+class TMethod : public TMethodBase {
+public:
+    TMethod() = default;
+    virtual ~TMethod();
+    TMethod(const TMethod&) = delete;
+    TMethod& operator=(const TMethod&) = delete;
+
+    // Looks the method up on the object's class and keeps a global reference to the object. A second
+    // Bind overwrites the first binding.
+    HRESULT Bind(JNIEnv* env, jobject object, const char* name, const char* signature);
+    // Drops the global reference; S_FALSE when nothing is bound.
+    HRESULT Unbind();
+
+    bool IsBound() const { return m_object != nullptr; }
+
+protected:
+    jmethodID m_method = nullptr;
+    jobject m_object = nullptr;
+};
+
+class TMethodVoid : public TMethod {
+public:
+    // Calls the bound void method with the arguments of its Java signature (one jint for "(I)V", one
+    // jdouble for "(D)V").
+    template <class... Args>
+    HRESULT Call(Args... args)
+    {
+        return CallWithList(0, args...);
+    }
+
+private:
+    HRESULT CallWithList(int unused, ...);
+};
+
+} // namespace JNI

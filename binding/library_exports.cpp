@@ -1,0 +1,93 @@
+// The library's lifecycle natives: JNI_OnLoad, initLibrary, freeLibrary and getVersion.
+#include <windows.h>
+
+#include <jni.h>
+
+#include "com_tarvik_kelvane_Quillmar.h"
+
+#include "binding/library_objects.h"
+#include "binding/native_frame.h"
+#include "support/step_sequence.h"
+#include "support/trace_log.h"
+
+#include <cstring>
+
+namespace {
+
+// The module whose file version getVersion reports; the platform looks for it as it looks for libraries.
+constexpr const wchar_t* kVersionedModule = L"Drovane.tar";
+
+// Reads the file version A.B.C.D of the module's version resource; false when there is none.
+bool ReadFileVersion(WORD version[4])
+{
+    DWORD handle = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(kVersionedModule, &handle);
+    if (size == 0)
+        return false;
+    void* block = ::CoTaskMemAlloc(size);
+    if (block == nullptr)
+        return false;
+    bool found = false;
+    if (::GetFileVersionInfoW(kVersionedModule, 0, size, block)) {
+        s_MainLog.Print(L"get file version…");
+        VS_FIXEDFILEINFO* root = nullptr;
+        UINT rootSize = 0;
+        if (::VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&root), &rootSize) && root != nullptr &&
+            rootSize >= sizeof(VS_FIXEDFILEINFO)) {
+            VS_FIXEDFILEINFO info;
+            std::memcpy(&info, root, sizeof(info));
+            version[0] = HIWORD(info.dwFileVersionMS);
+            version[1] = LOWORD(info.dwFileVersionMS);
+            version[2] = HIWORD(info.dwFileVersionLS);
+            version[3] = LOWORD(info.dwFileVersionLS);
+            found = true;
+        }
+    }
+    ::CoTaskMemFree(block);
+    return found;
+}
+
+} // namespace
+
+extern "C" {
+
+JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* /*reserved*/)
+{
+    s_JavaVM = vm;
+    return JNI_VERSION_1_4;
+}
+
+JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_initLibrary(JNIEnv* env, jobject self)
+{
+    HRESULT hr = S_OK;
+    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_initLibrary", &hr, CNativeFrame::WithLibraryLock);
+    CStepSequence steps(hr);
+    steps.Do([&] { return s_Stopped.Bind(env, self, "Stopped", "(I)V"); })
+        .Do([&] { return s_InputLevel.Bind(env, self, "InputLevel", "(D)V"); });
+    return hr;
+}
+
+JNIEXPORT void JNICALL Java_com_tarvik_kelvane_Quillmar_freeLibrary(JNIEnv* /*env*/, jobject /*self*/)
+{
+    HRESULT hr = S_OK;
+    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_freeLibrary", &hr, CNativeFrame::WithLibraryLock);
+    CTearDown tearDown(hr);
+    tearDown.Do([] { return s_InputLevel.Unbind(); })
+        .Do([] { return s_Stopped.Unbind(); });
+}
+
+JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getVersion(JNIEnv* /*env*/, jobject /*self*/)
+{
+    int version = 0;
+    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_getVersion", &version, CNativeFrame::WithoutLock);
+    s_MainLog.Print(L"init version info…");
+    WORD parts[4] = {};
+    if (ReadFileVersion(parts)) {
+        // Parts above 9 carry into the higher digits; the number is not clamped.
+        version = 1000 * parts[0] + 100 * parts[1] + 10 * parts[2] + parts[3];
+        s_MainLog.Print(L"file version = %d.%d.%d.%d.", parts[0], parts[1], parts[2], parts[3]);
+    }
+    return version;
+}
+
+} // extern "C"

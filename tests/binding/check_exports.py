@@ -1,0 +1,49 @@
+#!/usr/bin/env python3
+"""Checks that Tessaro.dll exports exactly JNI_OnLoad and the native methods that javac -h generates
+for the Java class, under their plain JNI names."""
+import argparse
+import os
+import re
+import subprocess
+import sys
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--dll", required=True)
+    ap.add_argument("--java", required=True)
+    ap.add_argument("--objdump", required=True)
+    ap.add_argument("--javac", required=True)
+    ap.add_argument("--work", required=True)
+    args = ap.parse_args()
+
+    os.makedirs(args.work, exist_ok=True)
+    subprocess.run([args.javac, "-h", args.work, "-d", os.path.join(args.work, "classes"), args.java], check=True)
+    header = open(os.path.join(args.work, "com_tarvik_kelvane_Quillmar.h"), encoding="utf-8").read()
+    declared = set(re.findall(r"JNIEXPORT\s+\w+\s+JNICALL\s+(Java_\w+)\s*\(", header))
+    expected = declared | {"JNI_OnLoad"}
+
+    dump = subprocess.run([args.objdump, "-p", args.dll], check=True, capture_output=True, text=True).stdout
+    table = dump.split("[Ordinal/Name Pointer] Table", 1)[-1] if "[Ordinal/Name Pointer] Table" in dump else dump
+    exported = set(re.findall(r"^\s*\[\s*\d+\]\s+(\S+)\s*$", table, re.M))
+
+    ok = True
+    if len(declared) != 10:
+        print(f"expected 10 native methods in the Java class, javac declared {len(declared)}")
+        ok = False
+    for name in sorted(expected - exported):
+        print(f"missing export: {name}")
+        ok = False
+    for name in sorted(exported - expected):
+        print(f"unexpected export: {name}")
+        ok = False
+    decorated = [n for n in exported if "@" in n or n.startswith("_")]
+    if decorated:
+        print(f"decorated export names: {decorated}")
+        ok = False
+    print(f"{len(exported)} exports checked against {len(declared)} natives of {os.path.basename(args.java)}")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,2 @@
+/* A module that exists only for its version resource. */
+int drovane_placeholder;

@@ -1,0 +1,163 @@
+// The library loaded as a JVM loads it: static objects and logs, JNI_OnLoad, initLibrary, freeLibrary
+// and getVersion, checked through the stand-in VM's records and the main log.
+#include "loaded_library.h"
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+using ::testing::ElementsAre;
+
+namespace {
+
+const std::wstring kInit = L"Java_com_tarvik_kelvane_Quillmar_initLibrary()";
+const std::wstring kFree = L"Java_com_tarvik_kelvane_Quillmar_freeLibrary()";
+const std::wstring kVersion = L"Java_com_tarvik_kelvane_Quillmar_getVersion()";
+
+std::vector<std::wstring> MessagesAfterUnload(CLoadedLibrary& library)
+{
+    library.Unload();
+    const TestTrace::Log log = CLoadedLibrary::ReadMainLog();
+    EXPECT_TRUE(log.opened);
+    EXPECT_TRUE(log.problems.empty()) << (log.problems.empty() ? "" : log.problems.front());
+    return log.Messages();
+}
+
+TEST(Lifecycle, LoadInitFreeInitFreeUnload)
+{
+    CLoadedLibrary library;
+    EXPECT_EQ(library.OnLoadResult(), JNI_VERSION_1_4);
+
+    EXPECT_EQ(library.InitLibrary(), S_OK);
+    EXPECT_EQ(library.Jvm().OutstandingGlobalRefs(), 2);  // one per bound method
+    library.FreeLibrary();
+    EXPECT_EQ(library.Jvm().OutstandingGlobalRefs(), 0);
+    EXPECT_EQ(library.InitLibrary(), S_OK);
+    library.FreeLibrary();
+    EXPECT_EQ(library.Jvm().OutstandingGlobalRefs(), 0);
+
+    const std::vector<TestJvm::MethodLookup> lookups = library.Jvm().Lookups();
+    ASSERT_EQ(lookups.size(), 4u);
+    EXPECT_EQ(lookups[0].name, "Stopped");
+    EXPECT_EQ(lookups[0].signature, "(I)V");
+    EXPECT_EQ(lookups[1].name, "InputLevel");
+    EXPECT_EQ(lookups[1].signature, "(D)V");
+    EXPECT_TRUE(library.Jvm().Errors().empty());
+
+    EXPECT_THAT(MessagesAfterUnload(library),
+                ElementsAre(L"Log started.", kInit + L" begin…", kInit + L" done, return 0x00000000.",
+                            kFree + L" begin…", kFree + L" done, return 0x00000000.", kInit + L" begin…",
+                            kInit + L" done, return 0x00000000.", kFree + L" begin…",
+                            kFree + L" done, return 0x00000000.", L"Log stopped."));
+}
+
+TEST(Lifecycle, EncoderLogIsOpenWhileLoaded)
+{
+    CLoadedLibrary library;
+    library.Unload();
+    const TestTrace::Log log = CLoadedLibrary::ReadEncoderLog();
+    EXPECT_TRUE(log.problems.empty());
+    EXPECT_THAT(log.Messages(), ElementsAre(L"Log started.", L"Log stopped."));
+}
+
+TEST(Lifecycle, LoadTruncatesAnEarlierLog)
+{
+    {
+        CLoadedLibrary first;
+        EXPECT_EQ(first.InitLibrary(), S_OK);
+        first.FreeLibrary();
+    }
+    CLoadedLibrary second;
+    EXPECT_THAT(MessagesAfterUnload(second), ElementsAre(L"Log started.", L"Log stopped."));
+}
+
+TEST(Lifecycle, InitLibraryRefusesWhatItCannotBind)
+{
+    CLoadedLibrary library;
+    EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_initLibrary(nullptr, library.Java()), E_UNEXPECTED);
+    EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_initLibrary(library.Env(), nullptr), E_INVALIDARG);
+
+    library.Jvm().FailGetObjectClass(true);
+    EXPECT_EQ(library.InitLibrary(), E_ABORT);
+    library.Jvm().FailGetObjectClass(false);
+
+    library.Jvm().FailGetMethodID(true);
+    EXPECT_EQ(library.InitLibrary(), E_ABORT);
+    library.Jvm().FailGetMethodID(false);
+    EXPECT_EQ(library.Jvm().PendingException(), TestJvm::kNoSuchMethodError);  // left to Java, as a VM would
+    library.Jvm().ClearPendingException();
+
+    library.Jvm().FailNewGlobalRef(true);
+    EXPECT_EQ(library.InitLibrary(), E_ABORT);
+    library.Jvm().FailNewGlobalRef(false);
+    EXPECT_EQ(library.Jvm().OutstandingGlobalRefs(), 0);
+
+    // A method of an object whose class lacks it.
+    jobject stranger = library.Jvm().NewObjectOfClass("java/lang/Object");
+    EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_initLibrary(library.Env(), stranger), E_ABORT);
+    library.Jvm().ClearPendingException();
+    EXPECT_TRUE(library.Jvm().Errors().empty());
+
+    const std::vector<std::wstring> messages = MessagesAfterUnload(library);
+    ASSERT_GE(messages.size(), 5u);
+    EXPECT_EQ(messages[2], kInit + L" done, return 0x8000FFFF.");
+    EXPECT_EQ(messages[4], kInit + L" done, return 0x80070057.");
+    EXPECT_EQ(messages[6], kInit + L" done, return 0x80004004.");
+}
+
+TEST(Lifecycle, FreeLibraryWithoutInitRunsAllStepsAndReportsNothingToDo)
+{
+    CLoadedLibrary library;
+    library.FreeLibrary();
+    EXPECT_EQ(library.Jvm().TotalAttaches(), 0);
+    EXPECT_THAT(MessagesAfterUnload(library),
+                ElementsAre(L"Log started.", kFree + L" begin…", kFree + L" done, return 0x00000001.",
+                            L"Log stopped."));
+}
+
+TEST(Lifecycle, FailedBindingStaysBoundUntilFreeLibrary)
+{
+    CLoadedLibrary library;
+    library.Jvm().FailNewGlobalRef(true);
+    EXPECT_EQ(library.InitLibrary(), E_ABORT);
+    library.Jvm().FailNewGlobalRef(false);
+    EXPECT_EQ(library.InitLibrary(), S_OK);
+    library.FreeLibrary();
+    EXPECT_EQ(library.Jvm().OutstandingGlobalRefs(), 0);
+}
+
+class Version : public ::testing::Test {
+protected:
+    void SetUp() override { ::DeleteFileW(L"Drovane.tar"); }
+    void TearDown() override { ::DeleteFileW(L"Drovane.tar"); }
+};
+
+TEST_F(Version, ZeroWithoutTheModule)
+{
+    CLoadedLibrary library;
+    EXPECT_EQ(library.GetVersion(), 0);
+    EXPECT_THAT(MessagesAfterUnload(library),
+                ElementsAre(L"Log started.", kVersion + L" begin…", L"init version info…",
+                            kVersion + L" done, return 0.", L"Log stopped."));
+}
+
+TEST_F(Version, DigitsOfTheModulesFileVersion)
+{
+    ASSERT_TRUE(::CopyFileW(TEST_DATA_DIR L"/Drovane.tar", L"Drovane.tar", FALSE)) << ::GetLastError();
+    CLoadedLibrary library;
+    EXPECT_EQ(library.GetVersion(), 2051);
+    const TestTrace::Log log = (library.Unload(), CLoadedLibrary::ReadMainLog());
+    EXPECT_THAT(log.Messages(),
+                ElementsAre(L"Log started.", kVersion + L" begin…", L"init version info…", L"get file version…",
+                            L"file version = 2.0.5.1.", kVersion + L" done, return 2051.", L"Log stopped."));
+    // Progress lines are indented one level inside the call.
+    ASSERT_EQ(log.lines.size(), 7u);
+    EXPECT_EQ(log.lines[1].indent, 0);
+    EXPECT_EQ(log.lines[2].indent, 2);
+    EXPECT_EQ(log.lines[5].indent, 0);
+}
+
+} // namespace

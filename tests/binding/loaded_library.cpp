@@ -1,0 +1,60 @@
+#include "loaded_library.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+template <class Function>
+void Resolve(HMODULE module, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+    if (function == nullptr)
+        ADD_FAILURE() << "Tessaro.dll does not export " << name;
+}
+
+} // namespace
+
+CLoadedLibrary::CLoadedLibrary() : m_jvm(std::make_unique<TestJvm::CJavaVm>())
+{
+    ::DeleteFileW(L"Tessaro.log");
+    ::DeleteFileW(L"MPEG2AudioEncoder.log");
+    m_module = ::LoadLibraryW(L"Tessaro.dll");
+    if (m_module == nullptr) {
+        ADD_FAILURE() << "LoadLibrary(Tessaro.dll) failed, error " << ::GetLastError();
+        return;
+    }
+#define TESSARO_RESOLVE(name) Resolve(m_module, #name, name)
+    TESSARO_RESOLVE(JNI_OnLoad);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_Quillmar_initLibrary);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_Quillmar_freeLibrary);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_Quillmar_getVersion);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_Quillmar_record);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_Quillmar_play);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_Quillmar_pause);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_Quillmar_stop);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_Quillmar_getDuration);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_Quillmar_getCurrentPosition);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_Quillmar_addBuffer);
+#undef TESSARO_RESOLVE
+    m_java = m_jvm->NewQuillmar();
+    if (JNI_OnLoad != nullptr)
+        m_onLoadResult = JNI_OnLoad(m_jvm->Vm(), nullptr);
+}
+
+CLoadedLibrary::~CLoadedLibrary()
+{
+    Unload();
+}
+
+void CLoadedLibrary::Unload()
+{
+    if (m_module != nullptr) {
+        ::FreeLibrary(m_module);
+        m_module = nullptr;
+    }
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    return TestTrace::Narrow(text);
+}

@@ -1,0 +1,62 @@
+#pragma once
+// Tessaro.dll loaded into the test program as a Java virtual machine would load it: LoadLibrary, then
+// JNI_OnLoad with the in-process stand-in VM. The exports are called through their JNI signatures as
+// javac -h declares them.
+#include <windows.h>
+
+#include <jni.h>
+
+#include "com_tarvik_kelvane_Quillmar.h"
+
+#include "platform/jvm/java_vm.h"
+#include "platform/trace_reader/trace_reader.h"
+
+#include <memory>
+#include <string>
+
+class CLoadedLibrary {
+public:
+    // Loads the library with the current directory as the place of its logs (removing old logs first)
+    // and calls JNI_OnLoad.
+    CLoadedLibrary();
+    // Unloads the library if it is still loaded.
+    ~CLoadedLibrary();
+
+    // Unloads the library (its static objects are destroyed, the logs closed) and reads a log back.
+    void Unload();
+    static TestTrace::Log ReadMainLog() { return TestTrace::ReadLog(L"Tessaro.log"); }
+    static TestTrace::Log ReadEncoderLog() { return TestTrace::ReadLog(L"MPEG2AudioEncoder.log"); }
+
+    TestJvm::CJavaVm& Jvm() { return *m_jvm; }
+    JNIEnv* Env() { return m_jvm->Env(); }
+    jobject Java() { return m_java; }
+    jint OnLoadResult() const { return m_onLoadResult; }
+
+#define TESSARO_EXPORT(name) decltype(&::name) name = nullptr
+    TESSARO_EXPORT(JNI_OnLoad);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_initLibrary);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_freeLibrary);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_getVersion);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_record);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_play);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_pause);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_stop);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_getDuration);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_getCurrentPosition);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_addBuffer);
+#undef TESSARO_EXPORT
+
+    // The natives called as Java would call them, on the Quillmar object.
+    jint InitLibrary() { return Java_com_tarvik_kelvane_Quillmar_initLibrary(Env(), m_java); }
+    void FreeLibrary() { Java_com_tarvik_kelvane_Quillmar_freeLibrary(Env(), m_java); }
+    jint GetVersion() { return Java_com_tarvik_kelvane_Quillmar_getVersion(Env(), m_java); }
+
+private:
+    std::unique_ptr<TestJvm::CJavaVm> m_jvm;
+    jobject m_java = nullptr;
+    HMODULE m_module = nullptr;
+    jint m_onLoadResult = 0;
+};
+
+// The UTF-8 bytes of a wide string, as Java's String.getBytes(UTF_8) gives them.
+std::string Utf8(const std::wstring& text);
