@@ -34,13 +34,6 @@ struct CEmptyAtRelease {
     }
 };
 
-// A wrapper class built on a holder, as the graph wrappers are.
-class CPersistWrapper : public COM::TPtr<IPersist> {
-public:
-    bool IsValid() const override { return TPtr::IsValid() && m_usable; }
-    bool m_usable = true;
-};
-
 } // namespace
 
 TEST_F(PtrTest, EmptyHolderCallsNothing)
@@ -206,19 +199,4 @@ TEST_F(PtrTest, AddressFillsAnOutParameter)
     EXPECT_EQ(sizeof(text), stat.cbSize.QuadPart);
     EXPECT_GE(sequential.Release(), 1u);
     EXPECT_EQ(0u, stream.Release());
-}
-
-TEST_F(PtrTest, WrapperClassesOverrideTheTests)
-{
-    CCallRecorder recorder;
-    {
-        COM::TPtr<IPersist>* wrapper = new CPersistWrapper;
-        *wrapper = &recorder;
-        EXPECT_TRUE(wrapper->IsValid());
-        static_cast<CPersistWrapper*>(wrapper)->m_usable = false;
-        EXPECT_FALSE(wrapper->IsValid());
-        EXPECT_FALSE(wrapper->IsNull());
-        delete wrapper;
-    }
-    EXPECT_EQ(1, recorder.m_references);
 }
