@@ -32,6 +32,7 @@ public:
     CTraceLog& operator=(const CTraceLog&) = delete;
 
     // Writes one line; a message that cannot be formatted or is longer than 1,055 characters is dropped.
+    // Wide printf conventions of the system runtime: "%s" and "%ls" take a wide string, "%hs" a narrow one.
     void Print(const wchar_t* format, ...);
     void PrintV(const wchar_t* format, va_list args);
 
