@@ -161,3 +161,46 @@ TEST_F(Version, DigitsOfTheModulesFileVersion)
 }
 
 } // namespace
+
+namespace {
+
+// getVersion takes no lock: it returns while another thread is inside initLibrary, which holds the
+// library lock (held there by blocking the VM's method lookup).
+TEST(Lock, GetVersionDoesNotWaitForTheLibraryLock)
+{
+    CLoadedLibrary library;
+    HANDLE insideInit = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE releaseInit = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    library.Jvm().OnLookup([&](const TestJvm::MethodLookup&) {
+        ::SetEvent(insideInit);
+        ::WaitForSingleObject(releaseInit, 30000);
+    });
+    jint initResult = -1;
+    std::thread java([&] {
+        JNIEnv* env = nullptr;
+        library.Jvm().Vm()->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
+        initResult = library.Java_com_tarvik_kelvane_Quillmar_initLibrary(env, library.Java());
+        library.Jvm().Vm()->DetachCurrentThread();
+    });
+    ASSERT_EQ(::WaitForSingleObject(insideInit, 30000), WAIT_OBJECT_0);
+
+    jint version = -1;
+    std::thread versionCaller([&] {
+        JNIEnv* env = nullptr;
+        library.Jvm().Vm()->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
+        version = library.Java_com_tarvik_kelvane_Quillmar_getVersion(env, library.Java());
+        library.Jvm().Vm()->DetachCurrentThread();
+    });
+    versionCaller.join();  // would never return if getVersion waited for the lock held by initLibrary
+    EXPECT_EQ(version, 0);
+
+    library.Jvm().OnLookup(nullptr);
+    ::SetEvent(releaseInit);
+    java.join();
+    EXPECT_EQ(initResult, S_OK);
+    library.FreeLibrary();
+    ::CloseHandle(insideInit);
+    ::CloseHandle(releaseInit);
+}
+
+} // namespace

@@ -274,6 +274,12 @@ void CJavaVm::OnCall(std::function<void(const JavaCall&)> hook)
     m_state->onCall = std::move(hook);
 }
 
+void CJavaVm::OnLookup(std::function<void(const MethodLookup&)> hook)
+{
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    m_state->onLookup = std::move(hook);
+}
+
 void CJavaVm::ThrowFromCalls(bool doThrow)
 {
     std::lock_guard<std::mutex> guard(m_state->lock);

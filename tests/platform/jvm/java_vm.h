@@ -121,6 +121,9 @@ public:
     // call, without any lock of the VM held; it may use the VM (for example to block or to check
     // state). With ThrowFromCalls, the call returns with a kThrownByCall exception pending.
     void OnCall(std::function<void(const JavaCall&)> hook);
+    // Runs inside GetMethodID on the calling thread, without any lock of the VM held (for example to
+    // block a native method while it holds a lock of its own).
+    void OnLookup(std::function<void(const MethodLookup&)> hook);
     void ThrowFromCalls(bool doThrow);
 
     struct CState;

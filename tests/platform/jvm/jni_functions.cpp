@@ -97,7 +97,15 @@ jmethodID JNICALL GetMethodID(JNIEnv* env, jclass clazz, const char* name, const
     }
     if (state.failGetMethodID)
         method = nullptr;
-    state.lookups.push_back(MethodLookup{ref->target->className, name, signature, method != nullptr});
+    const MethodLookup lookup{ref->target->className, name, signature, method != nullptr};
+    state.lookups.push_back(lookup);
+    // The lookup hook runs without the VM's lock, so that it may block or use the VM.
+    const std::function<void(const MethodLookup&)> hook = state.onLookup;
+    if (hook) {
+        access.Unlock();
+        hook(lookup);
+        access.Lock();
+    }
     if (!method) {
         state.ThrowNew(access.Env(), kNoSuchMethodError);
         return nullptr;

@@ -110,6 +110,7 @@ struct CJavaVm::CState {
     bool failArrayElements = false;
     bool throwFromCalls = false;
     std::function<void(const JavaCall&)> onCall;
+    std::function<void(const MethodLookup&)> onLookup;
 
     // The helpers below expect the lock to be held.
     CObject* ClassNamed(const std::string& name);
