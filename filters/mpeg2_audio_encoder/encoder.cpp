@@ -408,9 +408,10 @@ HRESULT STDMETHODCALLTYPE CEncoder::Flush()
     const int room = static_cast<int>(OutputBufferSize) - m_cbFill;
     int written = 0;
     hr = Win32::RunGuarded([&] { written = lame_encode_flush(lame, destination, room); });
-    m_bFlushed = true;
     if (FAILED(hr))
         return hr;
+    // Marked flushed also when LAME reports an error: whatever it wrote before is handed out whole.
+    m_bFlushed = true;
     if (written < 0)
         return hr = E_FAIL;
     m_cbFill += written;
