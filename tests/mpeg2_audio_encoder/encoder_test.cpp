@@ -42,23 +42,6 @@ public:
     LONG references = 1;
 };
 
-TEST(EncoderObject, AnswersBothInterfacesWithOneIdentity)
-{
-    CTestEncoder test;
-    ASSERT_TRUE(test.settings.IsValid());
-    COM::TPtr<IUnknown> fromEncoder;
-    COM::TPtr<IUnknown> fromSettings;
-    ASSERT_EQ(test.encoder.QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&fromEncoder)), S_OK);
-    ASSERT_EQ(test.settings.QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&fromSettings)), S_OK);
-    EXPECT_EQ(fromEncoder.p, fromSettings.p);
-    COM::TPtr<IEncoder> back;
-    ASSERT_EQ(test.settings.QueryInterface(IID_IEncoder, reinterpret_cast<void**>(&back)), S_OK);
-    EXPECT_EQ(back.p, test.encoder.p);
-    void* none = reinterpret_cast<void*>(1);
-    EXPECT_EQ(test.encoder->QueryInterface(IID_IStream, &none), E_NOINTERFACE);
-    EXPECT_EQ(none, nullptr);
-}
-
 TEST(EncoderObject, AggregatedEncoderForwardsItsInterfacesToTheOuterObject)
 {
     COuter outer;
@@ -217,19 +200,6 @@ TEST(EncoderOpen, ChannelModeMidSideVbrTagAndLowpassFollowTheSettings)
     }
 }
 
-// With a tag frame, the silence Open encodes makes LAME emit its reserved frame at once: the buffer
-// then holds exactly that one frame.
-TEST(EncoderOpen, PrimeBringsOutTheReservedTagFrame)
-{
-    CTestEncoder test;
-    OpenWith(test, PcmFormat(44100, 2), [](EncoderSettings& s) { s.bWriteTagFrame = 1; });
-    CEncoder& encoder = test.Object();
-    const std::vector<int> frames =
-        FrameChain(CEncoderTestSeam::Output(encoder), static_cast<size_t>(CEncoderTestSeam::Fill(encoder)));
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0], 417);
-}
-
 // 32 kbit/s is the floor at 32000 Hz and above; below, low MPEG-2 rates pass unchanged.
 TEST(EncoderOpen, BitRateFloorAtMpeg1Rates)
 {
@@ -272,15 +242,6 @@ TEST(EncoderEncode, ConsumesWholeSampleFramesAndChecksItsArguments)
     EXPECT_EQ(test.encoder->Encode(nullptr, 4, &consumed), E_POINTER);
     EXPECT_EQ(consumed, 0u);
     EXPECT_EQ(test.encoder->Encode(pcm.data(), 4, nullptr), E_POINTER);
-    // A result pointer into a read-only page is refused before anything is written.
-    ULONG* const readOnly = static_cast<ULONG*>(::VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
-    ASSERT_NE(readOnly, nullptr);
-    *readOnly = 5;
-    DWORD previous = 0;
-    ASSERT_TRUE(::VirtualProtect(readOnly, 4096, PAGE_READONLY, &previous));
-    EXPECT_EQ(test.encoder->Encode(pcm.data(), 4, readOnly), E_POINTER);
-    EXPECT_EQ(*readOnly, 5u);
-    ::VirtualFree(readOnly, 0, MEM_RELEASE);
 }
 
 // LAME is asked to write only while fewer than 8,192 bytes are held; a full buffer takes nothing more

@@ -14,7 +14,6 @@ struct CEncoderTestSeam {
     static BYTE* Output(CEncoder& encoder) { return encoder.m_pOutput; }
     static LONG& Fill(CEncoder& encoder) { return encoder.m_cbFill; }
     static LONG& Read(CEncoder& encoder) { return encoder.m_cbRead; }
-    static bool Flushed(CEncoder& encoder) { return encoder.m_bFlushed; }
 };
 
 } // namespace MPEG2AudioEncoder
@@ -64,7 +63,7 @@ private:
 
 std::wstring Hex(const void* pointer);   // "0x%08X" of a pointer
 
-// Linux path of this program's scratch directory's file (for the manifest read by the Linux checks).
+// Whole files in the current directory (the program's scratch directory).
 bool WriteFileBytes(const wchar_t* path, const std::vector<BYTE>& bytes);
 std::vector<BYTE> ReadFileBytes(const wchar_t* path);
 
