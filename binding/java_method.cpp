@@ -82,8 +82,16 @@ HRESULT TMethodVoid::CallWithList(int unused, ...)
     va_start(args, unused);
     env->CallVoidMethodV(m_object, m_method, args);
     va_end(args);
+    // Nobody on the Java side can catch an exception thrown into a native callback thread, and one
+    // left pending would break the next JNI call on this thread: report it and drop it here.
+    HRESULT result = S_OK;
+    if (env->ExceptionCheck()) {
+        env->ExceptionDescribe();
+        env->ExceptionClear();
+        result = E_FAIL;
+    }
     ReleaseEnvironment(attached);
-    return S_OK;
+    return result;
 }
 
 } // namespace JNI

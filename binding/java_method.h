@@ -42,7 +42,8 @@ protected:
 class TMethodVoid : public TMethod {
 public:
     // Calls the bound void method with the arguments of its Java signature (one jint for "(I)V", one
-    // jdouble for "(D)V").
+    // jdouble for "(D)V"). An exception thrown by the method is described and cleared, and the call
+    // then returns E_FAIL.
     template <class... Args>
     HRESULT Call(Args... args)
     {

@@ -5,6 +5,7 @@
 
 #include "com_tarvik_kelvane_Quillmar.h"
 
+#include "binding/java_callbacks.h"
 #include "binding/library_objects.h"
 #include "binding/native_frame.h"
 #include "support/step_sequence.h"
@@ -63,6 +64,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_initLibrary(JNIEnv* env,
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_initLibrary", &hr, CNativeFrame::WithLibraryLock);
     CStepSequence steps(hr);
     steps.Do([&] { return s_Stopped.Bind(env, self, "Stopped", "(I)V"); })
+        .Do([] { return s_MediaEventThread.Initialise(&callback_MediaEvent); })
         .Do([&] { return s_InputLevel.Bind(env, self, "InputLevel", "(D)V"); });
     return hr;
 }
@@ -72,7 +74,11 @@ JNIEXPORT void JNICALL Java_com_tarvik_kelvane_Quillmar_freeLibrary(JNIEnv* /*en
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_freeLibrary", &hr, CNativeFrame::WithLibraryLock);
     CTearDown tearDown(hr);
-    tearDown.Do([] { return s_InputLevel.Unbind(); })
+    // The capture graph, whose streaming thread raises the level callbacks, is freed first of all,
+    // before "InputLevel" is unbound; the event thread ends before "Stopped" is unbound.
+    tearDown.Do([] { return s_PlaybackGraph.Free(); })
+        .Do([] { return s_InputLevel.Unbind(); })
+        .Do([] { return s_MediaEventThread.Shutdown(); })
         .Do([] { return s_Stopped.Unbind(); });
 }
 

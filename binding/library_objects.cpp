@@ -3,9 +3,12 @@
 #include "support/trace_log.h"
 
 // Definition order is construction order (all in this one file): the main log first, so that every
-// other object can trace while it is built and torn down, and the encoder log last.
+// other object can trace while it is built and torn down, and the encoder log last. The capture
+// graph, s_CaptureGraph, joins between the lock and the playback graph.
 CTraceLog s_MainLog(L"Tessaro.log");
 Synchronization::CCriticalSection s_Lock;
+CFilterGraph_Playback s_PlaybackGraph;
+DirectShow::CMediaEventThread s_MediaEventThread;
 JNI::TMethodVoid s_Stopped;
 JNI::TMethodVoid s_InputLevel;
 CTraceLog s_EncoderLog(L"MPEG2AudioEncoder.log");

@@ -8,9 +8,12 @@
 #include "binding/java_arrays.h"
 #include "binding/library_objects.h"
 #include "binding/native_frame.h"
+#include "graph/media_control.h"
+#include "graph/media_seeking.h"
 #include "support/step_sequence.h"
 #include "support/trace_log.h"
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -31,11 +34,49 @@ HRESULT ReadPathArgument(JNIEnv* env, jbyteArray pathBytes, const wchar_t* pathL
     return hr;
 }
 
-// The graph that a control method acts on: the recording while one is held, otherwise the playback.
-// No graph can be built by this version of the library yet, so there is none.
-HRESULT ChooseGraph()
+// The graph that a control method acts on: the recording while one is held, otherwise the playback;
+// null when neither holds a graph. (The capture graph is asked first once the library builds one.)
+DirectShow::CFilterGraph* ChooseGraph()
 {
-    return E_UNEXPECTED;
+    if (s_PlaybackGraph.IsValid())
+        return std::addressof(s_PlaybackGraph);
+    return nullptr;
+}
+
+// Runs one step on the chosen graph; E_UNEXPECTED when none is held.
+template <class Step>
+HRESULT OnChosenGraph(Step&& step)
+{
+    DirectShow::CFilterGraph* const graph = ChooseGraph();
+    return graph != nullptr ? step(*graph) : E_UNEXPECTED;
+}
+
+// Attaches the media event thread to the freshly built graph and runs it.
+HRESULT AttachAndRun(DirectShow::CFilterGraph& graph, bool traceRun)
+{
+    HRESULT hr = S_OK;
+    DirectShow::CMediaControl control;
+    CStepSequence steps(hr);
+    steps.Do([&] {
+            s_MainLog.Print(L"attach FilterGraph to s_MediaEventThread…");
+            return s_MediaEventThread.Attach(graph.p);
+        })
+        .Do([&] {
+            s_MainLog.Print(L"init MediaControl…");
+            return control.Attach(graph);
+        })
+        .Do([&] {
+            if (traceRun)
+                s_MainLog.Print(L"run FilterGraph…");
+            return control.Run();
+        });
+    return hr;
+}
+
+// A time of the seeking interface (100-ns units) in seconds.
+double Seconds(LONGLONG time)
+{
+    return static_cast<double>(time) / 10000000.0;
 }
 
 } // namespace
@@ -63,16 +104,26 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_play(JNIEnv* env, jobjec
     std::wstring path;
     CStepSequence steps(hr);
     steps.Do([&] { return ReadPathArgument(env, pathBytes, L"FilePath = \"%ls\".", path); })
-        .Do([] { return E_NOTIMPL; });  // the playback graph is not part of this version yet
+        .Do([&] { return s_PlaybackGraph.Init(path.c_str(), number); })
+        .Do([] { return AttachAndRun(s_PlaybackGraph, false); });
     return hr;
 }
 
-JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_pause(JNIEnv* /*env*/, jobject /*self*/,
-                                                             jbooleanArray /*paused*/)
+JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_pause(JNIEnv* env, jobject /*self*/,
+                                                             jbooleanArray paused)
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_pause", &hr, CNativeFrame::WithLibraryLock);
-    hr = ChooseGraph();
+    hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
+        DirectShow::CMediaControl control;
+        bool nowPaused = false;
+        HRESULT result = S_OK;
+        CStepSequence(result)
+            .Do([&] { return control.Attach(graph); })
+            .Do([&] { return control.TogglePause(&nowPaused); })
+            .Do([&] { return JNI::WriteFirstElement(env, paused, nowPaused); });
+        return result;
+    });
     return hr;
 }
 
@@ -80,25 +131,56 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_stop(JNIEnv* /*env*/, jo
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_stop", &hr, CNativeFrame::WithLibraryLock);
-    hr = ChooseGraph();
+    hr = OnChosenGraph([](DirectShow::CFilterGraph& graph) {
+        DirectShow::CMediaControl control;
+        HRESULT result = S_OK;
+        CStepSequence(result)
+            .Do([&] { return control.Attach(graph); })
+            .Do([&] { return control.Stop(); })
+            .Do([] { return s_MediaEventThread.Detach(); })
+            .Do([&] {
+                control.Release();
+                // Virtual: the capture graph frees its own way.
+                return graph.Free();
+            });
+        return result;
+    });
     return hr;
 }
 
-JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getDuration(JNIEnv* /*env*/, jobject /*self*/,
-                                                                   jdoubleArray /*seconds*/)
+JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getDuration(JNIEnv* env, jobject /*self*/,
+                                                                   jdoubleArray seconds)
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_getDuration", &hr, CNativeFrame::WithLibraryLock);
-    hr = ChooseGraph();
+    hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
+        DirectShow::CMediaSeeking seeking;
+        LONGLONG duration = 0;
+        HRESULT result = S_OK;
+        CStepSequence(result)
+            .Do([&] { return seeking.Attach(graph); })
+            .Do([&] { return seeking.GetDuration(&duration); })
+            .Do([&] { return JNI::WriteFirstElement(env, seconds, Seconds(duration)); });
+        return result;
+    });
     return hr;
 }
 
-JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getCurrentPosition(JNIEnv* /*env*/, jobject /*self*/,
-                                                                          jdoubleArray /*seconds*/)
+JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getCurrentPosition(JNIEnv* env, jobject /*self*/,
+                                                                          jdoubleArray seconds)
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_getCurrentPosition", &hr, CNativeFrame::WithLibraryLock);
-    hr = ChooseGraph();
+    hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
+        DirectShow::CMediaSeeking seeking;
+        LONGLONG position = 0;
+        HRESULT result = S_OK;
+        CStepSequence(result)
+            .Do([&] { return seeking.Attach(graph); })
+            .Do([&] { return seeking.GetCurrentPosition(&position); })
+            .Do([&] { return JNI::WriteFirstElement(env, seconds, Seconds(position)); });
+        return result;
+    });
     return hr;
 }
 

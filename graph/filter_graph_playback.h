@@ -1,0 +1,21 @@
+#pragma once
+// CFilterGraph_Playback builds the graph that plays a file or URL: the platform's URL source filter
+// reads it, and the graph manager renders the source's output with whatever decoders and renderers
+// the stream needs. Create and Free are the base's: the graph is an ordinary, unpublished one.
+#include <windows.h>
+
+#include "graph/filter_graph.h"
+#include "support/critical_section.h"
+
+class CFilterGraph_Playback : public DirectShow::CFilterGraph {
+public:
+    CFilterGraph_Playback();
+    ~CFilterGraph_Playback() override;
+
+    // Builds the graph for the path or URL; the number is only traced. A graph built before is refused
+    // (E_UNEXPECTED) and stays as it is; a build that fails half-way stays held until Free.
+    HRESULT Init(const wchar_t* path, int number);
+
+private:
+    Synchronization::CCriticalSection m_lock;
+};

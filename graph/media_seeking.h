@@ -1,0 +1,18 @@
+#pragma once
+// DirectShow::CMediaSeeking: reads the duration and the current position of the graph it is attached
+// to, in the seeking interface's time format (media time in 100-ns units; the library never changes it).
+#include <windows.h>
+#include <dshow.h>
+
+#include "graph/filter_graph_client.h"
+
+namespace DirectShow {
+
+class CMediaSeeking : public TFilterGraphClient<IMediaSeeking> {
+public:
+    // E_UNEXPECTED when not attached; otherwise the graph's result.
+    HRESULT GetDuration(LONGLONG* duration);
+    HRESULT GetCurrentPosition(LONGLONG* position);
+};
+
+} // namespace DirectShow
