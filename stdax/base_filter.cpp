@@ -246,8 +246,11 @@ HRESULT CBaseFilter::RunRegistration(bool registering)
 {
     if (GetSetupData() == nullptr)
         return S_FALSE;
+    // A thread that already lives in the multithreaded apartment has COM ready: it is used as it
+    // is, and only an initialisation made here is undone here.
     HRESULT hr = ::CoInitialize(nullptr);
-    if (FAILED(hr))
+    const bool initialised = SUCCEEDED(hr);
+    if (FAILED(hr) && hr != RPC_E_CHANGED_MODE)
         return hr;
     {
         COM::TPtr<IFilterMapper> mapper;
@@ -257,7 +260,8 @@ HRESULT CBaseFilter::RunRegistration(bool registering)
             hr = RunMapperSteps(mapper, registering);
         ::CoFreeUnusedLibraries();
     }
-    ::CoUninitialize();
+    if (initialised)
+        ::CoUninitialize();
     return hr;
 }
 

@@ -240,12 +240,17 @@ HRESULT CBasePin::TryMediaTypes(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt, IEn
         // A peer that claims a type and hands out none has nothing to offer here.
         if (type == nullptr || fetched != 1)
             break;
-        HRESULT attempt = VFW_E_NO_ACCEPTABLE_TYPES;
-        if (pmt == nullptr || MediaTypeMatchesPartially(pmt, type))
-            attempt = AttemptConnection(pReceivePin, type);
+        // A type that does not fit the caller's pattern is passed over; it is no reason of its
+        // own, so it does not hide the reason a fitting type was refused for.
+        if (pmt != nullptr && !MediaTypeMatchesPartially(pmt, type)) {
+            DeleteMediaTypeRecord(type);
+            continue;
+        }
+        const HRESULT attempt = AttemptConnection(pReceivePin, type);
         DeleteMediaTypeRecord(type);
-        if (attempt == S_OK)
-            return S_OK;
+        // Any success leaves the pins connected: the search is over.
+        if (SUCCEEDED(attempt))
+            return attempt;
         if (FAILED(attempt) && !IsPlainRefusal(attempt) && remembered == S_OK)
             remembered = attempt;
     }
