@@ -1,0 +1,156 @@
+// The playback graph built by Wine's graph manager from the URL source stand-in, driven through the
+// media control and seeking clients, with its trace lines; and the COM initialisation guard.
+#include "graph/filter_graph_playback.h"
+#include "graph/media_control.h"
+#include "graph/media_seeking.h"
+#include "graph_test_support.h"
+#include "support/com_init.h"
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+using ::testing::ElementsAre;
+using GraphTest::CComThread;
+
+namespace {
+
+const std::wstring kInit = L"CFilterGraph_Playback::Init";
+
+std::vector<std::wstring> BuildSteps(const std::wstring& header, const std::wstring& result, int steps)
+{
+    static const wchar_t* const kSteps[] = {L"init COM…", L"init filter graph…", L"insert FileSource(URL)…",
+                                            L"query FileSource for IFileSourceFilter…", L"load file…",
+                                            L"find FileSource output…", L"render FileSource output…"};
+    std::vector<std::wstring> lines{header + L" begin…"};
+    lines.insert(lines.end(), kSteps, kSteps + steps);
+    lines.push_back(header + L" done, return " + result + L".");
+    return lines;
+}
+
+TEST(PlaybackGraph, BuildsTracesAndPlays)
+{
+    CFilterGraph_Playback graph;
+    const size_t from = GraphTest::MainLogLineCount();
+    ASSERT_EQ(graph.Init(GraphTest::kToneWav.c_str(), 42), S_OK);
+    const std::wstring header = kInit + L"( 42, \"" + GraphTest::kToneWav + L"\" )";
+    EXPECT_EQ(GraphTest::MainLogSince(from), BuildSteps(header, L"0x00000000", 7));
+
+    // The source joined under the path as its name, and the manager added a renderer behind it.
+    COM::TPtr<IBaseFilter> source;
+    EXPECT_EQ(graph->FindFilterByName(GraphTest::kToneWav.c_str(), &source), S_OK);
+    COM::TPtr<IEnumFilters> filters;
+    ASSERT_EQ(graph->EnumFilters(&filters), S_OK);
+    int count = 0;
+    for (COM::TPtr<IBaseFilter> filter; filters->Next(1, &filter, nullptr) == S_OK;)
+        ++count;
+    EXPECT_GE(count, 2);
+
+    DirectShow::CMediaSeeking seeking;
+    ASSERT_EQ(seeking.Attach(graph), S_OK);
+    LONGLONG duration = 0;
+    ASSERT_EQ(seeking.GetDuration(&duration), S_OK);
+    EXPECT_NEAR(duration / 1e7, 2.0, 0.01);
+
+    DirectShow::CMediaControl control;
+    EXPECT_EQ(control.Run(), E_UNEXPECTED);
+    ASSERT_EQ(control.Attach(graph), S_OK);
+    EXPECT_EQ(control.Attach(graph), E_UNEXPECTED);
+    // A stopped graph is paused, a paused one run, a running one paused.
+    bool paused = false;
+    // A change still under way answers S_FALSE.
+    EXPECT_GE(control.TogglePause(&paused), S_OK);
+    EXPECT_TRUE(paused);
+    EXPECT_GE(control.TogglePause(&paused), S_OK);
+    EXPECT_FALSE(paused);
+    LONGLONG position = -1;
+    EXPECT_TRUE(GraphTest::WaitFor([&] { return seeking.GetCurrentPosition(&position) == S_OK && position > 2000000; }));
+    EXPECT_GE(control.TogglePause(&paused), S_OK);
+    EXPECT_TRUE(paused);
+    EXPECT_GE(control.TogglePause(nullptr), S_OK);
+    EXPECT_EQ(control.TogglePause(reinterpret_cast<bool*>(8)), E_POINTER);
+    EXPECT_GE(control.Stop(), S_OK);
+    control.Release();
+    seeking.Release();
+    source.Release();
+    filters.Release();
+    EXPECT_EQ(graph.Free(), S_OK);
+}
+
+TEST(PlaybackGraph, SecondInitIsRefusedUntilFree)
+{
+    CFilterGraph_Playback graph;
+    ASSERT_EQ(graph.Init(GraphTest::kToneWav.c_str(), 1), S_OK);
+    const size_t from = GraphTest::MainLogLineCount();
+    EXPECT_EQ(graph.Init(GraphTest::kToneWav.c_str(), 2), E_UNEXPECTED);
+    EXPECT_EQ(GraphTest::MainLogSince(from),
+              BuildSteps(kInit + L"( 2, \"" + GraphTest::kToneWav + L"\" )", L"0x8000FFFF", 2));
+    EXPECT_EQ(graph.Free(), S_OK);
+    EXPECT_EQ(graph.Init(GraphTest::kToneWav.c_str(), 3), S_OK);
+}
+
+TEST(PlaybackGraph, UnopenablePathFailsAndStaysHeld)
+{
+    CFilterGraph_Playback graph;
+    const std::wstring missing = TEST_DATA_DIR L"/no such file.wav";
+    const size_t from = GraphTest::MainLogLineCount();
+    const HRESULT hr = graph.Init(missing.c_str(), 0);
+    EXPECT_LT(hr, 0);
+    const std::vector<std::wstring> lines = GraphTest::MainLogSince(from);
+    ASSERT_GE(lines.size(), 7u);
+    // It fails on loading or, at the latest, on rendering.
+    EXPECT_TRUE(lines[lines.size() - 2] == L"load file…" || lines[lines.size() - 2] == L"render FileSource output…")
+        << lines.size();
+    EXPECT_TRUE(graph.IsValid());
+    EXPECT_EQ(graph.Init(GraphTest::kToneWav.c_str(), 0), E_UNEXPECTED);
+    EXPECT_EQ(graph.Free(), S_OK);
+}
+
+TEST(PlaybackGraph, FileUrlOfTheSourceStandIn)
+{
+    CFilterGraph_Playback graph;
+    std::wstring url = L"file:///" + GraphTest::kToneWav;
+    EXPECT_EQ(graph.Init(url.c_str(), 0), S_OK);
+}
+
+TEST(PlaybackGraph, ReleasesOnlyTheComReferenceItAdded)
+{
+    // The thread had COM already: Init's own initialisation answers S_FALSE and is released again, so
+    // one release of ours brings the thread back to no COM at all (a new initialisation answers S_OK).
+    ASSERT_EQ(::CoInitialize(nullptr), S_OK);
+    {
+        CFilterGraph_Playback graph;
+        EXPECT_EQ(graph.Init(GraphTest::kToneWav.c_str(), 0), S_OK);
+        EXPECT_EQ(graph.Free(), S_OK);
+    }
+    ::CoUninitialize();
+    CComInit guard;
+    EXPECT_EQ(guard.Initialise(), S_OK);
+    EXPECT_EQ(guard.Initialise(), E_UNEXPECTED);
+    EXPECT_EQ(guard.Uninitialise(), S_OK);
+    EXPECT_EQ(guard.Uninitialise(), S_FALSE);
+    ASSERT_EQ(::CoInitialize(nullptr), S_OK);
+    {
+        CComInit nested;
+        EXPECT_EQ(nested.Initialise(), S_FALSE);
+    }  // released by the destructor
+    ::CoUninitialize();
+    EXPECT_EQ(guard.Initialise(), S_OK);
+}
+
+TEST(MediaClients, NothingToAttachTo)
+{
+    DirectShow::CFilterGraph empty;
+    DirectShow::CMediaControl control;
+    DirectShow::CMediaSeeking seeking;
+    EXPECT_EQ(control.Attach(empty), E_UNEXPECTED);
+    EXPECT_EQ(seeking.Attach(empty), E_UNEXPECTED);
+    bool paused = true;
+    EXPECT_EQ(control.TogglePause(&paused), E_UNEXPECTED);
+    EXPECT_TRUE(paused);
+    LONGLONG time = 0;
+    EXPECT_EQ(control.Stop(), E_UNEXPECTED);
+    EXPECT_EQ(seeking.GetDuration(&time), E_UNEXPECTED);
+    EXPECT_EQ(seeking.GetCurrentPosition(&time), E_UNEXPECTED);
+}
+
+} // namespace
