@@ -14,11 +14,17 @@ using namespace StdaxTest;
 
 namespace {
 
-std::wstring ClassKey(const wchar_t* below = L"")
+std::wstring ClassKey(const wchar_t* below = L"", const wchar_t* root = L"CLSID\\")
 {
     WCHAR text[40] = {};
     ::StringFromGUID2(CLSID_TestFilter, text, 40);
-    return std::wstring(L"CLSID\\") + text + below;
+    return std::wstring(root) + text + below;
+}
+
+// The mapper's list of registered filters (the class key itself may stay: it belongs to COM).
+std::wstring FilterKey()
+{
+    return ClassKey(L"", L"Filter\\");
 }
 
 bool KeyExists(const std::wstring& path)
@@ -81,9 +87,10 @@ protected:
 TEST_F(RegistrationTest, RegisterRecordsFilterPinsAndTypesAndUnregisterRemovesThem)
 {
     EXPECT_EQ(S_OK, m_setup->Unregister()) << "never registered";
-    EXPECT_FALSE(KeyExists(ClassKey()));
+    EXPECT_FALSE(KeyExists(FilterKey()));
 
     ASSERT_EQ(S_OK, m_setup->Register());
+    EXPECT_TRUE(KeyExists(FilterKey()));
     EXPECT_TRUE(KeyExists(ClassKey(L"\\Pins\\In")));
     EXPECT_TRUE(KeyExists(ClassKey(L"\\Pins\\Out")));
     EXPECT_TRUE(MapperFinds(MEDIASUBTYPE_PCM, MEDIASUBTYPE_IEEE_FLOAT));
@@ -94,6 +101,7 @@ TEST_F(RegistrationTest, RegisterRecordsFilterPinsAndTypesAndUnregisterRemovesTh
     EXPECT_TRUE(MapperFinds(MEDIASUBTYPE_IEEE_FLOAT, MEDIASUBTYPE_PCM));
 
     EXPECT_EQ(S_OK, m_setup->Unregister());
+    EXPECT_FALSE(KeyExists(FilterKey()));
     EXPECT_FALSE(KeyExists(ClassKey(L"\\Pins")));
     EXPECT_FALSE(MapperFinds(MEDIASUBTYPE_PCM, MEDIASUBTYPE_IEEE_FLOAT));
     EXPECT_EQ(S_OK, m_setup->Unregister());
