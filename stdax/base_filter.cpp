@@ -153,6 +153,8 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::GetState(DWORD, FILTER_STATE* state)
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::SetSyncSource(IReferenceClock* clock)
 {
+    if (clock != nullptr && ::IsBadReadPtr(clock, sizeof(void*)))
+        return E_POINTER;
     Synchronization::CAutoLock lock(m_lock);
     if (clock != m_clock.p) {
         m_clock.Release();
@@ -209,6 +211,10 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::QueryFilterInfo(FILTER_INFO* info)
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name)
 {
+    // The copy reads at most the name buffer's length.
+    if ((graph != nullptr && ::IsBadReadPtr(graph, sizeof(void*))) ||
+        (name != nullptr && ::IsBadStringPtrW(name, NameLength)))
+        return E_POINTER;
     Synchronization::CAutoLock lock(m_lock);
     m_graph = graph;
     m_eventSink = nullptr;

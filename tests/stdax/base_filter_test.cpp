@@ -245,4 +245,13 @@ TEST_F(BaseFilterTest, JoinFilterGraphKeepsTheNameCutToItsBuffer)
     EXPECT_EQ(S_OK, m_filter->JoinFilterGraph(nullptr, nullptr));
     EXPECT_EQ(S_OK, m_filter->QueryFilterInfo(&info));
     EXPECT_STREQ(L"", info.achName);
+
+    // Unusable arguments are refused before anything changes.
+    EXPECT_EQ(S_OK, m_filter->JoinFilterGraph(nullptr, L"kept"));
+    const auto* const unreadable = reinterpret_cast<const WCHAR*>(static_cast<UINT_PTR>(0x10));
+    EXPECT_EQ(E_POINTER, m_filter->JoinFilterGraph(nullptr, unreadable));
+    EXPECT_EQ(E_POINTER, m_filter->JoinFilterGraph(reinterpret_cast<IFilterGraph*>(static_cast<UINT_PTR>(0x10)), L"x"));
+    EXPECT_EQ(E_POINTER, m_filter->SetSyncSource(reinterpret_cast<IReferenceClock*>(static_cast<UINT_PTR>(0x10))));
+    EXPECT_EQ(S_OK, m_filter->QueryFilterInfo(&info));
+    EXPECT_STREQ(L"kept", info.achName);
 }
