@@ -91,30 +91,6 @@ TEST(BaseFilterConstruction, ChecksTheSetupRecordUnlessAlreadyFailed)
     EXPECT_EQ(1, live.Leaked()) << "only the filter still on the stack is alive";
 }
 
-TEST_F(BaseFilterTest, AnswersItsInterfacesAndClassId)
-{
-    IBaseFilter* const filter = m_filter->Interface();
-    for (const IID* iid : {&IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist}) {
-        void* p = nullptr;
-        ASSERT_EQ(S_OK, filter->QueryInterface(*iid, &p));
-        EXPECT_EQ(static_cast<void*>(filter), p);
-        filter->Release();
-    }
-    COM::TPtr<IAMovieSetup> setup;
-    EXPECT_EQ(S_OK, filter->QueryInterface(IID_IAMovieSetup, reinterpret_cast<void**>(&setup)));
-    void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_IPin, &p));
-    EXPECT_EQ(nullptr, p);
-    EXPECT_EQ(E_POINTER, filter->QueryInterface(IID_IBaseFilter, nullptr));
-
-    CLSID clsid = {};
-    EXPECT_EQ(S_OK, filter->GetClassID(&clsid));
-    EXPECT_EQ(CLSID_TestFilter, clsid);
-    EXPECT_EQ(E_POINTER, filter->GetClassID(nullptr));
-    LPWSTR vendor = nullptr;
-    EXPECT_EQ(E_NOTIMPL, filter->QueryVendorInfo(&vendor));
-}
-
 TEST_F(BaseFilterTest, PauseWithoutConnectedPinsCallsNoPin)
 {
     FILTER_STATE state = State_Running;

@@ -351,14 +351,3 @@ TEST_F(BasePinTest, DisconnectStaysConnectedWhenBreakingFails)
     // The connection media type outlives the connection.
     EXPECT_EQ(MEDIASUBTYPE_PCM, Out()->ConnectionType().subtype);
 }
-
-TEST_F(BasePinTest, NewSegmentIsKept)
-{
-    EXPECT_EQ(0, In()->SegmentStart());
-    EXPECT_EQ(MAXLONGLONG, In()->SegmentStop());
-    EXPECT_EQ(1.0, In()->SegmentRate());
-    EXPECT_EQ(S_OK, In()->NewSegment(10, 20, 0.5));
-    EXPECT_EQ(10, In()->SegmentStart());
-    EXPECT_EQ(20, In()->SegmentStop());
-    EXPECT_EQ(0.5, In()->SegmentRate());
-}
