@@ -27,6 +27,7 @@ public:
     static TestTrace::Log ReadMainLog() { return TestTrace::ReadLog(L"Tessaro.log"); }
     static TestTrace::Log ReadEncoderLog() { return TestTrace::ReadLog(L"MPEG2AudioEncoder.log"); }
 
+    bool Loaded() const { return m_module != nullptr; }
     TestJvm::CJavaVm& Jvm() { return *m_jvm; }
     JNIEnv* Env() { return m_jvm->Env(); }
     jobject Java() { return m_java; }

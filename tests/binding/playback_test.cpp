@@ -65,6 +65,13 @@ HRESULT PostGraphEvent(long code)
 class Playback : public ::testing::Test {
 public:
     void SetUp() override { ASSERT_EQ(library.InitLibrary(), S_OK); }
+    // A test that ended early still releases its graph and event thread before the library is unloaded.
+    void TearDown() override
+    {
+        Jvm().OnCall(nullptr);
+        if (library.Loaded())
+            library.FreeLibrary();
+    }
 
     jint Play(const std::wstring& path, jint number = 7)
     {
