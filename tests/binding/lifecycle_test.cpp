@@ -68,6 +68,16 @@ TEST(Lifecycle, LoadInitFreeInitFreeUnload)
                                          kFree + L" begin…", kFree + L" done, return 0x00000001."})));
 }
 
+TEST(Lifecycle, SecondInitLibraryFindsTheEventThreadRunning)
+{
+    CLoadedLibrary library;
+    EXPECT_EQ(library.InitLibrary(), S_OK);
+    EXPECT_EQ(library.InitLibrary(), E_UNEXPECTED);
+    library.FreeLibrary();
+    EXPECT_EQ(library.InitLibrary(), S_OK);
+    library.FreeLibrary();
+}
+
 TEST(Lifecycle, EncoderLogIsOpenWhileLoaded)
 {
     CLoadedLibrary library;
