@@ -1,10 +1,13 @@
 // The PCM test source inside the platform's filter graph: its bytes through the platform's File
 // Writer, its samples and time stamps at a recording renderer, a live source that waits for the
-// graph clock, streams cut short or aborted from the delivery hook, and an endless stream into the
-// platform's null renderer stopped and started again. Every run ends with EC_COMPLETE (or
+// graph clock, streams cut short or aborted from the delivery hook, an endless stream into the
+// platform's null renderer stopped and started again, and a pass-through filter on both of the
+// framework's base pins between the source and a rendering sink. Every run ends with EC_COMPLETE (or
 // EC_ERRORABORT) from the graph's event queue and with no framework object left behind.
 #include "pcm_source.h"
 #include "pcm_signal.h"
+#include "pass_through_filter.h"
+#include "platform/render_sink/render_sink.h"
 #include "probe_filter.h"
 #include "stdax/com/ptr.h"
 #include "test_filter.h"
@@ -308,4 +311,58 @@ TEST_F(PcmSourceGraphTest, AnEndlessStreamIntoTheNullRendererStopsAndStartsAgain
         EXPECT_EQ(delivered, out->DeliveredSamples()) << "the streaming thread is gone";
         EXPECT_FALSE(out->EndOfStreamDelivered());
     }
+}
+
+TEST_F(PcmSourceGraphTest, APassThroughFilterOnBothBasePinsCarriesTheStreamToARenderingSink)
+{
+    PcmSource::Settings settings;
+    settings.length = 2000000;
+    HRESULT hr = E_FAIL;
+    m_source = PcmSource::CFilter::Create(settings, &hr);
+    ASSERT_EQ(S_OK, hr);
+    CPassThroughFilter* const middle = CPassThroughFilter::Create();
+    ASSERT_NE(nullptr, middle);
+    RenderSink::CFilter* const sink = RenderSink::CFilter::Create(&hr);
+    ASSERT_NE(nullptr, sink);
+    EXPECT_EQ(S_OK, m_graph->AddFilter(m_source->Interface(), L"Source"));
+    EXPECT_EQ(S_OK, m_graph->AddFilter(middle->Interface(), L"Pass"));
+    EXPECT_EQ(S_OK, m_graph->AddFilter(sink->Interface(), L"Sink"));
+    // The graph holds them now.
+    middle->Interface()->Release();
+    sink->Interface()->Release();
+
+    // The output has no type to offer before its input is connected.
+    EXPECT_TRUE(FAILED(m_graph->ConnectDirect(middle->Output()->PinInterface(), sink->Input()->PinInterface(), nullptr)));
+    ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_source->Output()->PinInterface(), middle->Input()->PinInterface(), nullptr));
+    ASSERT_EQ(S_OK, m_graph->ConnectDirect(middle->Output()->PinInterface(), sink->Input()->PinInterface(), nullptr));
+    EXPECT_EQ(44100u, SampleRateOf(middle->Output()->ConnectionType()));
+    EXPECT_NE(middle->Input()->Allocator(), middle->Output()->Allocator()) << "each connection has its own";
+
+    // Neither the source nor the pass-through can seek, so the graph does not count the sink among
+    // its renderers and hears no completion from it: the end of stream is awaited at the sink.
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    ASSERT_TRUE(sink->WaitUntil([](const RenderSink::CRecord& r) { return r.endOfStream > 0; }, EventTimeout));
+    ASSERT_TRUE(SUCCEEDED(m_control->Stop()));
+
+    // 8820 frames of 16-bit mono: five samples of 40 ms, 0 to 0.2 s, the first a discontinuity.
+    const RenderSink::CRecord record = sink->Record();
+    ASSERT_EQ(5u, record.samples.size());
+    EXPECT_EQ(17640, record.flowingBytes);
+    EXPECT_EQ(1, record.endOfStream);
+    for (size_t i = 0; i < record.samples.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(static_cast<REFERENCE_TIME>(i) * 400000, record.samples[i].start);
+        EXPECT_EQ(static_cast<REFERENCE_TIME>(i + 1) * 400000, record.samples[i].stop);
+        EXPECT_EQ(i == 0, (record.samples[i].flags & AM_SAMPLE_DATADISCONTINUITY) != 0);
+        EXPECT_NE(0u, record.samples[i].flags & AM_SAMPLE_SPLICEPOINT);
+    }
+
+    // Flushes and segments pass through to the sink.
+    IPin* const in = middle->Input()->PinInterface();
+    EXPECT_TRUE(SUCCEEDED(in->BeginFlush()));
+    EXPECT_TRUE(SUCCEEDED(in->EndFlush()));
+    EXPECT_TRUE(SUCCEEDED(in->NewSegment(0, 2000000, 1.0)));
+    EXPECT_EQ(1, sink->Record().beginFlush);
+    EXPECT_EQ(1, sink->Record().endFlush);
+    EXPECT_EQ(2000000, sink->Input()->SegmentStop());
 }
