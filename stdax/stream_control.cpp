@@ -15,7 +15,7 @@ constexpr LONGLONG MaximumWaitMilliseconds = INFINITE - 1;
 
 CBaseStreamControl::CBaseStreamControl(HRESULT* result)
     : m_streamState(STREAM_FLOWING), m_stateAfterStop(STREAM_FLOWING), m_startTime(MaxTime), m_stopTime(MaxTime),
-      m_startCookie(0), m_stopCookie(0), m_flushing(FALSE), m_sendExtraOnStop(FALSE), m_extraSent(FALSE),
+      m_startCookie(0), m_stopCookie(0), m_controlFlushing(FALSE), m_sendExtraOnStop(FALSE), m_extraSent(FALSE),
       m_streamEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr)), m_clock(nullptr), m_eventSink(nullptr),
       m_filterState(State_Stopped), m_runStart(0)
 {
@@ -26,7 +26,7 @@ CBaseStreamControl::CBaseStreamControl(HRESULT* result)
 CBaseStreamControl::~CBaseStreamControl()
 {
     {
-        Synchronization::CAutoLock lock(&m_lock);
+        Synchronization::CAutoLock lock(&m_controlLock);
         if (m_clock != nullptr) {
             IReferenceClock* const clock = m_clock;
             m_clock = nullptr;
@@ -41,7 +41,7 @@ HRESULT STDMETHODCALLTYPE CBaseStreamControl::StartAt(const REFERENCE_TIME* ptSt
 {
     if (ptStart != nullptr && ::IsBadReadPtr(ptStart, sizeof(*ptStart)))
         return E_POINTER;
-    Synchronization::CAutoLock lock(&m_lock);
+    Synchronization::CAutoLock lock(&m_controlLock);
     if (ptStart == nullptr) {
         // Start now.
         m_startTime = MaxTime;
@@ -69,7 +69,7 @@ HRESULT STDMETHODCALLTYPE CBaseStreamControl::StopAt(const REFERENCE_TIME* ptSto
 {
     if (ptStop != nullptr && ::IsBadReadPtr(ptStop, sizeof(*ptStop)))
         return E_POINTER;
-    Synchronization::CAutoLock lock(&m_lock);
+    Synchronization::CAutoLock lock(&m_controlLock);
     m_sendExtraOnStop = FALSE;
     m_extraSent = FALSE;
     if (ptStop == nullptr) {
@@ -104,7 +104,7 @@ HRESULT STDMETHODCALLTYPE CBaseStreamControl::GetInfo(AM_STREAM_INFO* pInfo)
     if (pInfo == nullptr || ::IsBadWritePtr(pInfo, sizeof(*pInfo)))
         return E_POINTER;
     // Under the lock: the times are 64-bit and must not be read half-changed.
-    Synchronization::CAutoLock lock(&m_lock);
+    Synchronization::CAutoLock lock(&m_controlLock);
     pInfo->tStart = m_startTime;
     pInfo->tStop = m_stopTime;
     pInfo->dwStartCookie = m_startCookie;
@@ -123,7 +123,7 @@ HRESULT STDMETHODCALLTYPE CBaseStreamControl::GetInfo(AM_STREAM_INFO* pInfo)
 
 void CBaseStreamControl::SetSyncSource(IReferenceClock* pClock)
 {
-    Synchronization::CAutoLock lock(&m_lock);
+    Synchronization::CAutoLock lock(&m_controlLock);
     if (pClock != nullptr)
         pClock->AddRef();
     IReferenceClock* const old = m_clock;
@@ -134,20 +134,20 @@ void CBaseStreamControl::SetSyncSource(IReferenceClock* pClock)
 
 void CBaseStreamControl::SetFilterGraph(IMediaEventSink* pSink)
 {
-    Synchronization::CAutoLock lock(&m_lock);
+    Synchronization::CAutoLock lock(&m_controlLock);
     m_eventSink = pSink;
 }
 
 void CBaseStreamControl::Flushing(BOOL bInProgress)
 {
-    Synchronization::CAutoLock lock(&m_lock);
-    m_flushing = bInProgress;
+    Synchronization::CAutoLock lock(&m_controlLock);
+    m_controlFlushing = bInProgress;
     Signal();
 }
 
 void CBaseStreamControl::NotifyFilterState(FILTER_STATE newState, REFERENCE_TIME tStart)
 {
-    Synchronization::CAutoLock lock(&m_lock);
+    Synchronization::CAutoLock lock(&m_controlLock);
     if (newState == m_filterState)
         return;
     switch (newState) {
@@ -233,30 +233,30 @@ StreamControlState CBaseStreamControl::CheckStreamState(IMediaSample* pSample)
     const bool hasTimes = pSample != nullptr && !::IsBadReadPtr(pSample, sizeof(void*)) &&
                           SUCCEEDED(pSample->GetTime(&sampleStart, &sampleStop));
 
-    m_lock.Enter();
+    m_controlLock.Enter();
     for (;;) {
-        if (m_flushing || m_filterState == State_Stopped) {
-            m_lock.Leave();
+        if (m_controlFlushing || m_filterState == State_Stopped) {
+            m_controlLock.Leave();
             return STREAM_DISCARDING;
         }
         if (!hasTimes) {
             const StreamControlState state = m_streamState;
-            m_lock.Leave();
+            m_controlLock.Leave();
             return state;
         }
         const StreamControlState result = CheckSampleTimes(sampleStart, sampleStop);
         if (result == STREAM_FLOWING) {
-            m_lock.Leave();
+            m_controlLock.Leave();
             return result;
         }
         // One more sample passes after a stop that asked for it.
         if (m_sendExtraOnStop && !m_extraSent && m_stopTime == MaxTime && m_filterState != State_Stopped) {
             m_extraSent = TRUE;
-            m_lock.Leave();
+            m_controlLock.Leave();
             return STREAM_FLOWING;
         }
         if (m_clock == nullptr) {
-            m_lock.Leave();
+            m_controlLock.Leave();
             return result;
         }
         // Hold the sample until its time, so that a start scheduled meanwhile can still let it pass.
@@ -264,20 +264,20 @@ StreamControlState CBaseStreamControl::CheckStreamState(IMediaSample* pSample)
         if (m_filterState != State_Paused) {
             REFERENCE_TIME now = 0;
             if (FAILED(m_clock->GetTime(&now))) {
-                m_lock.Leave();
+                m_controlLock.Leave();
                 return result;
             }
             const LONGLONG milliseconds = (sampleStart - (now - m_runStart)) / 10000;
             if (milliseconds < MinimumWaitMilliseconds) {
-                m_lock.Leave();
+                m_controlLock.Leave();
                 return result;
             }
             wait = static_cast<DWORD>(milliseconds < MaximumWaitMilliseconds ? milliseconds : MaximumWaitMilliseconds);
         }
-        m_lock.Leave();
+        m_controlLock.Leave();
         // Only a signal means something changed; a wait that cannot be made must not spin.
         if (::WaitForSingleObject(m_streamEvent, wait) != WAIT_OBJECT_0)
             return result;
-        m_lock.Enter();
+        m_controlLock.Enter();
     }
 }

@@ -69,10 +69,10 @@ private:
     REFERENCE_TIME m_stopTime;
     DWORD m_startCookie;
     DWORD m_stopCookie;
-    BOOL m_flushing;
+    BOOL m_controlFlushing;
     BOOL m_sendExtraOnStop;
     BOOL m_extraSent;
-    Synchronization::CCriticalSection m_lock;
+    Synchronization::CCriticalSection m_controlLock;
     HANDLE m_streamEvent;
     IReferenceClock* m_clock;
     IMediaEventSink* m_eventSink;
