@@ -187,6 +187,12 @@ HRESULT STDMETHODCALLTYPE CFilter::Pause()
 HRESULT STDMETHODCALLTYPE CFilter::Run(REFERENCE_TIME tStart)
 {
     Synchronization::CAutoLock lock(&m_filterLock);
+    // Paused first, so that the stream control hears of the pause before the run and not after.
+    if (m_state == State_Stopped) {
+        const HRESULT hr = Pause();
+        if (FAILED(hr))
+            return hr;
+    }
     m_pin->NotifyFilterState(State_Running, tStart);
     return CBaseFilter::Run(tStart);
 }
