@@ -1,0 +1,276 @@
+#include "filters/wave_writer/wave_file.h"
+
+#include "support/step_sequence.h"
+
+#include <cstring>
+
+namespace {
+
+const FOURCC kWave = mmioFOURCC('W', 'A', 'V', 'E');
+const FOURCC kFormat = mmioFOURCC('f', 'm', 't', ' ');
+const FOURCC kFact = mmioFOURCC('f', 'a', 'c', 't');
+const FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
+
+// A GSM 6.10 block of 65 bytes holds 320 samples.
+constexpr WORD GsmSamplesPerBlock = 320;
+
+constexpr int NameLength = 260;
+
+} // namespace
+
+CWaveFile::CWaveFile()
+    : m_hmmio(nullptr), m_ckSub(), m_ckRiff(), m_buffer(nullptr), m_buffered(0), m_dataBytes(0), m_format(),
+      m_samplesPerBlock(0)
+{
+}
+
+CWaveFile::~CWaveFile()
+{
+    Close();
+    if (m_hmmio != nullptr)
+        ::mmioClose(m_hmmio, 0);
+    FreeBuffer();
+}
+
+HRESULT CWaveFile::ResultFromMmio(MMRESULT result)
+{
+    switch (result) {
+    case MMSYSERR_NOERROR:
+        return S_OK;
+    case MMSYSERR_BADDEVICEID:
+        return E_POINTER;
+    case MMSYSERR_ALLOCATED:
+        return E_ACCESSDENIED;
+    case MMSYSERR_INVALHANDLE:
+        return E_HANDLE;
+    case MMSYSERR_NODRIVER:
+        return E_FAIL;
+    case MMSYSERR_NOMEM:
+        return E_OUTOFMEMORY;
+    case MMSYSERR_INVALFLAG:
+    case MMSYSERR_INVALPARAM:
+    case MIXERR_INVALLINE:
+    case MIXERR_INVALCONTROL:
+        return E_INVALIDARG;
+    default:
+        return E_UNEXPECTED;
+    }
+}
+
+void CWaveFile::FreeBuffer()
+{
+    if (m_buffer != nullptr)
+        ::HeapFree(::GetProcessHeap(), 0, m_buffer);
+    m_buffer = nullptr;
+    m_buffered = 0;
+}
+
+HRESULT CWaveFile::OpenForWrite(LPCWSTR fileName, const WAVEFORMATEX* format, ULONG formatLength)
+{
+    if (fileName == nullptr || ::IsBadStringPtrW(fileName, NameLength))
+        return E_POINTER;
+    if (format == nullptr || ::IsBadReadPtr(format, sizeof(WAVEFORMATEX)))
+        return E_POINTER;
+    if (formatLength < sizeof(WAVEFORMATEX))
+        return E_INVALIDARG;
+    // PCM keeps the 16 bytes without cbSize; other formats carry cbSize and the extra bytes it
+    // announces, which must be there.
+    const LONG formatBytes = format->wFormatTag == WAVE_FORMAT_PCM ? 16 : sizeof(WAVEFORMATEX) + format->cbSize;
+    if (static_cast<ULONG>(formatBytes) > formatLength || ::IsBadReadPtr(format, formatBytes))
+        return E_INVALIDARG;
+
+    if (m_hmmio != nullptr) {
+        ::mmioClose(m_hmmio, 0);
+        m_hmmio = nullptr;
+    }
+    FreeBuffer();
+    m_buffer = static_cast<BYTE*>(::HeapAlloc(::GetProcessHeap(), 0, BufferSize));
+    if (m_buffer == nullptr)
+        return E_OUTOFMEMORY;
+
+    WCHAR name[NameLength];
+    ::lstrcpynW(name, fileName, NameLength);
+    m_hmmio = ::mmioOpenW(name, nullptr, MMIO_CREATE | MMIO_READWRITE);
+    if (m_hmmio == nullptr) {
+        FreeBuffer();
+        return E_FAIL;
+    }
+    m_format = *format;
+    m_samplesPerBlock = 0;
+    if (format->wFormatTag != WAVE_FORMAT_PCM && format->cbSize >= sizeof(WORD))
+        std::memcpy(&m_samplesPerBlock, reinterpret_cast<const BYTE*>(format) + sizeof(WAVEFORMATEX), sizeof(WORD));
+    m_dataBytes = 0;
+
+    HRESULT hr = S_OK;
+    CStepSequence steps(hr);
+    steps.Do([&] {
+             m_ckRiff = MMCKINFO();
+             m_ckRiff.fccType = kWave;
+             return ResultFromMmio(::mmioCreateChunk(m_hmmio, &m_ckRiff, MMIO_CREATERIFF));
+         })
+        .Do([&] {
+            m_ckSub = MMCKINFO();
+            m_ckSub.ckid = kFormat;
+            m_ckSub.cksize = 16;
+            return ResultFromMmio(::mmioCreateChunk(m_hmmio, &m_ckSub, 0));
+        })
+        .Do([&] {
+            const LONG written = ::mmioWrite(m_hmmio, reinterpret_cast<const char*>(format), formatBytes);
+            return written == formatBytes ? S_OK : E_FAIL;
+        })
+        .Do([&] { return ResultFromMmio(::mmioAscend(m_hmmio, &m_ckSub, 0)); })
+        .Do([&] {
+            m_ckSub = MMCKINFO();
+            m_ckSub.ckid = kFact;
+            return ResultFromMmio(::mmioCreateChunk(m_hmmio, &m_ckSub, 0));
+        })
+        .Do([&] {
+            // Unknown until the close.
+            const DWORD unknown = 0xFFFFFFFF;
+            const LONG written = ::mmioWrite(m_hmmio, reinterpret_cast<const char*>(&unknown), sizeof(unknown));
+            return written == sizeof(unknown) ? S_OK : E_FAIL;
+        })
+        .Do([&] { return ResultFromMmio(::mmioAscend(m_hmmio, &m_ckSub, 0)); })
+        .Do([&] {
+            m_ckSub = MMCKINFO();
+            m_ckSub.ckid = kData;
+            return ResultFromMmio(::mmioCreateChunk(m_hmmio, &m_ckSub, 0));
+        });
+    if (FAILED(hr)) {
+        ::mmioClose(m_hmmio, 0);
+        m_hmmio = nullptr;
+        FreeBuffer();
+    }
+    return hr;
+}
+
+HRESULT CWaveFile::WriteThrough(const BYTE* data, ULONG count)
+{
+    const LONG written = ::mmioWrite(m_hmmio, reinterpret_cast<const char*>(data), static_cast<LONG>(count));
+    if (written == static_cast<LONG>(count)) {
+        m_dataBytes += count;
+        return S_OK;
+    }
+    // Keep what reached the file and go on right behind it, so that the next bytes leave no gap.
+    if (written > 0)
+        m_dataBytes += static_cast<DWORD>(written);
+    ::mmioSeek(m_hmmio, static_cast<LONG>(m_ckSub.dwDataOffset + m_dataBytes), SEEK_SET);
+    return ResultFromMmio(MMIOERR_CANNOTWRITE);
+}
+
+HRESULT CWaveFile::Flush()
+{
+    if (m_buffered == 0)
+        return S_OK;
+    const HRESULT hr = WriteThrough(m_buffer, m_buffered);
+    m_buffered = 0;
+    return hr;
+}
+
+HRESULT CWaveFile::Write(const BYTE* data, ULONG count)
+{
+    if (m_hmmio == nullptr || m_buffer == nullptr)
+        return E_UNEXPECTED;
+    if (data == nullptr || ::IsBadReadPtr(data, count))
+        return E_POINTER;
+    if (count == 0)
+        return E_INVALIDARG;
+    while (count > 0) {
+        if (m_buffered == 0 && count >= BufferSize) {
+            // Whole buffers go to the file straight from the caller's memory.
+            const ULONG whole = count - count % BufferSize;
+            const HRESULT hr = WriteThrough(data, whole);
+            if (FAILED(hr))
+                return hr;
+            data += whole;
+            count -= whole;
+            continue;
+        }
+        const ULONG room = BufferSize - m_buffered;
+        const ULONG part = count < room ? count : room;
+        std::memcpy(m_buffer + m_buffered, data, part);
+        m_buffered += part;
+        data += part;
+        count -= part;
+        if (m_buffered == BufferSize) {
+            const HRESULT hr = Flush();
+            if (FAILED(hr))
+                return hr;
+        }
+    }
+    return S_OK;
+}
+
+DWORD CWaveFile::FrameCount(DWORD dataBytes) const
+{
+    const WORD align = m_format.nBlockAlign;
+    WORD perBlock = 0;
+    switch (m_format.wFormatTag) {
+    case WAVE_FORMAT_PCM:
+    case WAVE_FORMAT_IEEE_FLOAT:
+    case WAVE_FORMAT_ALAW:
+    case WAVE_FORMAT_MULAW:
+    case WAVE_FORMAT_EXTENSIBLE:
+        // One block is one frame.
+        perBlock = 1;
+        break;
+    case WAVE_FORMAT_ADPCM:
+    case WAVE_FORMAT_IMA_ADPCM:
+        perBlock = m_samplesPerBlock;
+        break;
+    case WAVE_FORMAT_GSM610:
+        perBlock = m_samplesPerBlock != 0 ? m_samplesPerBlock : GsmSamplesPerBlock;
+        break;
+    default:
+        break;
+    }
+    ULONGLONG frames = 0;
+    if (perBlock != 0 && align != 0) {
+        // A last block that is cut short counts in proportion.
+        frames = static_cast<ULONGLONG>(dataBytes / align) * perBlock +
+                 static_cast<ULONGLONG>(dataBytes % align) * perBlock / align;
+    } else if (m_format.nAvgBytesPerSec != 0) {
+        frames = static_cast<ULONGLONG>(dataBytes) * m_format.nSamplesPerSec / m_format.nAvgBytesPerSec;
+    } else if (align != 0) {
+        frames = dataBytes / align;
+    }
+    return frames > 0xFFFFFFFFULL ? 0xFFFFFFFFUL : static_cast<DWORD>(frames);
+}
+
+HRESULT CWaveFile::Close()
+{
+    if (m_hmmio == nullptr)
+        return S_FALSE;
+    // A failed last write is reported, but the file is still finished with what reached it.
+    const HRESULT flushed = Flush();
+
+    MMRESULT result = ::mmioAscend(m_hmmio, &m_ckSub, 0);
+    if (result == MMSYSERR_NOERROR)
+        result = ::mmioAscend(m_hmmio, &m_ckRiff, 0);
+    if (result != MMSYSERR_NOERROR)
+        return ResultFromMmio(result);
+
+    ::mmioSeek(m_hmmio, 0, SEEK_SET);
+    MMCKINFO riff = MMCKINFO();
+    result = ::mmioDescend(m_hmmio, &riff, nullptr, 0);
+    if (result != MMSYSERR_NOERROR)
+        return ResultFromMmio(result);
+    MMCKINFO fact = MMCKINFO();
+    fact.ckid = kFact;
+    if (::mmioDescend(m_hmmio, &fact, &riff, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
+        const DWORD frames = FrameCount(m_dataBytes);
+        ::mmioWrite(m_hmmio, reinterpret_cast<const char*>(&frames), sizeof(frames));
+        ::mmioAscend(m_hmmio, &fact, 0);
+    }
+    result = ::mmioAscend(m_hmmio, &riff, 0);
+    if (result != MMSYSERR_NOERROR)
+        return ResultFromMmio(result);
+
+    // The handle is gone after mmioClose whatever it returns.
+    result = ::mmioClose(m_hmmio, 0);
+    m_hmmio = nullptr;
+    FreeBuffer();
+    if (result != MMSYSERR_NOERROR)
+        return ResultFromMmio(result);
+    return flushed;
+}

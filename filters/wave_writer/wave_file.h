@@ -1,0 +1,67 @@
+#pragma once
+// CWaveFile: one RIFF WAVE file written through the platform's multimedia file I/O (mmio).
+//
+// Layout: "RIFF" <size> "WAVE", "fmt " with the format (16 bytes for PCM, 18 + cbSize otherwise),
+// "fact" with the length in sample frames, "data" with the bytes in the order they were written.
+// The sizes and the frame count are filled in by Close.
+//
+// Sample bytes are gathered in a buffer of our own, allocated when the file is opened, and go to
+// the file through mmioWrite whenever it fills and at the close. The file is opened unbuffered so
+// that every write to disk reports its own result: a failed write is returned, the bytes it
+// carried are dropped, and the next bytes follow directly on those that did reach the file.
+//
+// Not thread-safe: the owner serialises the calls.
+#include <windows.h>
+#include <mmreg.h>
+#include <mmsystem.h>
+
+class CWaveFile {
+public:
+    // Bytes gathered before they go to the file.
+    static constexpr ULONG BufferSize = 64 * 1024;
+
+    CWaveFile();
+    // Closes a file that is still open.
+    ~CWaveFile();
+
+    CWaveFile(const CWaveFile&) = delete;
+    CWaveFile& operator=(const CWaveFile&) = delete;
+
+    // Creates (or truncates) the file and writes everything up to the start of the "data" chunk.
+    // format: formatLength bytes of a WAVEFORMATEX; E_POINTER when unreadable, E_INVALIDARG when
+    // shorter than 18 bytes or than the 18 + cbSize bytes a non-PCM format announces. E_FAIL when
+    // the file cannot be opened or a header write falls short; other mmio failures through
+    // ResultFromMmio. A file this object still had open is closed first.
+    HRESULT OpenForWrite(LPCWSTR fileName, const WAVEFORMATEX* format, ULONG formatLength);
+    // Appends count bytes to the "data" chunk. E_UNEXPECTED without an open file, E_POINTER for
+    // unreadable data, E_INVALIDARG for 0 bytes, ResultFromMmio(MMIOERR_CANNOTWRITE) when the file
+    // refused bytes (those of the failed write are lost; the file stays open).
+    HRESULT Write(const BYTE* data, ULONG count);
+    // Writes what is gathered, fixes the chunk sizes and the frame count and closes the file.
+    // S_FALSE when no file is open. A failed final write is returned after the file was finished
+    // with the bytes that did reach it; a failure of the chunk operations leaves the file open.
+    HRESULT Close();
+
+    bool IsOpen() const { return m_hmmio != nullptr; }
+    // Bytes in the "data" chunk so far, gathered ones included.
+    DWORD DataBytes() const { return m_dataBytes + m_buffered; }
+    // The "fact" value for dataBytes bytes of the format the file was opened with.
+    DWORD FrameCount(DWORD dataBytes) const;
+
+    // An mmio result code as an HRESULT.
+    static HRESULT ResultFromMmio(MMRESULT result);
+
+private:
+    HRESULT WriteThrough(const BYTE* data, ULONG count);
+    HRESULT Flush();
+    void FreeBuffer();
+
+    HMMIO m_hmmio;
+    MMCKINFO m_ckSub;  // "fmt ", "fact", then "data"
+    MMCKINFO m_ckRiff;
+    BYTE* m_buffer;
+    ULONG m_buffered;
+    DWORD m_dataBytes;  // bytes of "data" that reached the file
+    WAVEFORMATEX m_format;
+    WORD m_samplesPerBlock; // from the format's extra bytes where it carries them; 0 otherwise
+};
