@@ -1,0 +1,419 @@
+// The WAV writer inside the platform's filter graph: PCM from the PCM test source and a compressed
+// (IMA ADPCM) stream from a source the test pushes itself, each checked here for the exact chunk
+// layout, sizes and frame count and left behind for the readers on the Linux side; a new pause
+// after a stop rewriting the file; refused and empty samples; a write failure returned to the
+// upstream pin while later samples still reach the file.
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "filters/wave_writer/wave_writer.h"
+#include "pcm_settings.h"
+#include "pcm_signal.h"
+#include "pcm_source.h"
+#include "push_source.h"
+#include "stdax/com/ptr.h"
+#include "stdax/media_type_operations.h"
+#include "stdax/test_filter.h"
+
+#include <gtest/gtest.h>
+
+#include <control.h>
+#include <uuids.h>
+#include <mmreg.h>
+
+using StdaxTest::CComApartment;
+using StdaxTest::CLiveObjectCheck;
+
+namespace {
+
+constexpr DWORD Timeout = 30000;
+
+std::wstring FullPath(const wchar_t* name)
+{
+    WCHAR path[MAX_PATH];
+    ::GetFullPathNameW(name, MAX_PATH, path, nullptr);
+    return path;
+}
+
+std::vector<BYTE> ReadAll(const std::string& name)
+{
+    std::ifstream file(name, std::ios::binary);
+    return std::vector<BYTE>{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const std::string& name, const std::vector<BYTE>& bytes)
+{
+    std::ofstream file(name, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+DWORD Dword(const std::vector<BYTE>& bytes, size_t at)
+{
+    DWORD v = 0;
+    std::memcpy(&v, bytes.data() + at, sizeof(v));
+    return v;
+}
+
+std::string Tag(const std::vector<BYTE>& bytes, size_t at)
+{
+    return std::string(reinterpret_cast<const char*>(bytes.data() + at), 4);
+}
+
+// The parts of a file in the writer's layout; fails the test when the layout is not exactly
+// RIFF/WAVE, "fmt " (formatBytes), "fact" (4), "data".
+struct CWaveLayout {
+    std::vector<BYTE> format;
+    DWORD fact = 0;
+    std::vector<BYTE> data;
+};
+
+void ParseLayout(const std::vector<BYTE>& file, size_t formatBytes, CWaveLayout* layout)
+{
+    ASSERT_GE(file.size(), 12u + 8 + formatBytes + 12 + 8);
+    EXPECT_EQ("RIFF", Tag(file, 0));
+    EXPECT_EQ(file.size() - 8, Dword(file, 4));
+    EXPECT_EQ("WAVE", Tag(file, 8));
+    EXPECT_EQ("fmt ", Tag(file, 12));
+    ASSERT_EQ(formatBytes, Dword(file, 16));
+    layout->format.assign(file.begin() + 20, file.begin() + 20 + formatBytes);
+    size_t at = 20 + formatBytes + (formatBytes & 1);
+    EXPECT_EQ("fact", Tag(file, at));
+    EXPECT_EQ(4u, Dword(file, at + 4));
+    layout->fact = Dword(file, at + 8);
+    at += 12;
+    EXPECT_EQ("data", Tag(file, at));
+    const DWORD size = Dword(file, at + 4);
+    ASSERT_LE(at + 8 + size, file.size());
+    EXPECT_EQ(file.size(), at + 8 + size + (size & 1));
+    layout->data.assign(file.begin() + at + 8, file.begin() + at + 8 + size);
+}
+
+// A stream of 16-bit stereo frames, each frame a 32-bit counter: every byte says where it was.
+std::vector<BYTE> CountingFrames(DWORD first, DWORD count)
+{
+    std::vector<BYTE> bytes(count * 4);
+    for (DWORD i = 0; i < count; ++i) {
+        const DWORD v = first + i;
+        std::memcpy(&bytes[i * 4], &v, 4);
+    }
+    return bytes;
+}
+
+// An mmio I/O procedure for names "X.FAIL+…": the file X.FAIL on disk, whose writes fail while
+// g_failWrites is set.
+bool g_failWrites = false;
+int g_failedWrites = 0;
+const FOURCC kFailingIo = mmioFOURCC('F', 'A', 'I', 'L');
+
+LRESULT CALLBACK FailingIoProc(LPSTR info, UINT message, LPARAM lParam1, LPARAM lParam2)
+{
+    auto* mmio = reinterpret_cast<MMIOINFO*>(info);
+    HANDLE file = reinterpret_cast<HANDLE>(mmio->adwInfo[0]);
+    switch (message) {
+    case MMIOM_OPEN: {
+        std::string name = reinterpret_cast<LPCSTR>(lParam1);
+        name = name.substr(0, name.rfind('+'));
+        file = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             (mmio->dwFlags & MMIO_CREATE) ? CREATE_ALWAYS : OPEN_EXISTING, 0, nullptr);
+        mmio->adwInfo[0] = reinterpret_cast<DWORD>(file);
+        mmio->lDiskOffset = 0;
+        return file == INVALID_HANDLE_VALUE ? MMIOERR_CANNOTOPEN : 0;
+    }
+    case MMIOM_CLOSE:
+        ::CloseHandle(file);
+        return 0;
+    case MMIOM_READ: {
+        DWORD done = 0;
+        if (!::ReadFile(file, reinterpret_cast<void*>(lParam1), static_cast<DWORD>(lParam2), &done, nullptr))
+            return -1;
+        mmio->lDiskOffset += done;
+        return done;
+    }
+    case MMIOM_WRITE:
+    case MMIOM_WRITEFLUSH: {
+        if (g_failWrites) {
+            ++g_failedWrites;
+            return -1;
+        }
+        DWORD done = 0;
+        if (!::WriteFile(file, reinterpret_cast<const void*>(lParam1), static_cast<DWORD>(lParam2), &done, nullptr))
+            return -1;
+        mmio->lDiskOffset += done;
+        return done;
+    }
+    case MMIOM_SEEK: {
+        const DWORD at = ::SetFilePointer(file, static_cast<LONG>(lParam1), nullptr, static_cast<DWORD>(lParam2));
+        if (at == INVALID_SET_FILE_POINTER)
+            return -1;
+        mmio->lDiskOffset = static_cast<LONG>(at);
+        return static_cast<LONG>(at);
+    }
+    default:
+        return 0;
+    }
+}
+
+class WaveWriterGraphTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                                           reinterpret_cast<void**>(&m_graph)));
+        ASSERT_EQ(S_OK, m_graph.QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&m_control)));
+        ASSERT_EQ(S_OK, WaveWriter::CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&m_writer)));
+        ASSERT_EQ(S_OK, m_graph->AddFilter(m_writer, L"WaveWriter"));
+        ASSERT_EQ(S_OK, m_writer.QueryInterface(IID_IFileSinkFilter2, reinterpret_cast<void**>(&m_sink)));
+        ASSERT_EQ(S_OK, m_writer->FindPin(L"Input", &m_input));
+    }
+    void TearDown() override
+    {
+        if (m_control.IsValid())
+            m_control->Stop();
+        if (m_push != nullptr)
+            m_push->Interface()->Release();
+        if (m_pcm != nullptr)
+            m_pcm->Interface()->Release();
+        m_input.Release();
+        m_sink.Release();
+        m_writer.Release();
+        m_control.Release();
+        m_graph.Release();
+        EXPECT_EQ(0, m_live.Leaked());
+    }
+
+    void SetFile(const wchar_t* name)
+    {
+        const std::wstring path = FullPath(name);
+        ::DeleteFileW(path.c_str());
+        ASSERT_EQ(S_OK, m_sink->SetFileName(path.c_str(), nullptr));
+        ASSERT_EQ(S_OK, m_sink->SetMode(AM_FILE_OVERWRITE));
+    }
+    void ConnectPush(const AM_MEDIA_TYPE& type)
+    {
+        m_push = PushSource::CFilter::Create(type);
+        ASSERT_NE(nullptr, m_push);
+        ASSERT_EQ(S_OK, m_graph->AddFilter(m_push->Interface(), L"Push"));
+        ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_push->OutputPin(), m_input, nullptr));
+    }
+    void ConnectPushPcm(WORD channels, DWORD rate)
+    {
+        AM_MEDIA_TYPE type;
+        PushSource::MakePcmType(&type, channels, rate, 16);
+        ConnectPush(type);
+        stdax::FreeMediaTypeContents(&type);
+    }
+
+    CComApartment m_com;
+    CLiveObjectCheck m_live;
+    COM::TPtr<IFilterGraph> m_graph;
+    COM::TPtr<IMediaControl> m_control;
+    COM::TPtr<IBaseFilter> m_writer;
+    COM::TPtr<IFileSinkFilter2> m_sink;
+    COM::TPtr<IPin> m_input;
+    PushSource::CFilter* m_push = nullptr;
+    PcmSource::CFilter* m_pcm = nullptr;
+};
+
+} // namespace
+
+TEST_F(WaveWriterGraphTest, PcmStereoFromThePcmSourceIsWrittenChunkForChunk)
+{
+    SetFile(L"pcm_stereo.wav");
+    PcmSource::Settings settings;
+    settings.channels = 2;
+    settings.sampleRate = 44100;
+    settings.frequency = 1000.0;
+    settings.amplitude = 0.8;
+    settings.length = 10000000;
+    HRESULT hr = E_FAIL;
+    m_pcm = PcmSource::CFilter::Create(settings, &hr);
+    ASSERT_EQ(S_OK, hr);
+    ASSERT_EQ(S_OK, m_graph->AddFilter(m_pcm->Interface(), L"Source"));
+    ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_pcm->Output()->PinInterface(), m_input, nullptr));
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    const DWORD begin = ::GetTickCount();
+    while (!m_pcm->Output()->EndOfStreamDelivered() && ::GetTickCount() - begin < Timeout)
+        ::Sleep(5);
+    ASSERT_TRUE(m_pcm->Output()->EndOfStreamDelivered());
+    ASSERT_EQ(S_OK, m_control->Stop());
+    ASSERT_EQ(S_OK, m_pcm->Output()->StreamResult());
+
+    const std::vector<BYTE> expected = PcmSource::CSignal::Generate(settings, 44100);
+    WriteAll("pcm_stereo.expect.raw", expected);
+    CWaveLayout layout;
+    ParseLayout(ReadAll("pcm_stereo.wav"), 16, &layout);
+    const WAVEFORMATEX format = PcmSource::WaveFormatOf(settings);
+    EXPECT_EQ(0, std::memcmp(&format, layout.format.data(), 16));
+    EXPECT_EQ(44100u, layout.fact) << "frames: data bytes / nBlockAlign";
+    EXPECT_EQ(expected.size(), layout.data.size());
+    EXPECT_TRUE(expected == layout.data);
+}
+
+TEST_F(WaveWriterGraphTest, ACompressedFormatKeepsItsExtraBytesAndCountsFramesPerBlock)
+{
+    SetFile(L"ima_adpcm.wav");
+    // IMA ADPCM, mono 44100 Hz: 1024-byte blocks of 2041 samples.
+    const WORD samplesPerBlock = 2041;
+    AM_MEDIA_TYPE type;
+    PushSource::MakeWaveType(&type, WAVE_FORMAT_IMA_ADPCM, 1, 44100, 4, 1024, 44100 * 1024 / samplesPerBlock,
+                             {static_cast<BYTE>(samplesPerBlock & 0xFF), static_cast<BYTE>(samplesPerBlock >> 8)});
+    ConnectPush(type);
+    const std::vector<BYTE> format(type.pbFormat, type.pbFormat + type.cbFormat);
+    stdax::FreeMediaTypeContents(&type);
+
+    // Ten blocks, each with a block header (first sample 0, step index 0) and arbitrary nibbles,
+    // delivered in pieces that do not follow the block boundaries.
+    std::vector<BYTE> stream;
+    UINT32 noise = 12345;
+    for (int block = 0; block < 10; ++block) {
+        const size_t at = stream.size();
+        stream.resize(at + 1024);
+        for (size_t i = 4; i < 1024; ++i) {
+            noise = noise * 1103515245u + 12345u;
+            stream[at + i] = static_cast<BYTE>(noise >> 16);
+        }
+    }
+    ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
+    for (size_t at = 0; at < stream.size(); at += 700) {
+        const size_t piece = std::min<size_t>(700, stream.size() - at);
+        ASSERT_EQ(S_OK, m_push->Deliver(stream.data() + at, static_cast<LONG>(piece)));
+    }
+    ASSERT_EQ(S_OK, m_control->Stop());
+
+    WriteAll("ima_adpcm.expect.raw", stream);
+    CWaveLayout layout;
+    ParseLayout(ReadAll("ima_adpcm.wav"), 20, &layout);
+    EXPECT_TRUE(format == layout.format) << "all 18 + cbSize bytes of the format";
+    EXPECT_EQ(10u * samplesPerBlock, layout.fact);
+    EXPECT_TRUE(stream == layout.data);
+}
+
+TEST_F(WaveWriterGraphTest, PausingAgainAfterAStopRewritesTheFile)
+{
+    SetFile(L"rewritten.wav");
+    ConnectPushPcm(1, 8000);
+    const std::vector<BYTE> first = CountingFrames(0, 2000);
+    const std::vector<BYTE> second = CountingFrames(5000, 250);
+    ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
+    EXPECT_EQ(S_OK, m_push->Deliver(first));
+    ASSERT_EQ(S_OK, m_control->Stop());
+    CWaveLayout layout;
+    ParseLayout(ReadAll("rewritten.wav"), 16, &layout);
+    EXPECT_TRUE(first == layout.data);
+    EXPECT_EQ(4000u, layout.fact);
+
+    ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
+    EXPECT_EQ(S_OK, m_push->Deliver(second));
+    ASSERT_EQ(S_OK, m_control->Stop());
+    const std::vector<BYTE> file = ReadAll("rewritten.wav");
+    EXPECT_EQ(44u + second.size(), file.size() - 12) << "RIFF, fmt, fact, data headers and the new bytes only";
+    ParseLayout(file, 16, &layout);
+    EXPECT_TRUE(second == layout.data);
+    EXPECT_EQ(500u, layout.fact);
+    WriteAll("rewritten.expect.raw", second);
+    // A second Stop finds nothing to do.
+    EXPECT_EQ(S_OK, m_writer->Stop());
+}
+
+TEST_F(WaveWriterGraphTest, RefusedEmptyAndFlushedSamplesAddNothing)
+{
+    SetFile(L"refusals.wav");
+    ConnectPushPcm(1, 8000);
+    ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
+    const std::vector<BYTE> kept = CountingFrames(100, 50);
+    EXPECT_EQ(S_OK, m_push->Deliver(kept));
+
+    AM_MEDIA_TYPE other;
+    PushSource::MakePcmType(&other, 1, 16000, 16);
+    const std::vector<BYTE> refused = CountingFrames(900, 10);
+    EXPECT_EQ(VFW_E_CHANGING_FORMAT, m_push->Deliver(refused.data(), static_cast<LONG>(refused.size()), &other));
+    stdax::FreeMediaTypeContents(&other);
+    EXPECT_EQ(S_OK, m_push->Deliver(nullptr, 0));
+
+    ASSERT_EQ(S_OK, m_input->BeginFlush());
+    EXPECT_EQ(S_FALSE, m_push->Deliver(refused));
+    ASSERT_EQ(S_OK, m_input->EndFlush());
+    const std::vector<BYTE> after = CountingFrames(150, 50);
+    EXPECT_EQ(S_OK, m_push->Deliver(after));
+    ASSERT_EQ(S_OK, m_control->Stop());
+
+    std::vector<BYTE> expected = kept;
+    expected.insert(expected.end(), after.begin(), after.end());
+    CWaveLayout layout;
+    ParseLayout(ReadAll("refusals.wav"), 16, &layout);
+    EXPECT_TRUE(expected == layout.data);
+    WriteAll("refusals.expect.raw", expected);
+}
+
+TEST_F(WaveWriterGraphTest, NoFileWithoutConnectionOrWithoutAWaveFormat)
+{
+    SetFile(L"never.wav");
+    EXPECT_EQ(S_OK, m_writer->Pause());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(L"never.wav"));
+    EXPECT_EQ(S_FALSE, m_writer->Stop());
+
+    // Audio without a WAVEFORMATEX connects, but the writer does not leave Stopped.
+    AM_MEDIA_TYPE type;
+    stdax::InitializeMediaType(&type);
+    type.majortype = MEDIATYPE_Audio;
+    type.subtype = MEDIASUBTYPE_PCM;
+    type.formattype = FORMAT_None;
+    ConnectPush(type);
+    EXPECT_EQ(VFW_E_UNSUPPORTED_AUDIO, m_writer->Pause());
+    FILTER_STATE state = State_Running;
+    EXPECT_EQ(S_OK, m_writer->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(L"never.wav"));
+}
+
+TEST_F(WaveWriterGraphTest, AWriteFailureIsReturnedAndLaterSamplesStillReachTheFile)
+{
+    ASSERT_NE(nullptr, ::mmioInstallIOProcA(kFailingIo, &FailingIoProc, MMIO_INSTALLPROC));
+    ::DeleteFileW(L"write_failure.FAIL");
+    ASSERT_EQ(S_OK, m_sink->SetFileName(FullPath(L"write_failure.FAIL+data").c_str(), nullptr));
+    ConnectPushPcm(2, 44100);
+    ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
+
+    const DWORD framesPerSample = 2048;
+    DWORD next = 0;
+    auto deliver = [&] {
+        const HRESULT hr = m_push->Deliver(CountingFrames(next, framesPerSample));
+        next += framesPerSample;
+        return hr;
+    };
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(S_OK, deliver());
+    g_failWrites = true;
+    HRESULT failure = S_OK;
+    for (int i = 0; i < 40 && SUCCEEDED(failure); ++i)
+        failure = deliver();
+    g_failWrites = false;
+    EXPECT_TRUE(FAILED(failure));
+    EXPECT_GE(g_failedWrites, 1);
+    const DWORD recovered = next;
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(S_OK, deliver());
+    ASSERT_EQ(S_OK, m_control->Stop());
+    ::mmioInstallIOProcA(kFailingIo, nullptr, MMIO_REMOVEPROC);
+
+    // What reached the file is the stream with one gap: a head, then a tail that holds everything
+    // delivered after the failure.
+    const std::vector<BYTE> stream = CountingFrames(0, next);
+    CWaveLayout layout;
+    ParseLayout(ReadAll("write_failure.FAIL"), 16, &layout);
+    const std::vector<BYTE>& data = layout.data;
+    ASSERT_LT(data.size(), stream.size());
+    size_t head = 0;
+    while (head < data.size() && data[head] == stream[head])
+        ++head;
+    head -= head % 4;
+    const size_t tail = data.size() - head;
+    EXPECT_TRUE(std::equal(data.begin() + head, data.end(), stream.end() - tail));
+    EXPECT_GE(tail, (next - recovered) * 4u);
+    EXPECT_GE(head, 0u);
+    EXPECT_EQ(data.size() / 4, layout.fact);
+    WriteAll("write_failure.tail.raw", std::vector<BYTE>(stream.end() - (next - recovered) * 4, stream.end()));
+}
