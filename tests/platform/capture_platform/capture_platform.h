@@ -1,0 +1,55 @@
+#pragma once
+// The platform pieces a recording needs that the test prefix's Wine lacks, served by one in-process
+// COM module (capture_platform.dll) registered in the prefix:
+//
+//   - a tone capture device, listed first in CLSID_AudioInputDeviceCategory: a live source that
+//     delivers a 1 kHz sine at half scale in the PCM format set through IAMStreamConfig, in buffers of
+//     the size suggested through IAMBufferNegotiation, paced by the graph clock;
+//   - an infinite tee under CLSID_InfTee;
+//   - audio compressors on the system's ACM, in CLSID_AudioCompressorCategory with output types that
+//     the filter mapper matches: PCM, IMA ADPCM, GSM 6.10, A-law and mu-law.
+//
+// Test programs include this header for the identifiers; they reach the module's exported test
+// functions through GetModuleHandle / GetProcAddress once a graph has loaded it.
+#include <windows.h>
+#include <mmreg.h>
+
+namespace CapturePlatform {
+
+// The module's file name, for GetModuleHandleW.
+inline constexpr wchar_t kModuleName[] = L"capture_platform.dll";
+
+// {0A7C5E10-6B2D-4C1E-9F30-1D2C3B4A5E60}. Its string sorts before any other CLSID registered in the
+// audio input category, and registered devices come before Wine's own waveIn devices.
+extern const CLSID CLSID_ToneCapture;
+inline constexpr wchar_t kToneCaptureName[] = L"Test Tone Capture";
+
+// What the device records, whatever format it was set to.
+inline constexpr double kToneFrequency = 1000.0; // Hz
+inline constexpr double kToneAmplitude = 0.5;    // peak, as a fraction of full scale
+// Until SetFormat says otherwise: mono 16-bit PCM at 44100 Hz.
+inline constexpr DWORD kDefaultRate = 44100;
+// Buffer duration when no buffer size was suggested.
+inline constexpr DWORD kDefaultBufferMilliseconds = 50;
+
+// One compressor per wave format tag, each under a class id of its own (the tag in the last field).
+struct CompressorClass {
+    WORD tag;
+    const CLSID* clsid;
+    const wchar_t* name;
+};
+inline constexpr int kCompressorCount = 5;
+extern const CompressorClass kCompressors[kCompressorCount];
+// The compressor for the tag, or null.
+const CompressorClass* FindCompressor(WORD tag);
+
+// Exported by the module (undecorated, WINAPI):
+//
+// HRESULT ToneCapture_LoseDevice()
+//   The newest live tone capture filter loses its device: it delivers nothing more and posts
+//   EC_DEVICE_LOST (its IUnknown, 0) into its graph. E_UNEXPECTED when no filter lives,
+//   VFW_E_NOT_IN_GRAPH when it is in no graph, otherwise the graph's Notify result.
+using LoseDeviceFunction = HRESULT(WINAPI*)();
+inline constexpr char kLoseDeviceExport[] = "ToneCapture_LoseDevice";
+
+} // namespace CapturePlatform

@@ -1,0 +1,151 @@
+#include "registration.h"
+
+#include "capture_platform.h"
+#include "media_formats.h"
+
+#include "stdax/com/ptr.h"
+#include "support/step_sequence.h"
+#include "support/system_error.h"
+
+#include <shlwapi.h>
+#include <uuids.h>
+
+#include <string>
+
+namespace CapturePlatform {
+
+namespace {
+
+HRESULT SetString(HKEY key, const wchar_t* name, const wchar_t* value)
+{
+    const LONG error = ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                                        static_cast<DWORD>((::lstrlenW(value) + 1) * sizeof(wchar_t)));
+    return error == ERROR_SUCCESS ? S_OK : Win32::ResultFromSystemError(error);
+}
+
+std::wstring ClassKeyPath(const CLSID& clsid)
+{
+    WCHAR text[40] = {};
+    ::StringFromGUID2(clsid, text, 40);
+    return std::wstring(L"CLSID\\") + text;
+}
+
+const CLSID* const kClasses[] = {&CLSID_ToneCapture, &CLSID_InfTee};
+
+} // namespace
+
+HRESULT CRegistration::RegisterClassKey(const CLSID& clsid, const wchar_t* name, const wchar_t* modulePath)
+{
+    try {
+        const std::wstring path = ClassKeyPath(clsid);
+        HKEY classKey = nullptr;
+        LONG error = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &classKey,
+                                       nullptr);
+        if (error != ERROR_SUCCESS)
+            return Win32::ResultFromSystemError(error);
+        HRESULT hr = SetString(classKey, nullptr, name);
+        HKEY serverKey = nullptr;
+        if (SUCCEEDED(hr)) {
+            error = ::RegCreateKeyExW(classKey, L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, &serverKey, nullptr);
+            hr = error == ERROR_SUCCESS ? S_OK : Win32::ResultFromSystemError(error);
+        }
+        if (SUCCEEDED(hr)) {
+            CStepSequence(hr)
+                .Do([&] { return SetString(serverKey, nullptr, modulePath); })
+                .Do([&] { return SetString(serverKey, L"ThreadingModel", L"Both"); });
+            ::RegCloseKey(serverKey);
+        }
+        ::RegCloseKey(classKey);
+        return hr;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CRegistration::UnregisterClassKey(const CLSID& clsid)
+{
+    try {
+        const LONG error = ::SHDeleteKeyW(HKEY_CLASSES_ROOT, ClassKeyPath(clsid).c_str());
+        return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ? S_OK : Win32::ResultFromSystemError(error);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CRegistration::RegisterInCategory(IFilterMapper2* mapper, const CLSID& clsid, const wchar_t* name,
+                                          const CLSID& category, const REGFILTERPINS* pins, ULONG pinCount)
+{
+    REGFILTER2 filter = {};
+    filter.dwVersion = 1;
+    filter.dwMerit = MERIT_DO_NOT_USE;
+    filter.cPins = pinCount;
+    filter.rgPins = pins;
+    IMoniker* moniker = nullptr;
+    const HRESULT hr = mapper->RegisterFilter(clsid, name, &moniker, &category, nullptr, &filter);
+    if (moniker != nullptr)
+        moniker->Release();
+    return hr;
+}
+
+HRESULT CRegistration::Register()
+{
+    WCHAR modulePath[MAX_PATH];
+    if (::GetModuleFileNameW(m_module, modulePath, MAX_PATH) == 0)
+        return Win32::ResultFromLastError();
+
+    HRESULT hr = S_OK;
+    CStepSequence steps(hr);
+    steps.Do([&] { return RegisterClassKey(CLSID_ToneCapture, kToneCaptureName, modulePath); })
+        .Do([&] { return RegisterClassKey(CLSID_InfTee, L"Infinite Pin Tee Filter", modulePath); });
+    for (const CompressorClass& compressor : kCompressors)
+        steps.Do([&] { return RegisterClassKey(*compressor.clsid, compressor.name, modulePath); });
+
+    COM::TPtr<IFilterMapper2> mapper;
+    steps.Do([&] {
+        return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                  reinterpret_cast<void**>(&mapper));
+    });
+
+    const REGPINTYPES pcm = {&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM};
+    const REGFILTERPINS capturePin = {const_cast<LPWSTR>(L"Capture"), FALSE, TRUE, FALSE, FALSE, nullptr, nullptr, 1, &pcm};
+    steps.Do([&] {
+        return RegisterInCategory(mapper, CLSID_ToneCapture, kToneCaptureName, CLSID_AudioInputDeviceCategory,
+                                  &capturePin, 1);
+    });
+    for (const CompressorClass& compressor : kCompressors) {
+        const GUID subtype = SubtypeOfTag(compressor.tag);
+        const REGPINTYPES output = {&MEDIATYPE_Audio, &subtype};
+        const REGFILTERPINS pins[2] = {
+            {const_cast<LPWSTR>(L"Input"), FALSE, FALSE, FALSE, FALSE, nullptr, nullptr, 1, &pcm},
+            {const_cast<LPWSTR>(L"Output"), FALSE, TRUE, FALSE, FALSE, nullptr, nullptr, 1, &output}};
+        steps.Do([&] {
+            return RegisterInCategory(mapper, *compressor.clsid, compressor.name, CLSID_AudioCompressorCategory, pins, 2);
+        });
+    }
+    return hr;
+}
+
+HRESULT CRegistration::Unregister()
+{
+    HRESULT hr = S_OK;
+    COM::TPtr<IFilterMapper2> mapper;
+    const HRESULT created = ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                               reinterpret_cast<void**>(&mapper));
+    CTearDown teardown(hr);
+    if (SUCCEEDED(created)) {
+        teardown.Do([&] { return mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, nullptr, CLSID_ToneCapture); });
+        for (const CompressorClass& compressor : kCompressors)
+            teardown.Do([&] {
+                return mapper->UnregisterFilter(&CLSID_AudioCompressorCategory, nullptr, *compressor.clsid);
+            });
+    } else {
+        teardown.Do([&] { return created; });
+    }
+    for (const CLSID* clsid : kClasses)
+        teardown.Do([&] { return UnregisterClassKey(*clsid); });
+    for (const CompressorClass& compressor : kCompressors)
+        teardown.Do([&] { return UnregisterClassKey(*compressor.clsid); });
+    return FAILED(hr) ? hr : S_OK;
+}
+
+} // namespace CapturePlatform

@@ -1,0 +1,32 @@
+#pragma once
+// CRegistration: what DllRegisterServer writes into the prefix and DllUnregisterServer removes.
+//
+//   - every class of the module under HKCR\CLSID (InprocServer32 = the module, ThreadingModel Both);
+//   - the tone capture device in CLSID_AudioInputDeviceCategory through the filter mapper
+//     (instance key = its CLSID string, which decides its place among the registered devices);
+//   - each compressor in CLSID_AudioCompressorCategory through the filter mapper, with an input pin
+//     Audio / PCM and an output pin Audio / the tag's subtype. The filter mapper's type search covers
+//     that category, so EnumMatchingFilters finds it under the same friendly name.
+// The infinite tee needs only its class key. Registering again overwrites the same keys.
+#include <windows.h>
+#include <strmif.h>
+
+namespace CapturePlatform {
+
+class CRegistration {
+public:
+    explicit CRegistration(HMODULE module) : m_module(module) {}
+
+    HRESULT Register();
+    HRESULT Unregister();
+
+private:
+    HRESULT RegisterClassKey(const CLSID& clsid, const wchar_t* name, const wchar_t* modulePath);
+    HRESULT UnregisterClassKey(const CLSID& clsid);
+    HRESULT RegisterInCategory(IFilterMapper2* mapper, const CLSID& clsid, const wchar_t* name, const CLSID& category,
+                               const REGFILTERPINS* pins, ULONG pinCount);
+
+    HMODULE m_module;
+};
+
+} // namespace CapturePlatform

@@ -1,0 +1,92 @@
+// The module's exports: the COM server entry points and the tone capture device's test hook.
+#include "acm_compressor.h"
+#include "capture_platform.h"
+#include "class_factory.h"
+#include "inf_tee.h"
+#include "registration.h"
+#include "tone_capture_filter.h"
+
+#include <windows.h>
+#include <uuids.h>
+
+namespace {
+
+using namespace CapturePlatform;
+
+HMODULE g_module = nullptr;
+
+CClassFactory g_factories[] = {
+    {&CLSID_ToneCapture, &CToneCaptureFilter::CreateInstance},
+    {&CLSID_InfTee, &CInfTee::CreateInstance},
+    {kCompressors[0].clsid, &CAcmCompressor::CreateInstance<WAVE_FORMAT_PCM>},
+    {kCompressors[1].clsid, &CAcmCompressor::CreateInstance<WAVE_FORMAT_IMA_ADPCM>},
+    {kCompressors[2].clsid, &CAcmCompressor::CreateInstance<WAVE_FORMAT_GSM610>},
+    {kCompressors[3].clsid, &CAcmCompressor::CreateInstance<WAVE_FORMAT_ALAW>},
+    {kCompressors[4].clsid, &CAcmCompressor::CreateInstance<WAVE_FORMAT_MULAW>},
+};
+
+// Registration runs in regsvr32, which has not initialised COM for us.
+class CComForCall {
+public:
+    CComForCall() : m_result(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~CComForCall()
+    {
+        if (SUCCEEDED(m_result))
+            ::CoUninitialize();
+    }
+
+private:
+    HRESULT m_result;
+};
+
+} // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_module = instance;
+        ::DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+__declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID classId, REFIID riid, void** ppv)
+{
+    for (CClassFactory& factory : g_factories) {
+        if (factory.ClassId() == classId)
+            return factory.QueryInterface(riid, ppv);
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+// Stays loaded: filters may outlive any count we could keep of them in a test.
+__declspec(dllexport) HRESULT WINAPI DllCanUnloadNow()
+{
+    return S_FALSE;
+}
+
+__declspec(dllexport) HRESULT WINAPI DllRegisterServer()
+{
+    CComForCall com;
+    return CRegistration(g_module).Register();
+}
+
+__declspec(dllexport) HRESULT WINAPI DllUnregisterServer()
+{
+    CComForCall com;
+    return CRegistration(g_module).Unregister();
+}
+
+__declspec(dllexport) HRESULT WINAPI ToneCapture_LoseDevice()
+{
+    CToneCaptureFilter* const filter = CToneCaptureFilter::Newest();
+    if (filter == nullptr)
+        return E_UNEXPECTED;
+    const HRESULT hr = filter->LoseDevice();
+    filter->NonDelegatingRelease();
+    return hr;
+}
+
+} // extern "C"
