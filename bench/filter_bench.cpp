@@ -6,7 +6,9 @@
 //       delivery -> MPEG2AudioEncoder::CFilter (stream output) -> the File Writer registered in the
 //       prefix, timed from Run to the end of Stop (the file then holds everything); once in 40 ms
 //       samples as the capture graph delivers them, once in 1 s samples. Every received sample costs
-//       the same number of trace lines, so the two show what the per-sample work weighs.
+//       the same number of trace lines, so the two show what the per-sample work weighs;
+//   (c) the same source writing its PCM straight into the File Writer (40 ms samples): what the
+//       source and the writer cost without any encoding.
 // One run of each. Prints the times, the real-time factors, the bytes and the ratios to (a).
 //
 //   filter_bench.exe [out.mp3]
@@ -105,9 +107,11 @@ IPin* FirstPin(IBaseFilter* filter)
         }                                                                                            \
     } while (0)
 
-double ThroughGraph(const std::vector<short>& pcm, DWORD bufferMilliseconds, const wchar_t* path, size_t& bytesOut)
+double ThroughGraph(const std::vector<short>& pcm, DWORD bufferMilliseconds, bool encode, const wchar_t* path,
+                    size_t& bytesOut)
 {
     PcmSource::Settings settings;
+    settings.streamOutput = !encode;
     settings.bufferMilliseconds = bufferMilliseconds;
     settings.waveform = PcmSource::Waveform::Noise;   // the cheapest fill; replaced below
     settings.length = static_cast<REFERENCE_TIME>(Seconds) * 10000000;
@@ -150,13 +154,17 @@ double ThroughGraph(const std::vector<short>& pcm, DWORD bufferMilliseconds, con
     sourceOut->Release();
     COM::TPtr<IPin> writerIn(FirstPin(writer));
     writerIn->Release();
-    CHECK(graph->ConnectDirect(sourceOut, filter->InputPin()->PinInterface(), nullptr));
-    CHECK(graph->ConnectDirect(filter->OutputPin()->PinInterface(), writerIn, nullptr));
-    MPEG2AudioEncoder::EncoderSettings encoding{};
-    CHECK(filter->SettingsInterface()->GetEncoderSettings(&encoding));
-    encoding.dwBitrateKbps = 128;
-    encoding.dwQualityLevel = 5;
-    CHECK(filter->SettingsInterface()->SetEncoderSettings(&encoding));
+    if (encode) {
+        CHECK(graph->ConnectDirect(sourceOut, filter->InputPin()->PinInterface(), nullptr));
+        CHECK(graph->ConnectDirect(filter->OutputPin()->PinInterface(), writerIn, nullptr));
+        MPEG2AudioEncoder::EncoderSettings encoding{};
+        CHECK(filter->SettingsInterface()->GetEncoderSettings(&encoding));
+        encoding.dwBitrateKbps = 128;
+        encoding.dwQualityLevel = 5;
+        CHECK(filter->SettingsInterface()->SetEncoderSettings(&encoding));
+    } else {
+        CHECK(graph->ConnectDirect(sourceOut, writerIn, nullptr));
+    }
 
     const double start = Now();
     CHECK(control->Run());
@@ -198,11 +206,13 @@ int main(int argc, char** argv)
         const std::vector<short> pcm = PinkNoise(static_cast<size_t>(SampleRate) * Seconds);
         size_t bareBytes = 0;
         const double bare = BareLame(pcm, bareBytes);
-        const DWORD pieces[] = {40, 1000};
-        double whole[2] = {};
-        size_t graphBytes[2] = {};
-        for (int i = 0; i < 2 && status == 0; ++i) {
-            whole[i] = ThroughGraph(pcm, pieces[i], path, graphBytes[i]);
+        const DWORD pieces[] = {40, 1000, 40};
+        const char* const names[] = {"(b) source -> encoder -> File Writer, 40 ms", "(b) source -> encoder -> File Writer, 1 s",
+                                     "(c) source -> File Writer (PCM), 40 ms"};
+        double whole[3] = {};
+        size_t graphBytes[3] = {};
+        for (int i = 0; i < 3 && status == 0; ++i) {
+            whole[i] = ThroughGraph(pcm, pieces[i], i < 2, i < 2 ? path : L"filter_bench.pcm", graphBytes[i]);
             status = whole[i] < 0 ? 1 : 0;
         }
         if (bare < 0 || status != 0) {
@@ -210,14 +220,11 @@ int main(int argc, char** argv)
             status = 1;
         } else {
             std::printf("%d s of 44.1 kHz mono pink noise, 128 kbit/s, quality 5, one run each\n", Seconds);
-            std::printf("%-50s %8.3f s  %7.1f x real time  %9zu bytes\n", "(a) bare LAME loop", bare, Seconds / bare,
+            std::printf("%-46s %8.3f s  %7.1f x real time  %9zu bytes\n", "(a) bare LAME loop", bare, Seconds / bare,
                         bareBytes);
-            for (int i = 0; i < 2; ++i) {
-                char name[64];
-                std::snprintf(name, sizeof(name), "(b) source -> encoder -> File Writer, %lu ms", pieces[i]);
-                std::printf("%-50s %8.3f s  %7.1f x real time  %9zu bytes  ratio to (a) %.3f\n", name, whole[i],
+            for (int i = 0; i < 3; ++i)
+                std::printf("%-46s %8.3f s  %7.1f x real time  %9zu bytes  ratio to (a) %.3f\n", names[i], whole[i],
                             Seconds / whole[i], graphBytes[i], whole[i] / bare);
-            }
         }
     }
     ::CoUninitialize();
