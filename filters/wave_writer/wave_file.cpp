@@ -1,6 +1,7 @@
 #include "filters/wave_writer/wave_file.h"
 
 #include "support/step_sequence.h"
+#include "support/system_error.h"
 
 #include <cstring>
 
@@ -90,8 +91,24 @@ HRESULT CWaveFile::OpenForWrite(LPCWSTR fileName, const WAVEFORMATEX* format, UL
 
     WCHAR name[NameLength];
     ::lstrcpynW(name, fileName, NameLength);
-    m_hmmio = ::mmioOpenW(name, nullptr, MMIO_CREATE | MMIO_READWRITE);
+    // mmio's own file opening goes through the ANSI code page and a 128-character path limit, so a
+    // name outside that code page or a long path would fail or land elsewhere. The file is created
+    // here under its full UTF-16 name and mmio is handed the open handle (the standard DOS I/O
+    // procedure with the handle in adwInfo[0]); from then on mmio owns it and closes it.
+    const HANDLE file = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const HRESULT openFailure = Win32::ResultFromLastError();
+        FreeBuffer();
+        return openFailure;
+    }
+    MMIOINFO handOver = {};
+    handOver.fccIOProc = FOURCC_DOS;
+    // Kernel handles keep their value within 32 bits, also in 64-bit processes.
+    handOver.adwInfo[0] = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(file));
+    m_hmmio = ::mmioOpenW(nullptr, &handOver, MMIO_READWRITE);
     if (m_hmmio == nullptr) {
+        ::CloseHandle(file);
         FreeBuffer();
         return E_FAIL;
     }

@@ -90,7 +90,7 @@ def main(work):
     for name in ("pcm_stereo", "rewritten", "refusals"):
         check_pcm(work / (name + ".wav"), (work / (name + ".expect.raw")).read_bytes())
     check_ima_adpcm(work / "ima_adpcm.wav", (work / "ima_adpcm.expect.raw").read_bytes())
-    check_failure(work / "write_failure.FAIL", (work / "write_failure.tail.raw").read_bytes())
+    check_failure(work / "write_failure.wav", (work / "write_failure.tail.raw").read_bytes())
     return 1 if failures else 0
 
 

@@ -44,6 +44,21 @@ std::vector<BYTE> ReadAll(const std::string& name)
     return std::vector<BYTE>{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+std::vector<BYTE> ReadAll(const std::wstring& path)
+{
+    std::vector<BYTE> bytes;
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    bytes.resize(::GetFileSize(file, nullptr));
+    DWORD done = 0;
+    if (!bytes.empty() && !::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr))
+        done = 0;
+    bytes.resize(done);
+    ::CloseHandle(file);
+    return bytes;
+}
+
 void WriteAll(const std::string& name, const std::vector<BYTE>& bytes)
 {
     std::ofstream file(name, std::ios::binary);
@@ -102,26 +117,20 @@ std::vector<BYTE> CountingFrames(DWORD first, DWORD count)
     return bytes;
 }
 
-// An mmio I/O procedure for names "X.FAIL+…": the file X.FAIL on disk, whose writes fail while
-// g_failWrites is set.
+// An mmio I/O procedure installed in place of the standard file procedure for one test: it works on
+// the file handle the writer hands over, and its writes fail while g_failWrites is set.
 bool g_failWrites = false;
 int g_failedWrites = 0;
-const FOURCC kFailingIo = mmioFOURCC('F', 'A', 'I', 'L');
 
 LRESULT CALLBACK FailingIoProc(LPSTR info, UINT message, LPARAM lParam1, LPARAM lParam2)
 {
     auto* mmio = reinterpret_cast<MMIOINFO*>(info);
     HANDLE file = reinterpret_cast<HANDLE>(mmio->adwInfo[0]);
     switch (message) {
-    case MMIOM_OPEN: {
-        std::string name = reinterpret_cast<LPCSTR>(lParam1);
-        name = name.substr(0, name.rfind('+'));
-        file = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             (mmio->dwFlags & MMIO_CREATE) ? CREATE_ALWAYS : OPEN_EXISTING, 0, nullptr);
-        mmio->adwInfo[0] = reinterpret_cast<DWORD>(file);
+    case MMIOM_OPEN:
+        // The writer opens the file itself and hands mmio the handle: no name arrives here.
         mmio->lDiskOffset = 0;
-        return file == INVALID_HANDLE_VALUE ? MMIOERR_CANNOTOPEN : 0;
-    }
+        return lParam1 == 0 && file != INVALID_HANDLE_VALUE ? 0 : MMIOERR_CANNOTOPEN;
     case MMIOM_CLOSE:
         ::CloseHandle(file);
         return 0;
@@ -371,9 +380,9 @@ TEST_F(WaveWriterGraphTest, NoFileWithoutConnectionOrWithoutAWaveFormat)
 
 TEST_F(WaveWriterGraphTest, AWriteFailureIsReturnedAndLaterSamplesStillReachTheFile)
 {
-    ASSERT_NE(nullptr, ::mmioInstallIOProcA(kFailingIo, &FailingIoProc, MMIO_INSTALLPROC));
-    ::DeleteFileW(L"write_failure.FAIL");
-    ASSERT_EQ(S_OK, m_sink->SetFileName(FullPath(L"write_failure.FAIL+data").c_str(), nullptr));
+    ASSERT_NE(nullptr, ::mmioInstallIOProcA(FOURCC_DOS, &FailingIoProc, MMIO_INSTALLPROC));
+    ::DeleteFileW(L"write_failure.wav");
+    ASSERT_EQ(S_OK, m_sink->SetFileName(FullPath(L"write_failure.wav").c_str(), nullptr));
     ConnectPushPcm(2, 44100);
     ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
 
@@ -397,13 +406,13 @@ TEST_F(WaveWriterGraphTest, AWriteFailureIsReturnedAndLaterSamplesStillReachTheF
     for (int i = 0; i < 10; ++i)
         ASSERT_EQ(S_OK, deliver());
     ASSERT_EQ(S_OK, m_control->Stop());
-    ::mmioInstallIOProcA(kFailingIo, nullptr, MMIO_REMOVEPROC);
+    ::mmioInstallIOProcA(FOURCC_DOS, &FailingIoProc, MMIO_REMOVEPROC);
 
     // What reached the file is the stream with one gap: a head, then a tail that holds everything
     // delivered after the failure.
     const std::vector<BYTE> stream = CountingFrames(0, next);
     CWaveLayout layout;
-    ParseLayout(ReadAll("write_failure.FAIL"), 16, &layout);
+    ParseLayout(ReadAll("write_failure.wav"), 16, &layout);
     const std::vector<BYTE>& data = layout.data;
     ASSERT_LT(data.size(), stream.size());
     size_t head = 0;
@@ -416,4 +425,25 @@ TEST_F(WaveWriterGraphTest, AWriteFailureIsReturnedAndLaterSamplesStillReachTheF
     EXPECT_GE(head, 0u);
     EXPECT_EQ(data.size() / 4, layout.fact);
     WriteAll("write_failure.tail.raw", std::vector<BYTE>(stream.end() - (next - recovered) * 4, stream.end()));
+}
+
+// Java hands the writer any path the user chose: names outside the ANSI code page and paths longer
+// than the old 128-character file API limit must land exactly where they were asked to.
+TEST_F(WaveWriterGraphTest, AUnicodeNameInALongPathIsWrittenWhereItWasAsked)
+{
+    const std::wstring directory = FullPath((L"Äänitteet 日本 " + std::wstring(140, L'x')).c_str());
+    ::CreateDirectoryW(directory.c_str(), nullptr);
+    const std::wstring path = directory + L"\\Tön 録音.wav";
+    ::DeleteFileW(path.c_str());
+    ASSERT_GT(path.size(), 160u);
+    ASSERT_EQ(S_OK, m_sink->SetFileName(path.c_str(), nullptr));
+    ConnectPushPcm(2, 44100);
+    ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
+    ASSERT_EQ(S_OK, m_push->Deliver(CountingFrames(0, 4410)));
+    ASSERT_EQ(S_OK, m_control->Stop());
+
+    CWaveLayout layout;
+    ParseLayout(ReadAll(path), 16, &layout);
+    EXPECT_TRUE(layout.data == CountingFrames(0, 4410));
+    EXPECT_EQ(4410u, layout.fact);
 }
