@@ -1,0 +1,366 @@
+// The tone capture device as the capture graph meets it: first in the audio input category under
+// its friendly name, created through its moniker, its capture pin and stream configuration, its
+// resource control and input mixer, then recording in Wine's graph through the infinite tee into two
+// sinks, and the loss of the device reaching the graph's event queue.
+#include "capture_platform.h"
+#include "collecting_sink.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <evcode.h>
+#include <uuids.h>
+
+using namespace CapturePlatformTest;
+using CapturePlatform::CLSID_ToneCapture;
+using CapturePlatform::kToneCaptureName;
+
+namespace {
+
+std::wstring ClassIdText(const CLSID& clsid)
+{
+    WCHAR text[40] = {};
+    ::StringFromGUID2(clsid, text, 40);
+    return text;
+}
+
+COM::TPtr<IMoniker> DefaultDevice()
+{
+    std::vector<COM::TPtr<IMoniker>> devices = CategoryMonikers(CLSID_AudioInputDeviceCategory);
+    return devices.empty() ? COM::TPtr<IMoniker>() : devices.front();
+}
+
+template <class I>
+COM::TPtr<I> Query(IUnknown* object, REFIID iid)
+{
+    COM::TPtr<I> result;
+    if (object != nullptr)
+        object->QueryInterface(iid, reinterpret_cast<void**>(&result));
+    return result;
+}
+
+WAVEFORMATEX FormatOf(IAMStreamConfig* config)
+{
+    WAVEFORMATEX format = {};
+    AM_MEDIA_TYPE* type = nullptr;
+    EXPECT_EQ(S_OK, config->GetFormat(&type));
+    if (type == nullptr)
+        return format;
+    EXPECT_EQ(MEDIATYPE_Audio, type->majortype);
+    EXPECT_EQ(MEDIASUBTYPE_PCM, type->subtype);
+    EXPECT_EQ(FORMAT_WaveFormatEx, type->formattype);
+    if (type->cbFormat >= sizeof(WAVEFORMATEX))
+        format = *reinterpret_cast<WAVEFORMATEX*>(type->pbFormat);
+    ::CoTaskMemFree(type->pbFormat);
+    ::CoTaskMemFree(type);
+    return format;
+}
+
+class ToneCaptureDevice : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_moniker = DefaultDevice();
+        ASSERT_TRUE(m_moniker.IsValid());
+        m_graph = CreateGraph();
+        ASSERT_TRUE(m_graph.IsValid());
+        m_device = AddFromMoniker(m_graph, m_moniker);
+        ASSERT_TRUE(m_device.IsValid());
+        m_pin = FirstPin(m_device, PINDIR_OUTPUT);
+        ASSERT_TRUE(m_pin.IsValid());
+        m_config = Query<IAMStreamConfig>(m_pin, IID_IAMStreamConfig);
+        ASSERT_TRUE(m_config.IsValid());
+    }
+
+    CComThread m_com;
+    COM::TPtr<IMoniker> m_moniker;
+    COM::TPtr<IGraphBuilder> m_graph;
+    COM::TPtr<IBaseFilter> m_device;
+    COM::TPtr<IPin> m_pin;
+    COM::TPtr<IAMStreamConfig> m_config;
+};
+
+TEST(ToneCaptureCategory, IsTheFirstAudioInputDeviceUnderItsFriendlyName)
+{
+    CComThread com;
+    const std::vector<COM::TPtr<IMoniker>> devices = CategoryMonikers(CLSID_AudioInputDeviceCategory);
+    ASSERT_FALSE(devices.empty());
+    EXPECT_EQ(kToneCaptureName, MonikerProperty(devices.front(), L"FriendlyName"));
+    EXPECT_EQ(ClassIdText(CLSID_ToneCapture), MonikerProperty(devices.front(), L"CLSID"));
+    // Once only: the registration is not repeated under another key.
+    int listed = 0;
+    for (const COM::TPtr<IMoniker>& device : devices)
+        listed += MonikerProperty(device, L"FriendlyName") == kToneCaptureName ? 1 : 0;
+    EXPECT_EQ(1, listed);
+}
+
+TEST_F(ToneCaptureDevice, IsCreatedThroughItsMonikerWithACapturePin)
+{
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(S_OK, m_device->GetClassID(&clsid));
+    EXPECT_EQ(CLSID_ToneCapture, clsid);
+    // The moniker's property bag was loaded: the name in it is the device's vendor information.
+    LPWSTR vendor = nullptr;
+    ASSERT_EQ(S_OK, m_device->QueryVendorInfo(&vendor));
+    EXPECT_STREQ(kToneCaptureName, vendor);
+    ::CoTaskMemFree(vendor);
+    // Binding the moniker directly gives a device as well.
+    COM::TPtr<IBaseFilter> bound;
+    EXPECT_EQ(S_OK, m_moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&bound)));
+    EXPECT_TRUE(bound.IsValid());
+
+    COM::TPtr<IKsPropertySet> properties = Query<IKsPropertySet>(m_pin, IID_IKsPropertySet);
+    ASSERT_TRUE(properties.IsValid());
+    GUID category = GUID_NULL;
+    EXPECT_EQ(S_OK, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(category),
+                                    nullptr));
+    EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
+    DWORD returned = 0;
+    EXPECT_EQ(S_OK, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, nullptr, 0, &returned));
+    EXPECT_EQ(sizeof(GUID), returned);
+    EXPECT_EQ(E_PROP_ID_UNSUPPORTED, properties->Get(AMPROPSETID_Pin, 7, nullptr, 0, &category, sizeof(category), nullptr));
+    EXPECT_EQ(E_PROP_SET_UNSUPPORTED, properties->Get(PIN_CATEGORY_CAPTURE, AMPROPERTY_PIN_CATEGORY, nullptr, 0,
+                                                      &category, sizeof(category), nullptr));
+    EXPECT_TRUE(FAILED(properties->Set(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(category))));
+}
+
+TEST_F(ToneCaptureDevice, ResourceControlAndInputMixerKeepTheirSettings)
+{
+    COM::TPtr<IAMResourceControl> resources = Query<IAMResourceControl>(m_device, IID_IAMResourceControl);
+    ASSERT_TRUE(resources.IsValid());
+    EXPECT_EQ(S_FALSE, resources->Reserve(1 /* unreserve */, nullptr));
+    EXPECT_EQ(S_OK, resources->Reserve(0 /* reserve */, nullptr));
+    EXPECT_EQ(S_OK, resources->Reserve(1, nullptr));
+    EXPECT_EQ(S_FALSE, resources->Reserve(1, nullptr));
+
+    COM::TPtr<IAMAudioInputMixer> mixer = Query<IAMAudioInputMixer>(m_device, IID_IAMAudioInputMixer);
+    ASSERT_TRUE(mixer.IsValid());
+    double level = 0.0;
+    EXPECT_EQ(S_OK, mixer->get_MixLevel(&level));
+    EXPECT_EQ(1.0, level);
+    EXPECT_EQ(S_OK, mixer->put_MixLevel(0.25));
+    EXPECT_EQ(E_INVALIDARG, mixer->put_MixLevel(1.5));
+    EXPECT_EQ(S_OK, mixer->get_MixLevel(&level));
+    EXPECT_EQ(0.25, level);
+    BOOL enabled = FALSE;
+    EXPECT_EQ(S_OK, mixer->get_Enable(&enabled));
+    EXPECT_TRUE(enabled);
+    EXPECT_EQ(S_OK, mixer->put_Enable(FALSE));
+    EXPECT_EQ(S_OK, mixer->get_Enable(&enabled));
+    EXPECT_FALSE(enabled);
+    double pan = 1.0;
+    EXPECT_EQ(E_INVALIDARG, mixer->put_Pan(-2.0));
+    EXPECT_EQ(S_OK, mixer->put_Pan(-0.5));
+    EXPECT_EQ(S_OK, mixer->get_Pan(&pan));
+    EXPECT_EQ(-0.5, pan);
+    EXPECT_EQ(E_POINTER, mixer->get_MixLevel(nullptr));
+}
+
+TEST_F(ToneCaptureDevice, TakesSupportedPcmFormatsOnly)
+{
+    WAVEFORMATEX format = FormatOf(m_config);
+    EXPECT_EQ(CapturePlatform::kDefaultRate, format.nSamplesPerSec);
+    EXPECT_EQ(1, format.nChannels);
+    EXPECT_EQ(16, format.wBitsPerSample);
+
+    AM_MEDIA_TYPE stereo8 = PcmType(PcmFormat(11025, 2, 8));
+    EXPECT_EQ(S_OK, m_config->SetFormat(&stereo8));
+    FreePcmType(stereo8);
+    format = FormatOf(m_config);
+    EXPECT_EQ(11025u, format.nSamplesPerSec);
+    EXPECT_EQ(2, format.nChannels);
+    EXPECT_EQ(8, format.wBitsPerSample);
+    EXPECT_EQ(2, format.nBlockAlign);
+
+    // Outside the device's range, or not consistent PCM: refused, the format stays.
+    for (const WAVEFORMATEX& refused : {PcmFormat(96000, 1, 16), PcmFormat(4000, 1, 16), PcmFormat(44100, 3, 16),
+                                        PcmFormat(44100, 1, 24)}) {
+        AM_MEDIA_TYPE type = PcmType(refused);
+        EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, m_config->SetFormat(&type)) << refused.nSamplesPerSec;
+        FreePcmType(type);
+    }
+    WAVEFORMATEX odd = PcmFormat(22050, 1, 16);
+    odd.nAvgBytesPerSec = 22050;
+    AM_MEDIA_TYPE inconsistent = PcmType(odd);
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, m_config->SetFormat(&inconsistent));
+    FreePcmType(inconsistent);
+    EXPECT_EQ(E_POINTER, m_config->SetFormat(nullptr));
+    EXPECT_EQ(11025u, FormatOf(m_config).nSamplesPerSec);
+
+    int count = 0, size = 0;
+    EXPECT_EQ(S_OK, m_config->GetNumberOfCapabilities(&count, &size));
+    ASSERT_EQ(1, count);
+    ASSERT_EQ(static_cast<int>(sizeof(AUDIO_STREAM_CONFIG_CAPS)), size);
+    AUDIO_STREAM_CONFIG_CAPS caps = {};
+    AM_MEDIA_TYPE* type = nullptr;
+    EXPECT_EQ(S_OK, m_config->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(8000u, caps.MinimumSampleFrequency);
+    EXPECT_EQ(48000u, caps.MaximumSampleFrequency);
+    EXPECT_EQ(2u, caps.MaximumChannels);
+    EXPECT_EQ(16u, caps.MaximumBitsPerSample);
+    if (type != nullptr) {
+        ::CoTaskMemFree(type->pbFormat);
+        ::CoTaskMemFree(type);
+    }
+}
+
+// --- recording in Wine's graph ------------------------------------------------------------------------
+
+// The device at 22050 Hz mono 16-bit in 40 ms buffers, as the capture graph asks for it, into the
+// tee's first two outputs.
+class ToneCaptureGraph : public ToneCaptureDevice {
+protected:
+    static constexpr DWORD kRate = 22050;
+    static constexpr LONG kBufferBytes = 2 * (kRate / 25);
+
+    void SetUp() override
+    {
+        ToneCaptureDevice::SetUp();
+        if (HasFatalFailure())
+            return;
+        AM_MEDIA_TYPE type = PcmType(PcmFormat(kRate, 1, 16));
+        EXPECT_EQ(S_OK, m_config->SetFormat(&type));
+        FreePcmType(type);
+        COM::TPtr<IAMBufferNegotiation> negotiation = Query<IAMBufferNegotiation>(m_pin, IID_IAMBufferNegotiation);
+        ASSERT_TRUE(negotiation.IsValid());
+        const ALLOCATOR_PROPERTIES suggestion = {-1, kBufferBytes, -1, -1};
+        EXPECT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&suggestion));
+
+        m_tee = AddByClass(m_graph, CLSID_InfTee, nullptr);
+        ASSERT_TRUE(m_tee.IsValid());
+        ASSERT_EQ(S_OK, ConnectDirect(m_graph, m_pin, FirstPin(m_tee, PINDIR_INPUT)));
+        for (CCollectingSink*& sink : m_sinks) {
+            sink = CCollectingSink::Create();
+            ASSERT_NE(nullptr, sink);
+            ASSERT_EQ(S_OK, m_graph->AddFilter(sink->Interface(), nullptr));
+        }
+        ASSERT_EQ(S_OK, ConnectDirect(m_graph, FirstPin(m_tee, PINDIR_OUTPUT), m_sinks[0]->InputPin()));
+        ASSERT_EQ(S_OK, ConnectDirect(m_graph, PinNamed(m_tee, L"Output2"), m_sinks[1]->InputPin()));
+        m_control = Query<IMediaControl>(m_graph, IID_IMediaControl);
+        ASSERT_TRUE(m_control.IsValid());
+    }
+
+    void TearDown() override
+    {
+        if (m_control.IsValid())
+            m_control->Stop();
+        for (CCollectingSink* sink : m_sinks) {
+            if (sink != nullptr)
+                sink->Interface()->Release();
+        }
+    }
+
+    COM::TPtr<IBaseFilter> m_tee;
+    CCollectingSink* m_sinks[2] = {};
+    COM::TPtr<IMediaControl> m_control;
+};
+
+TEST_F(ToneCaptureGraph, RecordsTheToneInRealTimeIntoEveryTeeOutput)
+{
+    ALLOCATOR_PROPERTIES used = {};
+    COM::TPtr<IAMBufferNegotiation> negotiation = Query<IAMBufferNegotiation>(m_pin, IID_IAMBufferNegotiation);
+    EXPECT_EQ(S_OK, negotiation->GetAllocatorProperties(&used));
+    EXPECT_EQ(kBufferBytes, used.cbBuffer);
+    // Connected: the format is fixed.
+    AM_MEDIA_TYPE other = PcmType(PcmFormat(8000, 1, 16));
+    EXPECT_EQ(VFW_E_ALREADY_CONNECTED, m_config->SetFormat(&other));
+    FreePcmType(other);
+
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    // About half a second of audio.
+    constexpr size_t kBuffers = 13;
+    EXPECT_TRUE(m_sinks[1]->WaitUntil([](const CCollection& c) { return c.samples.size() >= kBuffers; }));
+    OAFilterState state = State_Stopped;
+    EXPECT_TRUE(SUCCEEDED(m_control->GetState(1000, &state)));
+    EXPECT_EQ(State_Running, state);
+    ASSERT_TRUE(SUCCEEDED(m_control->Stop()));
+
+    const CCollection first = m_sinks[0]->Collected();
+    const CCollection second = m_sinks[1]->Collected();
+    // The graph stops the sinks one after the other: the later one may have taken a buffer more.
+    ASSERT_GE(first.samples.size(), kBuffers - 1);
+    ASSERT_GE(second.samples.size(), kBuffers);
+    const size_t common = std::min(first.samples.size(), second.samples.size());
+    const LONGLONG frames = kBufferBytes / 2;
+    for (size_t i = 0; i < common; ++i) {
+        SCOPED_TRACE(i);
+        const CCollectedSample& sample = first.samples[i];
+        EXPECT_EQ(sample.identity, second.samples[i].identity) << "the tee passes one buffer to every output";
+        EXPECT_EQ(kBufferBytes, sample.length);
+        ASSERT_TRUE(sample.hasTime);
+        EXPECT_EQ(static_cast<REFERENCE_TIME>(i) * frames * 10000000 / kRate, sample.start);
+        EXPECT_EQ(static_cast<REFERENCE_TIME>(i + 1) * frames * 10000000 / kRate, sample.stop);
+        EXPECT_EQ(i == 0, sample.discontinuity);
+        EXPECT_TRUE(sample.syncPoint);
+        // Paced by the graph clock: a buffer arrives once its audio has been recorded.
+        ASSERT_TRUE(sample.hasArrival);
+        EXPECT_GE(sample.arrival, sample.stop);
+    }
+    const std::vector<BYTE> tone = RecordedTone(PcmFormat(kRate, 1, 16), static_cast<LONGLONG>(common) * frames);
+    ASSERT_GE(first.bytes.size(), tone.size());
+    EXPECT_TRUE(std::equal(tone.begin(), tone.end(), first.bytes.begin()));
+    EXPECT_TRUE(std::equal(tone.begin(), tone.end(), second.bytes.begin()));
+    // A tone at half scale: the peak of 16-bit samples is near 16384.
+    short peak = 0;
+    for (size_t i = 0; i + 1 < tone.size(); i += 2)
+        peak = std::max<short>(peak, static_cast<short>(tone[i] | (tone[i + 1] << 8)));
+    EXPECT_NEAR(16384, peak, 200);
+}
+
+TEST_F(ToneCaptureGraph, HoldsDataBackWhilePausedAndStartsAgainAfterAStop)
+{
+    ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
+    OAFilterState state = State_Stopped;
+    // A live source cannot cue: paused, the graph says so.
+    EXPECT_EQ(VFW_S_CANT_CUE, m_control->GetState(1000, &state));
+    EXPECT_EQ(State_Paused, state);
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    EXPECT_TRUE(m_sinks[0]->WaitUntil([](const CCollection& c) { return c.samples.size() >= 2; }));
+    ASSERT_TRUE(SUCCEEDED(m_control->Stop()));
+    const size_t firstRun = m_sinks[0]->Collected().samples.size();
+
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    EXPECT_TRUE(m_sinks[0]->WaitUntil([&](const CCollection& c) { return c.samples.size() >= firstRun + 2; }));
+    ASSERT_TRUE(SUCCEEDED(m_control->Stop()));
+    const CCollection collected = m_sinks[0]->Collected();
+    ASSERT_GE(collected.samples.size(), firstRun + 1);
+    // A new run starts at time 0 with a discontinuity.
+    EXPECT_TRUE(collected.samples[firstRun].discontinuity);
+    EXPECT_EQ(0, collected.samples[firstRun].start);
+}
+
+TEST_F(ToneCaptureGraph, LossOfTheDeviceReachesTheEventQueue)
+{
+    const auto loseDevice = reinterpret_cast<CapturePlatform::LoseDeviceFunction>(
+        ::GetProcAddress(::GetModuleHandleW(CapturePlatform::kModuleName), CapturePlatform::kLoseDeviceExport));
+    ASSERT_NE(nullptr, loseDevice);
+    COM::TPtr<IMediaEvent> events = Query<IMediaEvent>(m_graph, IID_IMediaEvent);
+    ASSERT_TRUE(events.IsValid());
+
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    EXPECT_TRUE(m_sinks[0]->WaitUntil([](const CCollection& c) { return !c.samples.empty(); }));
+    EXPECT_EQ(S_OK, loseDevice());
+    const size_t atLoss = m_sinks[0]->Collected().samples.size();
+
+    bool lost = false;
+    for (int i = 0; i < 50 && !lost; ++i) {
+        long code = 0;
+        LONG_PTR param1 = 0, param2 = 0;
+        if (events->GetEvent(&code, &param1, &param2, 100) != S_OK)
+            continue;
+        if (code == EC_DEVICE_LOST) {
+            lost = true;
+            EXPECT_EQ(static_cast<IUnknown*>(Query<IUnknown>(m_device, IID_IUnknown)), reinterpret_cast<IUnknown*>(param1));
+            EXPECT_EQ(0, param2);
+        }
+        events->FreeEventParams(code, param1, param2);
+    }
+    EXPECT_TRUE(lost);
+    // The lost device delivers nothing more (a buffer already on its way may still arrive) while
+    // several buffers' worth of time passes.
+    ::Sleep(300);
+    ASSERT_TRUE(SUCCEEDED(m_control->Stop()));
+    EXPECT_LE(m_sinks[0]->Collected().samples.size(), atLoss + 1);
+}
+
+} // namespace
