@@ -76,7 +76,8 @@ JNIEXPORT void JNICALL Java_com_tarvik_kelvane_Quillmar_freeLibrary(JNIEnv* /*en
     CTearDown tearDown(hr);
     // The capture graph, whose streaming thread raises the level callbacks, is freed first of all,
     // before "InputLevel" is unbound; the event thread ends before "Stopped" is unbound.
-    tearDown.Do([] { return s_PlaybackGraph.Free(); })
+    tearDown.Do([] { return s_CaptureGraph.Free(); })
+        .Do([] { return s_PlaybackGraph.Free(); })
         .Do([] { return s_InputLevel.Unbind(); })
         .Do([] { return s_MediaEventThread.Shutdown(); })
         .Do([] { return s_Stopped.Unbind(); });

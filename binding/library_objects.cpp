@@ -3,10 +3,10 @@
 #include "support/trace_log.h"
 
 // Definition order is construction order (all in this one file): the main log first, so that every
-// other object can trace while it is built and torn down, and the encoder log last. The capture
-// graph, s_CaptureGraph, joins between the lock and the playback graph.
+// other object can trace while it is built and torn down, and the encoder log last.
 CTraceLog s_MainLog(L"Tessaro.log");
 Synchronization::CCriticalSection s_Lock;
+CFilterGraph_Capture s_CaptureGraph;
 CFilterGraph_Playback s_PlaybackGraph;
 DirectShow::CMediaEventThread s_MediaEventThread;
 JNI::TMethodVoid s_Stopped;

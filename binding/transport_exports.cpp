@@ -35,9 +35,11 @@ HRESULT ReadPathArgument(JNIEnv* env, jbyteArray pathBytes, const wchar_t* pathL
 }
 
 // The graph that a control method acts on: the recording while one is held, otherwise the playback;
-// null when neither holds a graph. (The capture graph is asked first once the library builds one.)
+// null when neither holds a graph.
 DirectShow::CFilterGraph* ChooseGraph()
 {
+    if (s_CaptureGraph.IsValid())
+        return std::addressof(s_CaptureGraph);
     if (s_PlaybackGraph.IsValid())
         return std::addressof(s_PlaybackGraph);
     return nullptr;
@@ -92,7 +94,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_record(JNIEnv* env, jobj
     std::wstring path;
     CStepSequence steps(hr);
     steps.Do([&] { return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path); })
-        .Do([] { return E_NOTIMPL; });  // the capture graph is not part of this version yet
+        .Do([&] { return s_CaptureGraph.Init(path.c_str(), formatTag, sampleRate, bitRate); })
+        .Do([] { return AttachAndRun(s_CaptureGraph, true); });
     return hr;
 }
 
@@ -140,7 +143,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_stop(JNIEnv* /*env*/, jo
             .Do([] { return s_MediaEventThread.Detach(); })
             .Do([&] {
                 control.Release();
-                // Virtual: the capture graph frees its own way.
+                // Virtual: the capture graph frees its own way (device list, device interfaces).
                 return graph.Free();
             });
         return result;

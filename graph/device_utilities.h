@@ -1,0 +1,49 @@
+#pragma once
+// What the capture graph needs to put the platform's audio capture device into a graph and configure
+// it: the capture format, the device's friendly name, its capture pin and buffer size, its audio input
+// mixer, and the infinite tee's second output. Adding filters, finding a pin by direction and
+// connecting pins are the filter graph wrapper's.
+//
+// Free functions without locks or logging; COM must be initialised on the calling thread. Every
+// interface obtained on the way is released before a function returns.
+#include <windows.h>
+#include <dshow.h>
+
+#include "graph/filter_graph.h"
+#include "graph/media_type.h"
+
+namespace DirectShow {
+
+// Mono 16-bit PCM at the sample rate (Audio / PCM / WaveFormatEx, fixed-size samples of 2 bytes); the
+// record's format block is replaced by a new 18-byte WAVEFORMATEX. E_OUTOFMEMORY leaves the record
+// as it was.
+HRESULT MakePcmMediaType(CMediaType& mediaType, DWORD sampleRate);
+
+// The moniker's "FriendlyName" in a new string from the COM task allocator (the caller frees it with
+// CoTaskMemFree). A name that is not a string is refused (DISP_E_TYPEMISMATCH).
+HRESULT GetFriendlyName(IMoniker* moniker, wchar_t** name);
+
+// The filter's first output pin whose pin category (IKsPropertySet, AMPROPSETID_Pin) is the given one;
+// VFW_E_NOT_FOUND (*pin null) when none has it.
+HRESULT FindPinByCategory(IBaseFilter* filter, REFGUID category, IPin** pin);
+
+// Adds the capture device that the moniker names to the graph under the name, and sets its capture
+// pin to mono 16-bit PCM at the sample rate in buffers of samplesPerBuffer samples. *filter receives
+// the device filter as soon as it joined the graph; *pin the capture pin when everything succeeded.
+HRESULT InsertAudioCapturer(CFilterGraph& graph, IMoniker* moniker, DWORD sampleRate, DWORD samplesPerBuffer,
+                            const wchar_t* name, IBaseFilter** filter, IPin** pin);
+
+// Suggests buffers of the given size to the pin's allocator negotiation, every other property left to
+// the pin. E_INVALIDARG for 0 bytes (the pin is not asked).
+HRESULT SuggestBufferSize(IPin* pin, long bytes);
+
+// The device's audio input mixer: the filter's own when it reports a mix level, otherwise that of
+// the first enabled input pin that reports one; E_NOTIMPL when there is none. Nothing is changed on
+// the mixer.
+HRESULT GetAMAudioInputMixer(IBaseFilter* filter, IAMAudioInputMixer** mixer);
+
+// The filter's pin named exactly "Output2" (the infinite tee's second output); VFW_E_NOT_FOUND when
+// it has none.
+HRESULT FindOutput2Pin(IBaseFilter* filter, IPin** pin);
+
+} // namespace DirectShow

@@ -1,0 +1,54 @@
+#pragma once
+// CFilterGraph_Capture builds the graph that records: the default audio capture device, set to mono
+// 16-bit PCM at the requested rate in 40 ms buffers, feeds an infinite tee. The tee's first output
+// goes to the volume meter, which hands every level to VolumeMeter_Callback; its second output,
+// "Output2", goes through an encoder into a writer:
+//   - wave format tag 85 (MPEG audio Layer III): the library's MP3 encoder and the platform's File Writer;
+//   - any other tag: the first installed audio compressor that produces the tag, and the library's
+//     WAV writer.
+// Only the building is done here; running, pausing and stopping are the transport natives' work.
+//
+// Init and Free hold the object's own lock. The device list keeps COM initialised on the thread that
+// ran Init until Free, which undoes it on its own thread.
+#include <windows.h>
+#include <dshow.h>
+
+#include "filters/volume_meter/filter_properties.h"
+#include "graph/filter_enumerator.h"
+#include "graph/filter_graph.h"
+#include "stdax/com/ptr.h"
+#include "support/critical_section.h"
+
+// The level callback the volume meter is given: defined by the Java binding (it calls "InputLevel");
+// programs that use the graph without the binding define their own.
+HRESULT VolumeMeter_Callback(double level);
+
+class CFilterGraph_Capture : public DirectShow::CFilterGraph {
+public:
+    // The wave format tag that selects the MP3 chain (only the low 16 bits of a tag count).
+    static constexpr WORD MpegLayer3Tag = 0x0055;
+
+    CFilterGraph_Capture();
+    // Frees whatever is still held.
+    ~CFilterGraph_Capture() override;
+
+    // Builds the recording graph into the file at path. sampleRate in Hz; bitRate in bit/s counts for
+    // MP3 only. A graph still held is refused (E_UNEXPECTED) and stays as it is; a build that fails
+    // half-way keeps what it built until Free.
+    HRESULT Init(const wchar_t* path, int formatTag, int sampleRate, int bitRate);
+
+    // Adds the volume meter behind the upstream output pin and gives it the callback.
+    HRESULT InsertVolumeMeter(IPin* upstream, VolumeMeter::LevelCallback callback);
+    // Adds the encoder for the format tag behind the upstream output pin and the writer of path behind it.
+    HRESULT InsertEncoderChain(int formatTag, IPin* upstream, const wchar_t* path, int bitRate);
+
+    // Empties the device list and releases the graph (stopping it first if it still runs, so that no
+    // filter streams once Free has returned), then the device's interfaces. S_FALSE when nothing was held.
+    HRESULT Free() override;
+
+private:
+    Synchronization::CCriticalSection m_lock;
+    DirectShow::CFilterEnumerator m_devices;
+    COM::TPtr<IAMResourceControl> m_resourceControl;
+    COM::TPtr<IAMAudioInputMixer> m_inputMixer;
+};
