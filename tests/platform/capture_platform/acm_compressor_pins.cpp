@@ -155,7 +155,7 @@ HRESULT CCompressorOutputPin::OnDecideBufferSize(ALLOCATOR_PROPERTIES* pProperti
         return VFW_E_NOT_CONNECTED;
     const auto* format = reinterpret_cast<const WAVEFORMATEX*>(formatBytes.data());
     const ULONG block = format->nBlockAlign > 0 ? format->nBlockAlign : 1;
-    ULONG bytes = format->nAvgBytesPerSec / 1000 * kOutputBufferMilliseconds;
+    ULONG bytes = format->nAvgBytesPerSec * kOutputBufferMilliseconds / 1000;
     bytes = (bytes + block - 1) / block * block;
     if (bytes < block)
         bytes = block;

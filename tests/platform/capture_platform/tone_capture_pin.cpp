@@ -169,7 +169,7 @@ HRESULT CToneCapturePin::CompleteConnect(IPin* pReceivePin)
 HRESULT CToneCapturePin::OnDecideBufferSize(ALLOCATOR_PROPERTIES* pProperties)
 {
     const LONG frame = m_format.nBlockAlign;
-    LONG bytes = static_cast<LONG>(m_format.nAvgBytesPerSec / 1000 * kDefaultBufferMilliseconds);
+    LONG bytes = static_cast<LONG>(m_format.nAvgBytesPerSec * kDefaultBufferMilliseconds / 1000);
     if (m_suggested.cbBuffer > 0)
         bytes = m_suggested.cbBuffer;
     // Whole frames, at least one.
