@@ -14,21 +14,50 @@ using ::testing::ElementsAreArray;
 
 namespace {
 
+const std::wstring kCaptureConstructor = L"CFilterGraph_Capture::CFilterGraph_Capture()";
+const std::wstring kCaptureDestructor = L"CFilterGraph_Capture::~CFilterGraph_Capture()";
+const std::wstring kCaptureFree = L"CFilterGraph_Capture::Free()";
 const std::wstring kPlaybackConstructor = L"CFilterGraph_Playback::CFilterGraph_Playback()";
 const std::wstring kPlaybackDestructor = L"CFilterGraph_Playback::~CFilterGraph_Playback()";
 
-// The whole main log of one load: the log's own first line and the playback graph object's constructor
-// at load, the given lines, the graph object's destructor and the log's last line at unload.
+// The capture graph object freeing nothing (no recording was built).
+const std::vector<std::wstring> kCaptureFreeLines{kCaptureFree + L" begin…", L"free FilterEnumerator…",
+                                                  L"free FilterGraph…", kCaptureFree + L" done, return 0x00000001."};
+
+// The whole main log of one load: the log's own first line and the graph objects' constructors at
+// load, the given lines, the graph objects' destructors (in reverse order) and the log's last line at
+// unload.
 std::vector<std::wstring> Framed(const std::vector<std::wstring>& lines)
 {
-    std::vector<std::wstring> all{L"Log started.", kPlaybackConstructor + L" begin…", kPlaybackConstructor + L" done."};
+    std::vector<std::wstring> all{L"Log started.", kCaptureConstructor + L" begin…", kCaptureConstructor + L" done.",
+                                  kPlaybackConstructor + L" begin…", kPlaybackConstructor + L" done."};
     all.insert(all.end(), lines.begin(), lines.end());
-    all.insert(all.end(), {kPlaybackDestructor + L" begin…", kPlaybackDestructor + L" done.", L"Log stopped."});
+    all.insert(all.end(), {kPlaybackDestructor + L" begin…", kPlaybackDestructor + L" done.",
+                           kCaptureDestructor + L" begin…"});
+    all.insert(all.end(), kCaptureFreeLines.begin(), kCaptureFreeLines.end());
+    all.insert(all.end(), {kCaptureDestructor + L" done.", L"Log stopped."});
     return all;
 }
 
 const std::wstring kInit = L"Java_com_tarvik_kelvane_Quillmar_initLibrary()";
 const std::wstring kFree = L"Java_com_tarvik_kelvane_Quillmar_freeLibrary()";
+
+// freeLibrary with nothing held: the capture graph is freed first, inside the call.
+std::vector<std::wstring> FreeLibraryLines()
+{
+    std::vector<std::wstring> lines{kFree + L" begin…"};
+    lines.insert(lines.end(), kCaptureFreeLines.begin(), kCaptureFreeLines.end());
+    lines.push_back(kFree + L" done, return 0x00000001.");
+    return lines;
+}
+
+std::vector<std::wstring> Joined(std::initializer_list<std::vector<std::wstring>> parts)
+{
+    std::vector<std::wstring> all;
+    for (const std::vector<std::wstring>& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
 const std::wstring kVersion = L"Java_com_tarvik_kelvane_Quillmar_getVersion()";
 
 std::vector<std::wstring> MessagesAfterUnload(CLoadedLibrary& library)
@@ -62,10 +91,10 @@ TEST(Lifecycle, LoadInitFreeInitFreeUnload)
     EXPECT_TRUE(library.Jvm().Errors().empty());
 
     EXPECT_THAT(MessagesAfterUnload(library),
-                ElementsAreArray(Framed({kInit + L" begin…", kInit + L" done, return 0x00000000.",
-                                         kFree + L" begin…", kFree + L" done, return 0x00000001.",
-                                         kInit + L" begin…", kInit + L" done, return 0x00000000.",
-                                         kFree + L" begin…", kFree + L" done, return 0x00000001."})));
+                ElementsAreArray(Framed(Joined({{kInit + L" begin…", kInit + L" done, return 0x00000000."},
+                                                FreeLibraryLines(),
+                                                {kInit + L" begin…", kInit + L" done, return 0x00000000."},
+                                                FreeLibraryLines()}))));
 }
 
 TEST(Lifecycle, SecondInitLibraryFindsTheEventThreadRunning)
@@ -127,9 +156,9 @@ TEST(Lifecycle, InitLibraryRefusesWhatItCannotBind)
 
     const std::vector<std::wstring> messages = MessagesAfterUnload(library);
     ASSERT_GE(messages.size(), 5u);
-    EXPECT_EQ(messages[4], kInit + L" done, return 0x8000FFFF.");
-    EXPECT_EQ(messages[6], kInit + L" done, return 0x80070057.");
-    EXPECT_EQ(messages[8], kInit + L" done, return 0x80004004.");
+    EXPECT_EQ(messages[6], kInit + L" done, return 0x8000FFFF.");
+    EXPECT_EQ(messages[8], kInit + L" done, return 0x80070057.");
+    EXPECT_EQ(messages[10], kInit + L" done, return 0x80004004.");
 }
 
 TEST(Lifecycle, FreeLibraryWithoutInitRunsAllStepsAndReportsNothingToDo)
@@ -138,7 +167,7 @@ TEST(Lifecycle, FreeLibraryWithoutInitRunsAllStepsAndReportsNothingToDo)
     library.FreeLibrary();
     EXPECT_EQ(library.Jvm().TotalAttaches(), 0);
     EXPECT_THAT(MessagesAfterUnload(library),
-                ElementsAreArray(Framed({kFree + L" begin…", kFree + L" done, return 0x00000001."})));
+                ElementsAreArray(Framed(FreeLibraryLines())));
 }
 
 TEST(Lifecycle, FailedBindingStaysBoundUntilFreeLibrary)
@@ -177,10 +206,10 @@ TEST_F(Version, DigitsOfTheModulesFileVersion)
                 ElementsAreArray(Framed({kVersion + L" begin…", L"init version info…", L"get file version…",
                                          L"file version = 2.0.5.1.", kVersion + L" done, return 2051."})));
     // Progress lines are indented one level inside the call.
-    ASSERT_EQ(log.lines.size(), 11u);
-    EXPECT_EQ(log.lines[3].indent, 0);
-    EXPECT_EQ(log.lines[4].indent, 2);
-    EXPECT_EQ(log.lines[7].indent, 0);
+    ASSERT_EQ(log.lines.size(), 19u);
+    EXPECT_EQ(log.lines[5].indent, 0);
+    EXPECT_EQ(log.lines[6].indent, 2);
+    EXPECT_EQ(log.lines[9].indent, 0);
 }
 
 } // namespace

@@ -211,19 +211,30 @@ TEST_F(PlaybackToTheEnd, WavAndItsWholeTrace)
     // The Java thread's lines: up to the first position read (position reads repeat while waiting),
     // then from the pauses on.
     std::vector<std::wstring> java = log.MessagesOf(::GetCurrentThreadId());
-    ASSERT_GE(java.size(), expected.size() + 3);
+    ASSERT_GE(java.size(), expected.size() + 5);
     ASSERT_EQ(java[0], L"Log started.");
-    EXPECT_EQ(std::vector<std::wstring>(java.begin() + 3, java.begin() + 3 + expected.size()), expected);
-    std::vector<std::wstring> tail(java.end() - 13, java.end());
+    // After the two graph objects' constructors.
+    EXPECT_EQ(std::vector<std::wstring>(java.begin() + 5, java.begin() + 5 + expected.size()), expected);
+    std::vector<std::wstring> tail(java.end() - 25, java.end());
     EXPECT_EQ(tail, (std::vector<std::wstring>{
                         kPause + L" begin…", kPause + L" done, return " + Hex(pauseResults[0]) + L".",
                         kPause + L" begin…", kPause + L" done, return " + Hex(pauseResults[1]) + L".",
                         kStop + L" begin…", kStop + L" done, return 0x00000000.",
                         kStop + L" begin…", kStop + L" done, return 0x8000FFFF.",
                         L"Java_com_tarvik_kelvane_Quillmar_freeLibrary() begin…",
+                        L"CFilterGraph_Capture::Free() begin…",
+                        L"free FilterEnumerator…",
+                        L"free FilterGraph…",
+                        L"CFilterGraph_Capture::Free() done, return 0x00000001.",
                         L"Java_com_tarvik_kelvane_Quillmar_freeLibrary() done, return 0x00000001.",
                         L"CFilterGraph_Playback::~CFilterGraph_Playback() begin…",
                         L"CFilterGraph_Playback::~CFilterGraph_Playback() done.",
+                        L"CFilterGraph_Capture::~CFilterGraph_Capture() begin…",
+                        L"CFilterGraph_Capture::Free() begin…",
+                        L"free FilterEnumerator…",
+                        L"free FilterGraph…",
+                        L"CFilterGraph_Capture::Free() done, return 0x00000001.",
+                        L"CFilterGraph_Capture::~CFilterGraph_Capture() done.",
                         L"Log stopped."}));
     // The event thread's lines: the completion passed to Java.
     EXPECT_THAT(log.MessagesOf(eventThread),

@@ -1,0 +1,230 @@
+// The recording graph built from the test prefix's capture platform: its trace, the filters and
+// connections for MP3 and for a compressor, the capture buffer size asked of the device, the bit rate
+// given to the encoder, and building, refusing, failing and freeing in turn.
+#include "graph/filter_graph_capture.h"
+
+#include "capture_platform.h"
+#include "filters/mpeg2_audio_encoder/encoder_interfaces.h"
+#include "platform/trace_reader/trace_reader.h"
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <mmreg.h>
+#include <uuids.h>
+
+#include <cstdio>
+
+using ::testing::ElementsAreArray;
+
+// The level callback the graph gives the volume meter (the library's calls "InputLevel").
+HRESULT VolumeMeter_Callback(double /*level*/)
+{
+    return S_OK;
+}
+
+namespace {
+
+class CComThread {
+public:
+    CComThread() { ::CoInitialize(nullptr); }
+    ~CComThread() { ::CoUninitialize(); }
+};
+
+std::vector<std::wstring> LogSince(size_t from)
+{
+    const std::vector<std::wstring> all = TestTrace::ReadLog(L"Tessaro.log").Messages();
+    return from < all.size() ? std::vector<std::wstring>(all.begin() + from, all.end()) : std::vector<std::wstring>();
+}
+
+size_t LogLines()
+{
+    return TestTrace::ReadLog(L"Tessaro.log").Messages().size();
+}
+
+std::wstring Hex(const void* pointer)
+{
+    wchar_t text[16];
+    std::swprintf(text, 16, L"0x%08X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pointer)));
+    return text;
+}
+
+COM::TPtr<IBaseFilter> FilterNamed(CFilterGraph_Capture& graph, const wchar_t* name)
+{
+    COM::TPtr<IBaseFilter> filter;
+    if (graph.IsValid())
+        graph->FindFilterByName(name, &filter);
+    return filter;
+}
+
+// The peer's filter name of the first pin of the direction.
+std::wstring PeerFilterName(IBaseFilter* filter, PIN_DIRECTION direction)
+{
+    COM::TPtr<IPin> pin;
+    COM::TPtr<IPin> peer;
+    if (filter == nullptr || FAILED(CFilterGraph_Capture::FindPinByDirection(filter, direction, &pin)) ||
+        FAILED(pin->ConnectedTo(&peer)))
+        return L"";
+    PIN_INFO info;
+    if (FAILED(peer->QueryPinInfo(&info)))
+        return L"";
+    FILTER_INFO filterInfo;
+    std::wstring name;
+    if (SUCCEEDED(info.pFilter->QueryFilterInfo(&filterInfo))) {
+        name = filterInfo.achName;
+        if (filterInfo.pGraph != nullptr)
+            filterInfo.pGraph->Release();
+    }
+    info.pFilter->Release();
+    return name;
+}
+
+// The buffer size the capture pin's allocator settled on.
+long CaptureBufferBytes(CFilterGraph_Capture& graph)
+{
+    COM::TPtr<IBaseFilter> device = FilterNamed(graph, CapturePlatform::kToneCaptureName);
+    COM::TPtr<IPin> pin;
+    COM::TPtr<IAMBufferNegotiation> negotiation;
+    ALLOCATOR_PROPERTIES properties = {};
+    if (device.IsNull() || FAILED(CFilterGraph_Capture::FindPinByDirection(device, PINDIR_OUTPUT, &pin)) ||
+        FAILED(pin->QueryInterface(IID_IAMBufferNegotiation, reinterpret_cast<void**>(&negotiation))) ||
+        FAILED(negotiation->GetAllocatorProperties(&properties)))
+        return -1;
+    return properties.cbBuffer;
+}
+
+class CaptureGraph : public ::testing::Test {
+protected:
+    void TearDown() override { graph.Free(); }
+
+    CComThread com;
+    CFilterGraph_Capture graph;
+};
+
+TEST_F(CaptureGraph, Mp3ChainWithItsTrace)
+{
+    const std::wstring path = L"capture-graph.mp3";
+    const size_t from = LogLines();
+    ASSERT_EQ(graph.Init(path.c_str(), 85, 44100, 127999), S_OK);
+
+    // The chain: device -> tee -> meter, tee "Output2" -> encoder -> File Writer.
+    COM::TPtr<IBaseFilter> device = FilterNamed(graph, CapturePlatform::kToneCaptureName);
+    COM::TPtr<IBaseFilter> meter = FilterNamed(graph, L"VolumeMeter");
+    COM::TPtr<IBaseFilter> encoder = FilterNamed(graph, L"MPEG2AudioEncoder");
+    COM::TPtr<IBaseFilter> writer = FilterNamed(graph, L"FileWriter");
+    ASSERT_TRUE(device.IsValid() && meter.IsValid() && encoder.IsValid() && writer.IsValid());
+    const std::wstring teeName = PeerFilterName(device, PINDIR_OUTPUT);
+    EXPECT_FALSE(teeName.empty());
+    EXPECT_EQ(PeerFilterName(meter, PINDIR_INPUT), teeName);
+    EXPECT_EQ(PeerFilterName(encoder, PINDIR_INPUT), teeName);
+    EXPECT_EQ(PeerFilterName(encoder, PINDIR_OUTPUT), L"FileWriter");
+    EXPECT_EQ(CaptureBufferBytes(graph), 3528);
+
+    // 127,999 bit/s is 127 kbit/s, at a constant bit rate.
+    COM::TPtr<MPEG2AudioEncoder::IEncoderSettings> settings;
+    ASSERT_EQ(encoder->QueryInterface(MPEG2AudioEncoder::IID_IEncoderSettings, reinterpret_cast<void**>(&settings)),
+              S_OK);
+    MPEG2AudioEncoder::EncoderSettings record = {};
+    ASSERT_EQ(settings->GetEncoderSettings(&record), S_OK);
+    EXPECT_EQ(record.dwBitrateKbps, 127u);
+    EXPECT_EQ(record.dwVbrMode, 0);
+
+    COM::TPtr<IFileSinkFilter> sink;
+    ASSERT_EQ(writer->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(&sink)), S_OK);
+    LPOLESTR name = nullptr;
+    ASSERT_EQ(sink->GetCurFile(&name, nullptr), S_OK);
+    EXPECT_STREQ(name, path.c_str());
+    ::CoTaskMemFree(name);
+
+    const std::vector<std::wstring> log = LogSince(from);
+    const std::wstring callback = Hex(reinterpret_cast<void*>(&VolumeMeter_Callback));
+    const std::wstring init = L"CFilterGraph_Capture::Init( \"" + path + L"\", 85, 44100, 127999, " + callback + L" )";
+    ASSERT_GE(log.size(), 19u);
+    const std::vector<std::wstring> head(log.begin(), log.begin() + 11);
+    EXPECT_THAT(head, ElementsAreArray({init + L" begin…", std::wstring(L"init COM…"), std::wstring(L"init FilterGraph…"),
+                                        std::wstring(L"init FilterEnumerator…"),
+                                        std::wstring(L"get index of default AudioCapturer…"),
+                                        std::wstring(L"get default AudioCapturer…"), std::wstring(L"insert AudioCapturer…"),
+                                        std::wstring(L"query IAMResourceControl…"),
+                                        std::wstring(L"invoke GetAMAudioInputMixer()…"),
+                                        std::wstring(L"insert InfinitePinTee…"), std::wstring(L"insert VolumeMeter…")}));
+    // The pins' addresses are the graph's: the meter's and the chain's header lines are matched by shape.
+    const std::wstring meterHeader = L"CFilterGraph_Capture::InsertVolumeMeter( 0x";
+    ASSERT_EQ(log[11].compare(0, meterHeader.size(), meterHeader), 0) << TestTrace::Narrow(log[11]);
+    EXPECT_NE(log[11].find(L", " + callback + L" ) begin…"), std::wstring::npos);
+    const std::vector<std::wstring> meterLines(log.begin() + 12, log.begin() + 17);
+    EXPECT_THAT(meterLines, ElementsAreArray({std::wstring(L"insert VolumeMeter…"), std::wstring(L"find VolumeMeter input…"),
+                                         std::wstring(L"connect upstream output with VolumeMeter input…"),
+                                         std::wstring(L"query VolumeMeter for IFilterProperties…"),
+                                         log[11].substr(0, log[11].size() - 7) + L" done, return 0x00000000."}));
+    EXPECT_EQ(log[17], L"find InfinitePinTee Output2…");
+    EXPECT_NE(log[18].find(L"CFilterGraph_Capture::InsertEncoderChain( 0x"), std::wstring::npos);
+    EXPECT_NE(log[18].find(L", \"" + path + L"\", 85, 127999 ) begin…"), std::wstring::npos);
+    EXPECT_EQ(log.back(), init + L" done, return 0x00000000.");
+
+    // Built: a second Init is refused at the graph and changes nothing.
+    const size_t before = LogLines();
+    EXPECT_EQ(graph.Init(L"other.mp3", 85, 44100, 128000), E_UNEXPECTED);
+    const std::wstring refused = L"CFilterGraph_Capture::Init( \"other.mp3\", 85, 44100, 128000, " + callback + L" )";
+    EXPECT_THAT(LogSince(before), ElementsAreArray({refused + L" begin…", std::wstring(L"init COM…"),
+                                                    std::wstring(L"init FilterGraph…"),
+                                                    refused + L" done, return 0x8000FFFF."}));
+    EXPECT_TRUE(FilterNamed(graph, L"FileWriter").IsValid());
+
+    device.Release();
+    meter.Release();
+    encoder.Release();
+    writer.Release();
+    settings.Release();
+    sink.Release();
+    const size_t beforeFree = LogLines();
+    EXPECT_EQ(graph.Free(), S_OK);
+    EXPECT_THAT(LogSince(beforeFree),
+                ElementsAreArray({std::wstring(L"CFilterGraph_Capture::Free() begin…"), std::wstring(L"free FilterEnumerator…"),
+                                  std::wstring(L"free FilterGraph…"),
+                                  std::wstring(L"CFilterGraph_Capture::Free() done, return 0x00000000.")}));
+    EXPECT_EQ(graph.Free(), S_FALSE);
+}
+
+TEST_F(CaptureGraph, FortyMillisecondBuffersAtEveryRate)
+{
+    // Tag 0x10055: only the low 16 bits count, so this is MP3 too.
+    ASSERT_EQ(graph.Init(L"capture-22050.mp3", 0x10055, 22050, 64000), S_OK);
+    EXPECT_TRUE(FilterNamed(graph, L"MPEG2AudioEncoder").IsValid());
+    EXPECT_EQ(CaptureBufferBytes(graph), 1764);  // 882 samples
+    EXPECT_EQ(graph.Free(), S_OK);
+
+    ASSERT_EQ(graph.Init(L"capture-11025.wav", WAVE_FORMAT_PCM, 11025, 0), S_OK);
+    EXPECT_EQ(CaptureBufferBytes(graph), 882);  // 441 samples
+    EXPECT_EQ(graph.Free(), S_OK);
+}
+
+TEST_F(CaptureGraph, CompressorChainAfterAFailedBuild)
+{
+    // No compressor makes MS ADPCM: the graph is left partly built until Free.
+    ASSERT_EQ(graph.Init(L"capture-adpcm.wav", WAVE_FORMAT_ADPCM, 44100, 0), VFW_E_UNSUPPORTED_AUDIO);
+    EXPECT_TRUE(graph.IsValid());
+    EXPECT_TRUE(FilterNamed(graph, L"VolumeMeter").IsValid());
+    EXPECT_FALSE(FilterNamed(graph, L"WaveWriter").IsValid());
+    EXPECT_EQ(graph.Init(L"capture-adpcm.wav", WAVE_FORMAT_ADPCM, 44100, 0), E_UNEXPECTED);
+    EXPECT_EQ(graph.Free(), S_OK);
+    EXPECT_FALSE(graph.IsValid());
+
+    // Built from scratch: the IMA ADPCM compressor under its friendly name, then the WAV writer.
+    ASSERT_EQ(graph.Init(L"capture-ima.wav", WAVE_FORMAT_IMA_ADPCM, 44100, 0), S_OK);
+    COM::TPtr<IBaseFilter> compressor = FilterNamed(graph, L"Test ACM IMA ADPCM");
+    ASSERT_TRUE(compressor.IsValid());
+    EXPECT_EQ(PeerFilterName(compressor, PINDIR_OUTPUT), L"WaveWriter");
+    EXPECT_FALSE(FilterNamed(graph, L"MPEG2AudioEncoder").IsValid());
+    compressor.Release();
+    EXPECT_EQ(graph.Free(), S_OK);
+}
+
+TEST(CaptureGraphObject, FreeWhenEmpty)
+{
+    CFilterGraph_Capture graph;
+    EXPECT_EQ(graph.Free(), S_FALSE);
+    EXPECT_FALSE(graph.IsValid());
+}
+
+} // namespace
