@@ -1,0 +1,385 @@
+// Recording through the exported natives with the stand-in VM: real capture graphs of the test prefix
+// (tone capture device, infinite tee, ACM compressors, File Writer) writing MP3 and WAV files, the
+// "InputLevel" calls of the streaming thread, pause, stop, device loss and freeLibrary during a
+// recording, playing a recorded file, and the main log of a recording.
+//
+// Every recording leaves "<name>.expect" beside its file: the number of level calls (one per 40 ms
+// buffer that went through the tee) from which the Linux-side check (check_recordings.py) derives the
+// length the file must have.
+#include "loaded_library.h"
+
+#include "capture_platform.h"
+
+#include <dshow.h>
+#include <mmreg.h>
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using ::testing::Each;
+using ::testing::DoubleNear;
+
+namespace {
+
+const std::wstring kRecord = L"Java_com_tarvik_kelvane_Quillmar_record";
+const std::wstring kInitGraph = L"CFilterGraph_Capture::Init";
+
+std::wstring WorkPath(const std::wstring& file)
+{
+    wchar_t directory[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, directory);
+    return std::wstring(directory) + L"\\" + file;
+}
+
+template <class Condition>
+bool WaitFor(Condition condition, DWORD milliseconds = 15000)
+{
+    for (DWORD waited = 0; waited < milliseconds && !condition(); waited += 10)
+        ::Sleep(10);
+    return condition();
+}
+
+// Whether the expected lines occur in the given order among the lines (other lines between them).
+bool InOrder(const std::vector<std::wstring>& lines, const std::vector<std::wstring>& expected, std::wstring* missing)
+{
+    size_t next = 0;
+    for (const std::wstring& line : lines) {
+        if (next < expected.size() && line == expected[next])
+            ++next;
+    }
+    if (next < expected.size() && missing != nullptr)
+        *missing = expected[next];
+    return next == expected.size();
+}
+
+class Recording : public ::testing::Test {
+public:
+    void SetUp() override { ASSERT_EQ(library.InitLibrary(), S_OK); }
+    // A test that ended early still releases its graphs and the event thread before the unload.
+    void TearDown() override
+    {
+        Jvm().OnCall(nullptr);
+        if (library.Loaded())
+            library.FreeLibrary();
+    }
+
+    TestJvm::CJavaVm& Jvm() { return library.Jvm(); }
+
+    // Records into <name>.<extension> in the working directory (an old file is removed first).
+    jint Record(const std::wstring& file, jint tag, jint rate = 44100, jint bitRate = 128000)
+    {
+        ::DeleteFileW(WorkPath(file).c_str());
+        ::DeleteFileW(WorkPath(file.substr(0, file.rfind(L'.')) + L".expect").c_str());
+        return library.Java_com_tarvik_kelvane_Quillmar_record(library.Env(), library.Java(),
+                                                               Jvm().NewByteArray(Utf8(WorkPath(file))), tag, rate,
+                                                               bitRate);
+    }
+    jint Stop() { return library.Java_com_tarvik_kelvane_Quillmar_stop(library.Env(), library.Java()); }
+    jint Pause(jbooleanArray paused)
+    {
+        return library.Java_com_tarvik_kelvane_Quillmar_pause(library.Env(), library.Java(), paused);
+    }
+    jint Play(const std::wstring& path)
+    {
+        return library.Java_com_tarvik_kelvane_Quillmar_play(library.Env(), library.Java(),
+                                                             Jvm().NewByteArray(Utf8(path)), 1);
+    }
+    jint Read(jint (JNICALL* native)(JNIEnv*, jobject, jdoubleArray), double* seconds)
+    {
+        jdoubleArray array = Jvm().NewDoubleArray(1);
+        Jvm().SetDoubleContents(array, {-1.0});
+        const jint result = native(library.Env(), library.Java(), array);
+        *seconds = Jvm().DoubleContents(array)[0];
+        return result;
+    }
+
+    std::vector<TestJvm::JavaCall> CallsOf(const char* method)
+    {
+        std::vector<TestJvm::JavaCall> calls;
+        for (const TestJvm::JavaCall& call : library.Jvm().Calls())
+            if (call.method == method)
+                calls.push_back(call);
+        return calls;
+    }
+    std::vector<double> Levels()
+    {
+        std::vector<double> levels;
+        for (const TestJvm::JavaCall& call : CallsOf("InputLevel"))
+            levels.push_back(call.doubleArg);
+        return levels;
+    }
+    bool WaitForLevels(size_t count) { return WaitFor([&] { return Levels().size() >= count; }); }
+
+    // What the file check needs to know about a finished recording.
+    void WriteExpectation(const std::wstring& name, const char* kind, int tag)
+    {
+        const std::wstring path = WorkPath(name + L".expect");
+        FILE* file = ::_wfopen(path.c_str(), L"w");
+        ASSERT_NE(file, nullptr);
+        std::fprintf(file, "kind=%s\ntag=%d\nrate=44100\nlevels=%u\n", kind, tag,
+                     static_cast<unsigned>(Levels().size()));
+        std::fclose(file);
+    }
+
+    // Records for about the given number of 40 ms buffers and stops.
+    void RecordFor(const std::wstring& file, jint tag, size_t buffers, jint bitRate = 128000)
+    {
+        ASSERT_EQ(Record(file, tag, 44100, bitRate), S_OK);
+        ASSERT_TRUE(WaitForLevels(buffers)) << "no level calls";
+        ASSERT_EQ(Stop(), S_OK);
+    }
+
+    CLoadedLibrary library;
+};
+
+TEST_F(Recording, Mp3WithLevelsAndTheWholeTrace)
+{
+    const std::wstring file = L"mp3-128k.mp3";
+    EXPECT_EQ(Stop(), E_UNEXPECTED);  // nothing held yet
+    ASSERT_EQ(Record(file, 85), S_OK);
+    EXPECT_EQ(Record(L"second.mp3", 85), E_UNEXPECTED);  // one recording at a time
+
+    // The control natives reach the recording: its position follows the graph's clock.
+    double position = -1.0;
+    ASSERT_TRUE(WaitForLevels(5));
+    EXPECT_EQ(Read(library.Java_com_tarvik_kelvane_Quillmar_getCurrentPosition, &position), S_OK);
+    EXPECT_GE(position, 0.0);
+    ASSERT_TRUE(WaitForLevels(76));  // about 3 s
+    double later = -1.0;
+    EXPECT_EQ(Read(library.Java_com_tarvik_kelvane_Quillmar_getCurrentPosition, &later), S_OK);
+    EXPECT_GT(later, position);
+    double duration = -1.0;
+    const jint durationResult = Read(library.Java_com_tarvik_kelvane_Quillmar_getDuration, &duration);
+    std::printf("during the recording: position %.3f s then %.3f s; getDuration 0x%08X (%.3f s)\n", position, later,
+                static_cast<unsigned>(durationResult), duration);
+    EXPECT_NE(durationResult, E_UNEXPECTED);
+
+    ASSERT_EQ(Stop(), S_OK);
+    EXPECT_EQ(Stop(), E_UNEXPECTED);
+    const std::vector<TestJvm::JavaCall> levels = CallsOf("InputLevel");
+    WriteExpectation(L"mp3-128k", "mp3", 85);
+    ::Sleep(200);
+    EXPECT_EQ(CallsOf("InputLevel").size(), levels.size());  // nothing after stop
+
+    // One level per 40 ms buffer, the tone's (a half-scale sine spans half the range), each on the
+    // device's streaming thread, attached for the call only.
+    std::vector<double> values;
+    for (const TestJvm::JavaCall& call : levels) {
+        values.push_back(call.doubleArg);
+        EXPECT_EQ(call.signature, "(D)V");
+        EXPECT_TRUE(call.receiverIsGlobalRef);
+        EXPECT_TRUE(call.attachedDuringCall);
+        EXPECT_NE(call.threadId, ::GetCurrentThreadId());
+    }
+    EXPECT_THAT(values, Each(DoubleNear(0.5, 0.01)));
+    EXPECT_FALSE(Jvm().IsAttached(levels.back().threadId));
+    EXPECT_TRUE(CallsOf("Stopped").empty());
+    EXPECT_TRUE(Jvm().Errors().empty());
+
+    library.FreeLibrary();
+    library.Unload();
+    const TestTrace::Log log = CLoadedLibrary::ReadMainLog();
+    EXPECT_TRUE(log.problems.empty());
+    const std::vector<std::wstring> java = log.MessagesOf(::GetCurrentThreadId());
+    const std::wstring path = WorkPath(file);
+    const std::wstring record = kRecord + L"( 85, 44100, 128000 )";
+    // The level callback's address as Init wrote it: the meter is given the same one.
+    std::wstring callback;
+    const std::wstring initHead = kInitGraph + L"( \"" + path + L"\", 85, 44100, 128000, ";
+    for (const std::wstring& line : java) {
+        if (line.compare(0, initHead.size(), initHead) == 0) {
+            callback = line.substr(initHead.size(), 10);
+            break;
+        }
+    }
+    ASSERT_EQ(callback.size(), 10u) << "no Init line";
+    const std::wstring init = initHead + callback + L" )";
+    std::wstring meter;
+    std::wstring chain;
+    for (const std::wstring& line : java) {
+        if (line.find(L"CFilterGraph_Capture::InsertVolumeMeter( 0x") == 0 && meter.empty())
+            meter = line.substr(0, line.size() - 7);
+        if (line.find(L"CFilterGraph_Capture::InsertEncoderChain( 0x") == 0 && chain.empty())
+            chain = line.substr(0, line.size() - 7);
+    }
+    EXPECT_NE(meter.find(L", " + callback + L" )"), std::wstring::npos) << TestTrace::Narrow(meter);
+    EXPECT_NE(chain.find(L", \"" + path + L"\", 85, 128000 )"), std::wstring::npos) << TestTrace::Narrow(chain);
+    std::wstring missing;
+    EXPECT_TRUE(InOrder(java,
+                        {record + L" begin…", L"get file path…", L"file path = \"" + path + L"\".", init + L" begin…",
+                         L"init COM…", L"init FilterGraph…", L"init FilterEnumerator…",
+                         L"get index of default AudioCapturer…", L"get default AudioCapturer…",
+                         L"insert AudioCapturer…", L"query IAMResourceControl…", L"invoke GetAMAudioInputMixer()…",
+                         L"insert InfinitePinTee…", L"insert VolumeMeter…", meter + L" begin…",
+                         L"insert VolumeMeter…", L"find VolumeMeter input…",
+                         L"connect upstream output with VolumeMeter input…",
+                         L"query VolumeMeter for IFilterProperties…", meter + L" done, return 0x00000000.",
+                         L"find InfinitePinTee Output2…", chain + L" begin…", chain + L" done, return 0x00000000.",
+                         init + L" done, return 0x00000000.", L"attach FilterGraph to s_MediaEventThread…",
+                         L"init MediaControl…", L"run FilterGraph…", record + L" done, return 0x00000000.",
+                         kRecord + L"( 85, 44100, 128000 ) begin…",
+                         kInitGraph + L"( \"" + WorkPath(L"second.mp3") + L"\", 85, 44100, 128000, " + callback +
+                             L" ) done, return 0x8000FFFF.",
+                         record + L" done, return 0x8000FFFF.", L"Java_com_tarvik_kelvane_Quillmar_stop() begin…",
+                         L"CFilterGraph_Capture::Free() begin…", L"free FilterEnumerator…", L"free FilterGraph…",
+                         L"CFilterGraph_Capture::Free() done, return 0x00000000.",
+                         L"Java_com_tarvik_kelvane_Quillmar_stop() done, return 0x00000000."},
+                        &missing))
+        << "missing or out of order: " << TestTrace::Narrow(missing);
+    // "insert VolumeMeter…" twice for the one recording that was built: Init's and the meter's own.
+    size_t meterLines = 0;
+    for (const std::wstring& line : java)
+        meterLines += line == L"insert VolumeMeter…" ? 1 : 0;
+    EXPECT_EQ(meterLines, 2u);
+    // The level calls' trace on the streaming thread.
+    const std::vector<std::wstring> streaming = log.MessagesOf(levels.front().threadId);
+    ASSERT_FALSE(streaming.empty());
+    EXPECT_EQ(streaming.front().compare(0, 24, L"VolumeMeter_Callback( 0."), 0) << TestTrace::Narrow(streaming.front());
+    // For the record (not checked, the machine's load decides): the calls' rate in the log's time.
+    std::vector<double> times;
+    for (const TestTrace::Line& line : log.lines) {
+        if (line.threadId == levels.front().threadId && line.message.find(L"VolumeMeter_Callback(") == 0 &&
+            line.message.find(L" begin…") != std::wstring::npos)
+            times.push_back(line.hours * 3600.0 + line.minutes * 60.0 + line.seconds + line.fraction / 1e7);
+    }
+    if (times.size() > 1)
+        std::printf("%u level calls in %.3f s: %.1f per second\n", static_cast<unsigned>(times.size()),
+                    times.back() - times.front(), (times.size() - 1) / (times.back() - times.front()));
+}
+
+TEST_F(Recording, Mp3UnderTheTagsLow16BitsAndAnOddBitRate)
+{
+    // 0x10055 records MP3; 127,999 bit/s is taken as 127 kbit/s (the encoder settles on a valid rate).
+    RecordFor(L"mp3-tag-10055.mp3", 0x10055, 25, 127999);
+    WriteExpectation(L"mp3-tag-10055", "mp3", 85);
+}
+
+TEST_F(Recording, WavThroughTheCompressors)
+{
+    RecordFor(L"wav-pcm.wav", WAVE_FORMAT_PCM, 38);
+    WriteExpectation(L"wav-pcm", "wav", WAVE_FORMAT_PCM);
+    Jvm().ClearRecords();
+    RecordFor(L"wav-ima-adpcm.wav", WAVE_FORMAT_IMA_ADPCM, 38);
+    WriteExpectation(L"wav-ima-adpcm", "wav", WAVE_FORMAT_IMA_ADPCM);
+
+    // No compressor makes MS ADPCM: the partly built graph stays held until stop.
+    EXPECT_EQ(Record(L"wav-ms-adpcm.wav", WAVE_FORMAT_ADPCM), static_cast<jint>(VFW_E_UNSUPPORTED_AUDIO));
+    EXPECT_EQ(Record(L"wav-ms-adpcm.wav", WAVE_FORMAT_ADPCM), E_UNEXPECTED);
+    EXPECT_EQ(Stop(), S_OK);
+    EXPECT_EQ(Stop(), E_UNEXPECTED);
+    EXPECT_EQ(::GetFileAttributesW(WorkPath(L"wav-ms-adpcm.wav").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Recording, PausedAndResumed)
+{
+    ASSERT_EQ(Record(L"mp3-paused.mp3", 85), S_OK);
+    ASSERT_TRUE(WaitForLevels(12));
+    jbooleanArray paused = Jvm().NewBooleanArray(1);
+    EXPECT_GE(Pause(paused), 0);
+    EXPECT_EQ(Jvm().BooleanContents(paused)[0], JNI_TRUE);
+    ::Sleep(300);
+    EXPECT_GE(Pause(paused), 0);
+    EXPECT_EQ(Jvm().BooleanContents(paused)[0], JNI_FALSE);
+    const size_t resumedAt = Levels().size();
+    ASSERT_TRUE(WaitForLevels(resumedAt + 12)) << "no levels after the pause";
+    ASSERT_EQ(Stop(), S_OK);
+    WriteExpectation(L"mp3-paused", "mp3", 85);
+    EXPECT_TRUE(Jvm().Errors().empty());
+}
+
+TEST_F(Recording, DeviceLostDuringTheRecording)
+{
+    ASSERT_EQ(Record(L"mp3-device-lost.mp3", 85), S_OK);
+    ASSERT_TRUE(WaitForLevels(20));
+    const auto loseDevice = reinterpret_cast<CapturePlatform::LoseDeviceFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(CapturePlatform::kModuleName), CapturePlatform::kLoseDeviceExport)));
+    ASSERT_NE(loseDevice, nullptr);
+    ASSERT_EQ(loseDevice(), S_OK);
+    ASSERT_TRUE(WaitFor([&] { return !CallsOf("Stopped").empty(); })) << "no \"Stopped\" call";
+    const std::vector<TestJvm::JavaCall> stopped = CallsOf("Stopped");
+    ASSERT_EQ(stopped.size(), 1u);
+    EXPECT_EQ(stopped[0].intArg, 1);
+    EXPECT_NE(stopped[0].threadId, ::GetCurrentThreadId());
+    // Java stops the recording it was told about; what was recorded is kept.
+    ASSERT_EQ(Stop(), S_OK);
+    WriteExpectation(L"mp3-device-lost", "mp3", 85);
+}
+
+TEST_F(Recording, FreeLibraryWhileRecording)
+{
+    ASSERT_EQ(Record(L"mp3-free-library.mp3", 85), S_OK);
+    ASSERT_TRUE(WaitForLevels(20));
+    library.FreeLibrary();
+    // The streaming has ended before "InputLevel" was unbound: no call comes later, none went wrong.
+    const size_t atFree = Levels().size();
+    ::Sleep(300);
+    EXPECT_EQ(Levels().size(), atFree);
+    EXPECT_TRUE(Jvm().Errors().empty());
+    EXPECT_EQ(Jvm().OutstandingGlobalRefs(), 0);
+    WriteExpectation(L"mp3-free-library", "mp3", 85);
+    // Nothing is held any more, and a new recording can start after initLibrary.
+    EXPECT_EQ(Stop(), E_UNEXPECTED);
+    ASSERT_EQ(library.InitLibrary(), S_OK);
+    Jvm().ClearRecords();
+    RecordFor(L"after-free-library.mp3", 85, 5);
+}
+
+TEST_F(Recording, RecordedFilePlaysBack)
+{
+    const std::wstring file = L"record-then-play.mp3";
+    RecordFor(file, 85, 30);
+    const double recorded = Levels().size() * 0.04;
+    Jvm().ClearRecords();
+    ASSERT_GE(Play(WorkPath(file)), 0);
+    double duration = 0.0;
+    EXPECT_EQ(Read(library.Java_com_tarvik_kelvane_Quillmar_getDuration, &duration), S_OK);
+    EXPECT_NEAR(duration, recorded, 0.1);
+    ASSERT_TRUE(WaitFor([&] { return !CallsOf("Stopped").empty(); })) << "the playback did not end";
+    EXPECT_EQ(CallsOf("Stopped")[0].intArg, 0);
+    EXPECT_EQ(Stop(), S_OK);
+    std::printf("recorded %.2f s, played back a file of %.3f s\n", recorded, duration);
+}
+
+// Runs only in the prefix without any audio input (test record_tests.no_input_device).
+TEST(NoInputDevice, RecordFailsAtTheDefaultDevice)
+{
+    if (std::getenv("TESSARO_NO_INPUT_DEVICE") == nullptr)
+        GTEST_SKIP() << "needs a prefix without audio input devices; see record_tests.no_input_device";
+    const std::wstring path = WorkPath(L"no-input.mp3");
+    {
+        CLoadedLibrary library;
+        ASSERT_EQ(library.InitLibrary(), S_OK);
+        EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_record(library.Env(), library.Java(),
+                                                                  library.Jvm().NewByteArray(Utf8(path)), 85, 44100,
+                                                                  128000),
+                  E_INVALIDARG);
+        // Stop releases the partly built graph; the device list had nothing to free, which the
+        // result tells (S_FALSE).
+        EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_stop(library.Env(), library.Java()), S_FALSE);
+        EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_stop(library.Env(), library.Java()), E_UNEXPECTED);
+        library.FreeLibrary();
+    }
+    const std::vector<std::wstring> log = CLoadedLibrary::ReadMainLog().Messages();
+    std::vector<std::wstring> init;
+    bool inside = false;
+    for (const std::wstring& line : log) {
+        if (line.compare(0, kInitGraph.size() + 1, kInitGraph + L"(") == 0) {
+            inside = line.find(L" begin…") != std::wstring::npos;
+            if (!inside)
+                init.push_back(line.substr(line.rfind(L" done,")));
+            continue;
+        }
+        if (inside)
+            init.push_back(line);
+    }
+    EXPECT_EQ(init, (std::vector<std::wstring>{L"init COM…", L"init FilterGraph…", L"init FilterEnumerator…",
+                                               L"get index of default AudioCapturer…",
+                                               L"get default AudioCapturer…", L" done, return 0x80070057."}));
+}
+
+} // namespace
