@@ -1,0 +1,155 @@
+#include "jvm_host/quillmar_library.h"
+
+#include "com_tarvik_kelvane_Quillmar.h"
+
+#include <type_traits>
+
+namespace {
+
+HRESULT LastErrorResult()
+{
+    const DWORD error = ::GetLastError();
+    return error == 0 ? E_UNEXPECTED : HRESULT_FROM_WIN32(error);
+}
+
+// The export's type must be the one javac -h declares for the Java method.
+template <class Function, class Declared>
+bool Resolve(HMODULE module, const char* name, Function& function, Declared*)
+{
+    static_assert(std::is_same<Function, Declared*>::value, "export type differs from the JNI header");
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+    return function != nullptr;
+}
+
+}  // namespace
+
+CQuillmarLibrary::CQuillmarLibrary(JvmHost::IQuillmarCallbacks& callbacks) : m_host(callbacks)
+{
+}
+
+CQuillmarLibrary::~CQuillmarLibrary()
+{
+    if (m_module != nullptr)
+        ::FreeLibrary(m_module);
+}
+
+HRESULT CQuillmarLibrary::Load(const std::wstring& path)
+{
+    if (m_module != nullptr)
+        return S_FALSE;
+    HMODULE module = ::LoadLibraryW(path.c_str());
+    if (module == nullptr)
+        return LastErrorResult();
+#define QUILLMAR_RESOLVE(member, name)                                                                \
+    if (!Resolve(module, #name, member, static_cast<decltype(&name)>(nullptr))) {                     \
+        m_missing = #name;                                                                            \
+        ::FreeLibrary(module);                                                                        \
+        return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);                                              \
+    }
+    QUILLMAR_RESOLVE(m_onLoad, JNI_OnLoad)
+    QUILLMAR_RESOLVE(m_initLibrary, Java_com_tarvik_kelvane_Quillmar_initLibrary)
+    QUILLMAR_RESOLVE(m_freeLibrary, Java_com_tarvik_kelvane_Quillmar_freeLibrary)
+    QUILLMAR_RESOLVE(m_getVersion, Java_com_tarvik_kelvane_Quillmar_getVersion)
+    QUILLMAR_RESOLVE(m_record, Java_com_tarvik_kelvane_Quillmar_record)
+    QUILLMAR_RESOLVE(m_play, Java_com_tarvik_kelvane_Quillmar_play)
+    QUILLMAR_RESOLVE(m_pause, Java_com_tarvik_kelvane_Quillmar_pause)
+    QUILLMAR_RESOLVE(m_stop, Java_com_tarvik_kelvane_Quillmar_stop)
+    QUILLMAR_RESOLVE(m_getDuration, Java_com_tarvik_kelvane_Quillmar_getDuration)
+    QUILLMAR_RESOLVE(m_getCurrentPosition, Java_com_tarvik_kelvane_Quillmar_getCurrentPosition)
+#undef QUILLMAR_RESOLVE
+    m_module = module;
+    m_onLoad(m_host.Vm(), nullptr);
+    return S_OK;
+}
+
+std::wstring CQuillmarLibrary::ModulePath() const
+{
+    if (m_module == nullptr)
+        return std::wstring();
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(m_module, &path[0], static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+JNIEnv* CQuillmarLibrary::Env()
+{
+    JNIEnv* env = m_host.Env();
+    if (env == nullptr) {
+        void* attached = nullptr;
+        m_host.Vm()->AttachCurrentThread(&attached, nullptr);
+        env = static_cast<JNIEnv*>(attached);
+    }
+    return env;
+}
+
+HRESULT CQuillmarLibrary::InitLibrary()
+{
+    return m_initLibrary(Env(), m_host.Quillmar());
+}
+
+void CQuillmarLibrary::FreeLibrary()
+{
+    m_freeLibrary(Env(), m_host.Quillmar());
+}
+
+int CQuillmarLibrary::GetVersion()
+{
+    return m_getVersion(Env(), m_host.Quillmar());
+}
+
+HRESULT CQuillmarLibrary::Record(const std::string& utf8Path, int formatTag, int sampleRate, int bitRate)
+{
+    jbyteArray path = m_host.NewByteArray(utf8Path);
+    const HRESULT hr = m_record(Env(), m_host.Quillmar(), path, formatTag, sampleRate, bitRate);
+    m_host.DeleteArray(path);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::Play(const std::string& utf8Path, int number)
+{
+    jbyteArray path = m_host.NewByteArray(utf8Path);
+    const HRESULT hr = m_play(Env(), m_host.Quillmar(), path, number);
+    m_host.DeleteArray(path);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::Pause(bool& paused)
+{
+    jbooleanArray state = m_host.NewBooleanArray(1);
+    const HRESULT hr = m_pause(Env(), m_host.Quillmar(), state);
+    if (SUCCEEDED(hr))
+        paused = m_host.BooleanAt(state, 0) != JNI_FALSE;
+    m_host.DeleteArray(state);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::Stop()
+{
+    return m_stop(Env(), m_host.Quillmar());
+}
+
+HRESULT CQuillmarLibrary::GetDuration(double& seconds)
+{
+    jdoubleArray value = m_host.NewDoubleArray(1);
+    const HRESULT hr = m_getDuration(Env(), m_host.Quillmar(), value);
+    if (SUCCEEDED(hr))
+        seconds = m_host.DoubleAt(value, 0);
+    m_host.DeleteArray(value);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::GetCurrentPosition(double& seconds)
+{
+    jdoubleArray value = m_host.NewDoubleArray(1);
+    const HRESULT hr = m_getCurrentPosition(Env(), m_host.Quillmar(), value);
+    if (SUCCEEDED(hr))
+        seconds = m_host.DoubleAt(value, 0);
+    m_host.DeleteArray(value);
+    return hr;
+}

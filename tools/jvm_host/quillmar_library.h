@@ -1,0 +1,61 @@
+// Tessaro.dll loaded as a Java virtual machine loads a native library (LoadLibrary, JNI_OnLoad) and
+// driven through its exported natives exactly as com.tarvik.kelvane.Quillmar calls them, with the
+// in-process JVM host as the virtual machine. Each method below is one native call of the Java class.
+#pragma once
+
+#include <windows.h>
+
+#include "jvm_host/jvm_host.h"
+
+#include <string>
+
+class CQuillmarLibrary {
+public:
+    // Nothing is loaded yet: Load's result tells whether the natives can be called.
+    explicit CQuillmarLibrary(JvmHost::IQuillmarCallbacks& callbacks);
+    ~CQuillmarLibrary();
+    CQuillmarLibrary(const CQuillmarLibrary&) = delete;
+    CQuillmarLibrary& operator=(const CQuillmarLibrary&) = delete;
+
+    // Loads the library from `path` (a bare name is searched for as LoadLibrary does) and runs its
+    // loader hook. S_OK once loaded and JNI_OnLoad ran; the mapped system error when the DLL cannot be loaded;
+    // 0x8007007F (procedure not found) when an export is missing.
+    HRESULT Load(const std::wstring& path);
+    bool Loaded() const { return m_module != nullptr; }
+    // The full path of the loaded module.
+    std::wstring ModulePath() const;
+    // The export that Load found missing, if any.
+    const std::string& MissingExport() const { return m_missing; }
+
+    // The natives, each called on the host's Quillmar object from the calling thread (which the host
+    // attaches on first use, as a Java thread would be).
+    HRESULT InitLibrary();
+    void FreeLibrary();
+    int GetVersion();
+    HRESULT Record(const std::string& utf8Path, int formatTag, int sampleRate, int bitRate);
+    HRESULT Play(const std::string& utf8Path, int number);
+    HRESULT Pause(bool& paused);
+    HRESULT Stop();
+    HRESULT GetDuration(double& seconds);
+    HRESULT GetCurrentPosition(double& seconds);
+
+    JvmHost::CJvmHost& Host() { return m_host; }
+
+private:
+    JNIEnv* Env();
+
+    JvmHost::CJvmHost m_host;
+    HMODULE m_module = nullptr;
+    std::string m_missing;
+
+    jint(JNICALL* m_onLoad)(JavaVM*, void*) = nullptr;
+    jint(JNICALL* m_initLibrary)(JNIEnv*, jobject) = nullptr;
+    void(JNICALL* m_freeLibrary)(JNIEnv*, jobject) = nullptr;
+    jint(JNICALL* m_getVersion)(JNIEnv*, jobject) = nullptr;
+    jint(JNICALL* m_record)(JNIEnv*, jobject, jbyteArray, jint, jint, jint) = nullptr;
+    jint(JNICALL* m_play)(JNIEnv*, jobject, jbyteArray, jint) = nullptr;
+    jint(JNICALL* m_pause)(JNIEnv*, jobject, jbooleanArray) = nullptr;
+    jint(JNICALL* m_stop)(JNIEnv*, jobject) = nullptr;
+    jint(JNICALL* m_getDuration)(JNIEnv*, jobject, jdoubleArray) = nullptr;
+    jint(JNICALL* m_getCurrentPosition)(JNIEnv*, jobject, jdoubleArray) = nullptr;
+};

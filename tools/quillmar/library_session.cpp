@@ -1,0 +1,74 @@
+#include "quillmar/library_session.h"
+
+#include "quillmar/console.h"
+#include "quillmar/result_codes.h"
+
+CLibrarySession::CLibrarySession() : m_library(*this)
+{
+}
+
+CLibrarySession::~CLibrarySession()
+{
+    if (m_initialised)
+        m_library.FreeLibrary();
+}
+
+std::wstring CLibrarySession::BesideProgram(const wchar_t* name)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length;
+    while ((length = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()))) >= path.size())
+        path.resize(path.size() * 2);
+    path.resize(length);
+    const std::size_t slash = path.find_last_of(L"\\/");
+    path.resize(slash == std::wstring::npos ? 0 : slash + 1);
+    return path + name;
+}
+
+int CLibrarySession::Open(bool initialise)
+{
+    const std::wstring path = BesideProgram(L"Tessaro.dll");
+    HRESULT hr = m_library.Load(path);
+    if (FAILED(hr)) {
+        std::wstring what = L"loading " + path;
+        if (!m_library.MissingExport().empty())
+            what += L" (no export " + std::wstring(m_library.MissingExport().begin(), m_library.MissingExport().end()) + L")";
+        return ReportFailure(what, hr);
+    }
+    if (!initialise)
+        return 0;
+    hr = m_library.InitLibrary();
+    if (FAILED(hr))
+        return ReportFailure(L"initLibrary", hr);
+    m_initialised = true;
+    return 0;
+}
+
+int CLibrarySession::ReportFailure(const std::wstring& what, HRESULT code)
+{
+    CConsole::Err(L"quillmar: " + what + L" failed: " + CResultCodes::Describe(code) + L"\n");
+    return 1;
+}
+
+void CLibrarySession::Stopped(jint reason)
+{
+    m_events.PostStopped(static_cast<int>(reason));
+}
+
+void CLibrarySession::InputLevel(jdouble level)
+{
+    m_events.PostLevel(level);
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                            nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], bytes, nullptr,
+                              nullptr);
+    return result;
+}

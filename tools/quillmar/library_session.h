@@ -1,0 +1,40 @@
+// Tessaro.dll as the commands use it: loaded from the tool's own directory through the JVM host, with
+// its "Stopped" and "InputLevel" calls posted to an event queue that the main thread works off.
+#pragma once
+
+#include "jvm_host/quillmar_library.h"
+#include "quillmar/event_queue.h"
+
+#include <string>
+
+class CLibrarySession : private JvmHost::IQuillmarCallbacks {
+public:
+    CLibrarySession();
+    // Frees the library's graphs and threads (freeLibrary) if Open initialised it.
+    ~CLibrarySession();
+    CLibrarySession(const CLibrarySession&) = delete;
+    CLibrarySession& operator=(const CLibrarySession&) = delete;
+
+    // Loads Tessaro.dll from the directory of quillmar.exe and, with initialise, calls initLibrary.
+    // A failure is reported on stderr; the result is the exit status to use (0 when it worked).
+    int Open(bool initialise);
+
+    CQuillmarLibrary& Library() { return m_library; }
+    CEventQueue& Events() { return m_events; }
+
+    // Prints "quillmar: <what> failed: 0x... NAME: message" to stderr and returns exit status 1.
+    static int ReportFailure(const std::wstring& what, HRESULT code);
+    // The full path of a file next to quillmar.exe.
+    static std::wstring BesideProgram(const wchar_t* name);
+
+private:
+    void Stopped(jint reason) override;
+    void InputLevel(jdouble level) override;
+
+    CEventQueue m_events;
+    CQuillmarLibrary m_library;
+    bool m_initialised = false;
+};
+
+// UTF-8 bytes of a UTF-16 string, as Java's String.getBytes(UTF_8) gives them for the natives.
+std::string Utf8(const std::wstring& text);
