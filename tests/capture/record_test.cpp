@@ -314,7 +314,22 @@ TEST_F(Recording, FreeLibraryWhileRecording)
 {
     ASSERT_EQ(Record(L"mp3-free-library.mp3", 85), S_OK);
     ASSERT_TRUE(WaitForLevels(20));
+    // freeLibrary arrives while a level call is inside Java: "InputLevel" must stay bound until that
+    // call has returned (the recording is stopped before anything is unbound).
+    HANDLE inside = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    LONG armed = 1;
+    int boundAtReturn = -1;
+    Jvm().OnCall([&](const TestJvm::JavaCall& call) {
+        if (call.method != "InputLevel" || ::InterlockedExchange(&armed, 0) == 0)
+            return;
+        ::SetEvent(inside);
+        ::Sleep(300);
+        boundAtReturn = Jvm().OutstandingGlobalRefs();
+    });
+    ASSERT_EQ(::WaitForSingleObject(inside, 15000), WAIT_OBJECT_0);
     library.FreeLibrary();
+    ::CloseHandle(inside);
+    EXPECT_EQ(boundAtReturn, 2);  // "Stopped" and "InputLevel"
     // The streaming has ended before "InputLevel" was unbound: no call comes later, none went wrong.
     const size_t atFree = Levels().size();
     ::Sleep(300);
