@@ -1,0 +1,167 @@
+// The parts of quillmar.exe that decide what the user sees: command-line checks, result-code names
+// and messages, the event hand-over from the library's threads, and the status line texts.
+#include "quillmar/command_line.h"
+#include "quillmar/event_queue.h"
+#include "quillmar/result_codes.h"
+#include "quillmar/status_text.h"
+
+#include <gtest/gtest.h>
+
+#include <vfwmsgs.h>
+
+#include <thread>
+
+namespace {
+
+CCommandLine Parsed(std::vector<std::wstring> args)
+{
+    CCommandLine commandLine;
+    EXPECT_TRUE(commandLine.Parse(args)) << std::string(commandLine.Error().begin(), commandLine.Error().end());
+    return commandLine;
+}
+
+TEST(CommandLine, RecordDefaultsAndOptions)
+{
+    const CCommandLine plain = Parsed({L"record", L"out.mp3"});
+    EXPECT_EQ(plain.GetVerb(), Verb::Record);
+    EXPECT_EQ(plain.Target(), L"out.mp3");
+    EXPECT_EQ(plain.FormatTag(), 85);
+    EXPECT_EQ(plain.SampleRate(), 44100);
+    EXPECT_EQ(plain.BitRate(), 128000);
+    EXPECT_EQ(plain.Seconds(), 0.0);
+
+    // Options may come before the file, and the last of a repeated option counts.
+    const CCommandLine full = Parsed({L"record", L"--seconds", L"2.5", L"--format", L"pcm", L"o.wav", L"--rate",
+                                      L"8000", L"--bitrate", L"64000", L"--format", L"0x11"});
+    EXPECT_EQ(full.Target(), L"o.wav");
+    EXPECT_EQ(full.FormatTag(), 0x11);
+    EXPECT_EQ(full.SampleRate(), 8000);
+    EXPECT_EQ(full.BitRate(), 64000);
+    EXPECT_EQ(full.Seconds(), 2.5);
+}
+
+TEST(CommandLine, FormatTags)
+{
+    EXPECT_EQ(CCommandLine::ParseFormat(L"mp3"), 85);
+    EXPECT_EQ(CCommandLine::ParseFormat(L"pcm"), 1);
+    EXPECT_EQ(CCommandLine::ParseFormat(L"49"), 49);
+    EXPECT_EQ(CCommandLine::ParseFormat(L"0"), 0);
+    EXPECT_EQ(CCommandLine::ParseFormat(L"0x55"), 85);
+    EXPECT_EQ(CCommandLine::ParseFormat(L"0XfFfF"), 0xFFFF);
+    EXPECT_EQ(CCommandLine::ParseFormat(L"65535"), 0xFFFF);
+    for (const wchar_t* bad : {L"", L"MP3", L"65536", L"0x10000", L"0x", L"x55", L"-1", L"1e3", L"0x5g", L" 1"})
+        EXPECT_EQ(CCommandLine::ParseFormat(bad), -1) << std::wstring(bad).size();
+}
+
+TEST(CommandLine, OtherVerbsAndTheirErrors)
+{
+    EXPECT_EQ(Parsed({L"play", L"http://host/a.mp3"}).Target(), L"http://host/a.mp3");
+    EXPECT_EQ(Parsed({L"version"}).GetVerb(), Verb::Version);
+    EXPECT_EQ(Parsed({L"devices"}).GetVerb(), Verb::Devices);
+    EXPECT_EQ(Parsed({L"--help"}).GetVerb(), Verb::Help);
+
+    const std::vector<std::vector<std::wstring>> bad = {
+        {}, {L"Record", L"a.mp3"}, {L"play"}, {L"play", L""}, {L"play", L"a", L"b"}, {L"devices", L"all"},
+        {L"record", L""}, {L"record", L"a.mp3", L"--rate", L"384001"}, {L"record", L"a.mp3", L"--bitrate", L"0"},
+        {L"record", L"a.mp3", L"--seconds", L"0"}, {L"record", L"a.mp3", L"--seconds", L"nan"},
+        {L"record", L"a.mp3", L"--seconds", L"2s"}, {L"record", L"--format", L"mp3"},
+    };
+    for (const auto& args : bad) {
+        CCommandLine commandLine;
+        EXPECT_FALSE(commandLine.Parse(args)) << args.size();
+        EXPECT_FALSE(commandLine.Error().empty());
+    }
+}
+
+TEST(ResultCodes, NamesOfTheLibrarysCodes)
+{
+    EXPECT_STREQ(CResultCodes::Name(S_OK), "S_OK");
+    EXPECT_STREQ(CResultCodes::Name(static_cast<HRESULT>(0x8000FFFF)), "E_UNEXPECTED");
+    EXPECT_STREQ(CResultCodes::Name(static_cast<HRESULT>(0x80070057)), "E_INVALIDARG");
+    EXPECT_STREQ(CResultCodes::Name(static_cast<HRESULT>(0x8007007A)), "HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)");
+    EXPECT_STREQ(CResultCodes::Name(static_cast<HRESULT>(0x8004022E)), "VFW_E_TIMEOUT");
+    EXPECT_STREQ(CResultCodes::Name(static_cast<HRESULT>(0x8004025C)), "VFW_E_UNSUPPORTED_AUDIO");
+    EXPECT_STREQ(CResultCodes::Name(static_cast<HRESULT>(0x80040216)), "VFW_E_NOT_FOUND");
+    EXPECT_EQ(CResultCodes::Name(static_cast<HRESULT>(0x8004FFFF)), nullptr);
+}
+
+TEST(ResultCodes, DescribeGivesHexNameAndText)
+{
+    // From the system's message table, from quartz's or our own: a text in every case.
+    for (HRESULT code : {E_INVALIDARG, E_UNEXPECTED, VFW_E_NOT_FOUND, VFW_E_UNSUPPORTED_AUDIO, VFW_E_TIMEOUT})
+        EXPECT_FALSE(CResultCodes::Message(code).empty()) << std::hex << code;
+    EXPECT_EQ(CResultCodes::Describe(VFW_E_UNSUPPORTED_AUDIO).rfind(L"0x8004025C VFW_E_UNSUPPORTED_AUDIO: ", 0), 0u);
+    const std::wstring unknown = CResultCodes::Describe(static_cast<HRESULT>(0x8004FFFF));
+    EXPECT_EQ(unknown.rfind(L"0x8004FFFF (unknown code): ", 0), 0u);
+    EXPECT_EQ(unknown.find(L'\n'), std::wstring::npos);
+}
+
+TEST(EventQueue, LevelsAreCoalescedOtherEventsKeptAndTakenFirst)
+{
+    CEventQueue queue;
+    queue.PostLevel(0.1);
+    queue.PostLevel(0.2);
+    queue.PostStopped(0);
+    queue.PostKey(L' ');
+    queue.PostLevel(0.3);
+    queue.PostInterrupt();
+    EXPECT_EQ(queue.LevelsPosted(), 3u);
+
+    QueuedEvent event;
+    ASSERT_TRUE(queue.Take(event, 0));
+    EXPECT_EQ(event.kind, EventKind::Stopped);
+    EXPECT_EQ(event.reason, 0);
+    ASSERT_TRUE(queue.Take(event, 0));
+    EXPECT_EQ(event.kind, EventKind::Key);
+    EXPECT_EQ(event.key, L' ');
+    ASSERT_TRUE(queue.Take(event, 0));
+    EXPECT_EQ(event.kind, EventKind::Interrupt);
+    ASSERT_TRUE(queue.Take(event, 0));
+    EXPECT_EQ(event.kind, EventKind::Level);
+    EXPECT_EQ(event.level, 0.3);
+    EXPECT_FALSE(queue.Take(event, 0));
+}
+
+TEST(EventQueue, EveryStoppedFromOtherThreadsArrives)
+{
+    CEventQueue queue;
+    std::thread levels([&] {
+        for (int i = 0; i < 2000; ++i)
+            queue.PostLevel(i / 2000.0);
+    });
+    std::thread stops([&] {
+        for (int i = 0; i < 100; ++i)
+            queue.PostStopped(i % 2);
+    });
+    levels.join();
+    stops.join();
+    int stopped = 0, lost = 0, levelEvents = 0;
+    QueuedEvent event;
+    while (queue.Take(event, 0)) {
+        if (event.kind == EventKind::Stopped) {
+            ++stopped;
+            lost += event.reason;
+        } else {
+            ++levelEvents;
+        }
+    }
+    EXPECT_EQ(stopped, 100);
+    EXPECT_EQ(lost, 50);
+    EXPECT_EQ(levelEvents, 1);
+    EXPECT_EQ(event.level, 1999 / 2000.0);
+}
+
+TEST(StatusText, LevelBarAndProgress)
+{
+    EXPECT_EQ(CStatusText::LevelBar(0.5, 3.25, 10), L"[#####.....]  50%  00:03.2");
+    EXPECT_EQ(CStatusText::LevelBar(1.7, 0, 4), L"[####] 100%  00:00.0");
+    EXPECT_EQ(CStatusText::LevelBar(-0.2, 0, 4), L"[....]   0%  00:00.0");
+    EXPECT_EQ(CStatusText::Progress(1.0, 4.0, false, 8), L"Playing  00:01.0 / 00:04.0  [##......]");
+    EXPECT_EQ(CStatusText::Progress(5.0, 4.0, true, 4), L"Paused   00:05.0 / 00:04.0  [####]");
+    EXPECT_EQ(CStatusText::Progress(1.0, 0.0, false), L"Playing  00:01.0 / 00:00.0");
+    EXPECT_EQ(CStatusText::Time(59.99), L"00:59.9");
+    EXPECT_EQ(CStatusText::Time(3725.4), L"1:02:05.4");
+    EXPECT_EQ(CStatusText::Time(-3), L"00:00.0");
+}
+
+}  // namespace
