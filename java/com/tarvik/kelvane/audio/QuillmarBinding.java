@@ -1,0 +1,32 @@
+package com.tarvik.kelvane.audio;
+
+import com.tarvik.kelvane.Quillmar;
+
+/**
+ * The real natives: a {@link Quillmar} whose callbacks are forwarded to the package's events at once,
+ * without any other work on the library's threads.
+ */
+final class QuillmarBinding extends Quillmar implements NativeAudio {
+    private volatile Events events;
+
+    @Override
+    public void setEvents(Events events) {
+        this.events = events;
+    }
+
+    @Override
+    public void Stopped(int reason) {
+        Events target = events;
+        if (target != null) {
+            target.stopped(reason);
+        }
+    }
+
+    @Override
+    public void InputLevel(double level) {
+        Events target = events;
+        if (target != null) {
+            target.inputLevel(level);
+        }
+    }
+}

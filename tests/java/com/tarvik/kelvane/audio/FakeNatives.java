@@ -1,0 +1,149 @@
+package com.tarvik.kelvane.audio;
+
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.locks.ReentrantLock;
+
+/**
+ * Natives that behave like the library where the package depends on it: a library lock that the control
+ * methods take (and give up on after a while with VFW_E_TIMEOUT, as the real stop does when it waits for
+ * a thread that cannot answer), and callbacks raised on threads of their own while that lock is held.
+ */
+final class FakeNatives implements NativeAudio {
+    final List<String> calls = new ArrayList<>();
+    final ReentrantLock libraryLock = new ReentrantLock();
+    volatile Events events;
+    int initResult;
+    int recordResult;
+    int playResult;
+    int stopResult;
+    boolean paused;
+    double duration = 2.0;
+    double position = 0.5;
+    byte[] lastPath;
+    int[] lastRecordArguments;
+
+    @Override
+    public void setEvents(Events events) {
+        this.events = events;
+    }
+
+    private synchronized void call(String name) {
+        calls.add(name);
+    }
+
+    synchronized List<String> calls() {
+        return new ArrayList<>(calls);
+    }
+
+    String lastPathText() {
+        return new String(lastPath, StandardCharsets.UTF_8);
+    }
+
+    private int locked(java.util.function.IntSupplier body) {
+        try {
+            if (!libraryLock.tryLock(2, TimeUnit.SECONDS)) {
+                return ResultCodes.VFW_E_TIMEOUT;
+            }
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            return ResultCodes.E_UNEXPECTED;
+        }
+        try {
+            return body.getAsInt();
+        } finally {
+            libraryLock.unlock();
+        }
+    }
+
+    @Override
+    public int initLibrary() {
+        call("initLibrary");
+        return initResult;
+    }
+
+    @Override
+    public void freeLibrary() {
+        call("freeLibrary");
+    }
+
+    @Override
+    public int getVersion() {
+        call("getVersion");
+        return 2051;
+    }
+
+    @Override
+    public int record(byte[] path, int formatTag, int sampleRate, int bitRate) {
+        call("record");
+        lastPath = path.clone();
+        lastRecordArguments = new int[] {formatTag, sampleRate, bitRate};
+        return recordResult;
+    }
+
+    @Override
+    public int play(byte[] path, int number) {
+        call("play");
+        lastPath = path.clone();
+        return playResult;
+    }
+
+    @Override
+    public int pause(boolean[] state) {
+        call("pause");
+        return locked(() -> {
+            paused = !paused;
+            state[0] = paused;
+            return 0;
+        });
+    }
+
+    @Override
+    public int stop() {
+        call("stop");
+        return locked(() -> stopResult);
+    }
+
+    @Override
+    public int getDuration(double[] seconds) {
+        call("getDuration");
+        seconds[0] = duration;
+        return 0;
+    }
+
+    @Override
+    public int getCurrentPosition(double[] seconds) {
+        call("getCurrentPosition");
+        seconds[0] = position;
+        return 0;
+    }
+
+    /** Raises the level callback on a thread of its own that holds the library lock meanwhile. */
+    Thread raiseLevels(double... levels) {
+        return raise(() -> {
+            for (double level : levels) {
+                events.inputLevel(level);
+            }
+        });
+    }
+
+    /** Raises "Stopped" on a thread of its own that holds the library lock meanwhile. */
+    Thread raiseStopped(int reason) {
+        return raise(() -> events.stopped(reason));
+    }
+
+    private Thread raise(Runnable callback) {
+        Thread thread = new Thread(() -> {
+            libraryLock.lock();
+            try {
+                callback.run();
+            } finally {
+                libraryLock.unlock();
+            }
+        }, "fake-native");
+        thread.start();
+        return thread;
+    }
+}
