@@ -271,6 +271,18 @@ HRESULT CFilterGraph_Capture::InsertEncoderChain(int formatTag, IPin* upstream, 
     return hr;
 }
 
+void CFilterGraph_Capture::StopFilters()
+{
+    COM::TPtr<IEnumFilters> filters;
+    if (FAILED(p->EnumFilters(&filters)) || filters.IsNull())
+        return;
+    for (COM::TPtr<IBaseFilter> filter; filters->Next(1, &filter, nullptr) == S_OK && filter.IsValid();) {
+        FILTER_STATE state = State_Stopped;
+        if (filter->GetState(0, &state) != S_OK || state != State_Stopped)
+            filter->Stop();
+    }
+}
+
 HRESULT CFilterGraph_Capture::Free()
 {
     HRESULT hr = S_OK;
@@ -288,6 +300,7 @@ HRESULT CFilterGraph_Capture::Free()
         if (SUCCEEDED(QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control))) && control.IsValid())
             control->Stop();
         control.Release();
+        StopFilters();
         DirectShow::CFilterGraph::Free();
     } else if (hr == S_OK) {
         hr = S_FALSE;

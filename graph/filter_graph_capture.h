@@ -47,6 +47,11 @@ public:
     HRESULT Free() override;
 
 private:
+    // Stops every filter of the graph that is not stopped. A graph manager that failed to run a graph
+    // can leave the filters it had already paused active while it counts itself stopped; such a
+    // graph ignores Stop and can never remove those filters, so its release would not end.
+    void StopFilters();
+
     Synchronization::CCriticalSection m_lock;
     DirectShow::CFilterEnumerator m_devices;
     COM::TPtr<IAMResourceControl> m_resourceControl;

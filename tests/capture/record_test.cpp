@@ -116,13 +116,13 @@ public:
     bool WaitForLevels(size_t count) { return WaitFor([&] { return Levels().size() >= count; }); }
 
     // What the file check needs to know about a finished recording.
-    void WriteExpectation(const std::wstring& name, const char* kind, int tag)
+    void WriteExpectation(const std::wstring& name, const char* kind, int tag, size_t notRecorded = 0)
     {
         const std::wstring path = WorkPath(name + L".expect");
         FILE* file = ::_wfopen(path.c_str(), L"w");
         ASSERT_NE(file, nullptr);
         std::fprintf(file, "kind=%s\ntag=%d\nrate=44100\nlevels=%u\n", kind, tag,
-                     static_cast<unsigned>(Levels().size()));
+                     static_cast<unsigned>(Levels().size() - notRecorded));
         std::fclose(file);
     }
 
@@ -336,12 +336,28 @@ TEST_F(Recording, FreeLibraryWhileRecording)
     EXPECT_EQ(Levels().size(), atFree);
     EXPECT_TRUE(Jvm().Errors().empty());
     EXPECT_EQ(Jvm().OutstandingGlobalRefs(), 0);
-    WriteExpectation(L"mp3-free-library", "mp3", 85);
+    // The buffer whose level call was held never reached the encoder: the graph stops its downstream
+    // filters first, and the tee passes the buffer to its second output only after the meter's call.
+    WriteExpectation(L"mp3-free-library", "mp3", 85, 1);
     // Nothing is held any more, and a new recording can start after initLibrary.
     EXPECT_EQ(Stop(), E_UNEXPECTED);
     ASSERT_EQ(library.InitLibrary(), S_OK);
     Jvm().ClearRecords();
     RecordFor(L"after-free-library.mp3", 85, 5);
+}
+
+TEST_F(Recording, UnwritableFileThenARecording)
+{
+    // The writer cannot create the file when the graph starts: record fails at running the graph,
+    // and stop still releases the graph, whichever writer it holds.
+    const std::wstring unwritable = L"C:\\no such directory\\file";
+    for (const jint tag : {85, WAVE_FORMAT_PCM}) {
+        const jint recorded = library.Java_com_tarvik_kelvane_Quillmar_record(
+            library.Env(), library.Java(), Jvm().NewByteArray(Utf8(unwritable)), tag, 44100, 128000);
+        EXPECT_LT(recorded, 0) << tag;
+        EXPECT_EQ(Stop(), S_OK) << tag;
+    }
+    RecordFor(L"after-unwritable.mp3", 85, 5);
 }
 
 TEST_F(Recording, RecordedFilePlaysBack)
