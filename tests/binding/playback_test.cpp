@@ -215,7 +215,7 @@ TEST_F(PlaybackToTheEnd, WavAndItsWholeTrace)
     ASSERT_EQ(java[0], L"Log started.");
     // After the two graph objects' constructors.
     EXPECT_EQ(std::vector<std::wstring>(java.begin() + 5, java.begin() + 5 + expected.size()), expected);
-    std::vector<std::wstring> tail(java.end() - 25, java.end());
+    std::vector<std::wstring> tail(java.end() - 23, java.end());
     EXPECT_EQ(tail, (std::vector<std::wstring>{
                         kPause + L" begin…", kPause + L" done, return " + Hex(pauseResults[0]) + L".",
                         kPause + L" begin…", kPause + L" done, return " + Hex(pauseResults[1]) + L".",
