@@ -52,9 +52,8 @@ HRESULT CFilterEnumerator::EnumerateMatchingFilters(const CMediaTypePair& input,
                                      FALSE, TRUE, 1, outputTypes, nullptr, nullptr);
     if (FAILED(hr))
         return hr;
-    if (monikers.IsNull())
-        return E_UNEXPECTED;
-    return Append(monikers);
+    // No enumerator at all: nothing matched.
+    return monikers.IsNull() ? S_FALSE : Append(monikers);
 }
 
 HRESULT CFilterEnumerator::Append(IEnumMoniker* monikers)
