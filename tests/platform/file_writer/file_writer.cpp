@@ -297,11 +297,11 @@ HRESULT CFilter::WriteAt(ULONGLONG offset, const void* data, ULONG size, ULONG* 
         return E_UNEXPECTED;
     if (size == 0)
         return S_OK;
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    // The file pointer is moved first and the write goes without an OVERLAPPED record: under Wine a
+    // write with an offset in an OVERLAPPED record costs a round trip to the server (completion
+    // handling), a seek and a plain write do not.
     DWORD done = 0;
-    if (!::WriteFile(m_file, data, size, &done, &at))
+    if (!MoveTo(offset) || !::WriteFile(m_file, data, size, &done, nullptr))
         return Win32::ResultFromLastError();
     *written = done;
     return S_OK;
@@ -317,14 +317,20 @@ HRESULT CFilter::ReadAt(ULONGLONG offset, void* data, ULONG size, ULONG* read)
     HRESULT hr = FileSize(&fileSize);
     if (FAILED(hr) || size == 0 || offset >= fileSize)
         return hr;
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD done = 0;
-    if (!::ReadFile(m_file, data, size, &done, &at) && ::GetLastError() != ERROR_HANDLE_EOF)
+    if (!MoveTo(offset))
+        return Win32::ResultFromLastError();
+    if (!::ReadFile(m_file, data, size, &done, nullptr) && ::GetLastError() != ERROR_HANDLE_EOF)
         return Win32::ResultFromLastError();
     *read = done;
     return S_OK;
+}
+
+bool CFilter::MoveTo(ULONGLONG offset)
+{
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    return ::SetFilePointerEx(m_file, position, nullptr, FILE_BEGIN) != FALSE;
 }
 
 HRESULT CFilter::Resize(ULONGLONG size)

@@ -97,6 +97,8 @@ public:
 private:
     HRESULT OpenFile();
     void CloseFile();
+    // Moves the file pointer of the open file (under the file lock); false on failure (last error set).
+    bool MoveTo(ULONGLONG offset);
 
     CInputPin* m_pin;
     HANDLE m_file;

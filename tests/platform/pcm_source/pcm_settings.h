@@ -12,6 +12,9 @@ namespace PcmSource {
 enum class Waveform {
     Tone,  // a sine of the given frequency, the same on every channel
     Noise, // white noise from a fixed seed, each channel its own
+    // Digital silence (0, or 128 for 8-bit samples), written a whole buffer at a time: next to no
+    // cost, for benchmarks that put their own bytes into each sample (beforeDelivery).
+    Silence,
 };
 
 struct Settings {

@@ -1,6 +1,7 @@
 #include "pcm_signal.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace PcmSource {
 
@@ -35,6 +36,12 @@ double CSignal::NextValue(WORD)
 
 void CSignal::Fill(BYTE* out, ULONG frames)
 {
+    if (m_settings.waveform == Waveform::Silence) {
+        const int silence = m_settings.bitsPerSample == 8 ? 128 : 0;
+        std::memset(out, silence, static_cast<size_t>(frames) * BytesPerFrame(m_settings));
+        m_position += frames;
+        return;
+    }
     for (ULONG f = 0; f < frames; ++f, ++m_position) {
         for (WORD c = 0; c < m_settings.channels; ++c) {
             const double value = NextValue(c);

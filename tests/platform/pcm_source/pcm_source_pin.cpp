@@ -64,6 +64,7 @@ COutputPin::COutputPin(CFilter* filter, const AMOVIESETUP_PIN* setup, const Sett
 
 COutputPin::~COutputPin()
 {
+    ::InterlockedExchange(&m_stopping, 1);
     m_thread.Stop();
 }
 
@@ -131,6 +132,7 @@ HRESULT COutputPin::Active()
     m_deliveredFrames = 0;
     m_endOfStream = 0;
     m_streamResult = S_OK;
+    ::InterlockedExchange(&m_stopping, 0);
     hr = m_thread.Begin();
     if (FAILED(hr))
         m_allocator->Decommit();
@@ -141,6 +143,7 @@ HRESULT COutputPin::Inactive()
 {
     // Decommitting first wakes a thread that waits for a free buffer.
     const HRESULT decommitted = CBaseOutputPin::Inactive();
+    ::InterlockedExchange(&m_stopping, 1);
     const HRESULT stopped = m_thread.Stop();
     if (FAILED(decommitted))
         return decommitted;
@@ -183,7 +186,7 @@ HRESULT COutputPin::Stream(HANDLE stopEvent)
     LONGLONG position = 0;
     Outcome outcome = Outcome::Delivered;
 
-    while (outcome == Outcome::Delivered && ::WaitForSingleObject(stopEvent, 0) == WAIT_TIMEOUT) {
+    while (outcome == Outcome::Delivered && m_stopping == 0) {
         ULONG frames = perBuffer;
         if (total >= 0) {
             if (position >= total) {

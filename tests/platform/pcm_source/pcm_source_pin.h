@@ -70,6 +70,9 @@ private:
     LONGLONG m_deliveredFrames = 0;
     volatile LONG m_endOfStream = 0;
     volatile HRESULT m_streamResult = S_OK;
+    // Set before the streaming thread is told to stop; the delivery loop reads it instead of polling
+    // the stop event, which under Wine costs a round trip to the server for every sample.
+    volatile LONG m_stopping = 0;
     CStreamThread m_thread;
 };
 
