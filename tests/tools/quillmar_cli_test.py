@@ -229,6 +229,11 @@ class Failures(unittest.TestCase):
         self.assertEqual(match["code"], "80070002")
         self.assertEqual(match["name"], "HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)")
 
+    def test_recording_into_a_missing_directory_fails_when_the_graph_runs_and_is_released(self):
+        match = self.failure("record", os.path.join("no such dir", "x.mp3"), "--seconds", "1")
+        self.assertEqual(match["code"], "80070003")
+        self.assertEqual(match["name"], "HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)")
+
     def test_format_without_a_compressor_is_a_media_framework_code(self):
         match = self.failure("record", "none.wav", "--format", "0x1234", "--seconds", "1")
         self.assertEqual(match["code"], "8004025C")

@@ -18,8 +18,11 @@ int RunPlay(const CCommandLine& commandLine)
 
     CUserInput input(session.Events());
     HRESULT hr = library.Play(Utf8(source), 0);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
+        // A graph built before the failure stays held until a stop releases it.
+        library.Stop();
         return CLibrarySession::ReportFailure(L"play \"" + source + L"\"", hr);
+    }
     double duration = 0.0;
     library.GetDuration(duration);
     CConsole::Out(L"Playing " + source + L" (" + CStatusText::Time(duration) +

@@ -45,8 +45,11 @@ int RunRecord(const CCommandLine& commandLine)
 
     CUserInput input(session.Events());
     HRESULT hr = library.Record(Utf8(path), commandLine.FormatTag(), commandLine.SampleRate(), commandLine.BitRate());
-    if (FAILED(hr))
+    if (FAILED(hr)) {
+        // A graph built before the failure stays held until a stop releases it.
+        library.Stop();
         return CLibrarySession::ReportFailure(L"record \"" + path + L"\"", hr);
+    }
     LARGE_INTEGER start;
     ::QueryPerformanceCounter(&start);
 
