@@ -356,6 +356,13 @@ HRESULT CFilter::FlushEncodedSamples()
     return hr;
 }
 
+HRESULT CFilter::OutputReady() const
+{
+    if (m_pOutputPin == nullptr)
+        return E_UNEXPECTED;
+    return m_pOutputPin->IsConnected() ? S_OK : VFW_E_NOT_CONNECTED;
+}
+
 HRESULT CFilter::EndOfStream()
 {
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CFilter::EndOfStream");
@@ -363,10 +370,8 @@ HRESULT CFilter::EndOfStream()
     scope.Begin(&hr);
     // Runs under the receive lock only: the output pin's connection cannot change here, since the
     // streaming check passed and Stop needs the receive lock before the filter counts as stopped.
-    if (m_pOutputPin == nullptr)
-        return hr = E_UNEXPECTED;
-    if (!m_pOutputPin->IsConnected())
-        return hr = VFW_E_NOT_CONNECTED;
+    if (FAILED(hr = OutputReady()))
+        return hr;
     return hr = m_pOutputPin->DeliverEndOfStream();
 }
 
@@ -375,10 +380,8 @@ HRESULT CFilter::BeginFlush()
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CFilter::BeginFlush");
     HRESULT hr = S_OK;
     scope.Begin(&hr);
-    if (m_pOutputPin == nullptr)
-        return hr = E_UNEXPECTED;
-    if (!m_pOutputPin->IsConnected())
-        return hr = VFW_E_NOT_CONNECTED;
+    if (FAILED(hr = OutputReady()))
+        return hr;
     hr = m_pOutputPin->DeliverBeginFlush();
     if (FAILED(hr))
         return hr;
@@ -410,10 +413,8 @@ HRESULT CFilter::EndFlush()
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CFilter::EndFlush");
     HRESULT hr = S_OK;
     scope.Begin(&hr);
-    if (m_pOutputPin == nullptr)
-        return hr = E_UNEXPECTED;
-    if (!m_pOutputPin->IsConnected())
-        return hr = VFW_E_NOT_CONNECTED;
+    if (FAILED(hr = OutputReady()))
+        return hr;
     return hr = m_pOutputPin->DeliverEndFlush();
 }
 

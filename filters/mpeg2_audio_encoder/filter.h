@@ -78,6 +78,8 @@ private:
     // Stream output: everything still in the encoder, LAME's tail included, written through the
     // downstream stream behind the bytes delivered so far.
     HRESULT DrainToStream(IStream* stream);
+    // Stream notifications go downstream only through a connected output pin.
+    HRESULT OutputReady() const;
     HRESULT WriteToStream(IStream* stream, const BYTE* data, ULONG size);
     // The downstream pin's IStream, or null.
     HRESULT DownstreamStream(IStream** stream);
