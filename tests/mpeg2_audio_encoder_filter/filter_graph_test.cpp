@@ -147,6 +147,14 @@ protected:
         ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_encoder->OutputPin()->PinInterface(), m_writerPin, nullptr));
     }
 
+    // The allocator of the writer's pin, which the encoder delivers into.
+    void WriterAllocator(IMemAllocator** allocator)
+    {
+        COM::TPtr<IMemInputPin> transport;
+        ASSERT_EQ(S_OK, m_writerPin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&transport)));
+        ASSERT_EQ(S_OK, transport->GetAllocator(allocator));
+    }
+
     void SetSettings(DWORD kbps, bool tagFrame)
     {
         EncoderSettings settings{};
@@ -264,9 +272,7 @@ TEST_F(EncoderFilterGraph, DeliveriesRefusedMidRecordingLoseNoEncodedByte)
     };
     AddSourceBehindATee(settings);
     AddWriter(L"refused_mid_recording.mp3");
-    COM::TPtr<IMemInputPin> transport;
-    ASSERT_EQ(S_OK, m_writerPin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&transport)));
-    ASSERT_EQ(S_OK, transport->GetAllocator(&allocator));
+    WriterAllocator(&allocator);
     SetSettings(128, true);
     RunUntil(EC_COMPLETE);
     EXPECT_TRUE(m_source->Output()->EndOfStreamDelivered());
@@ -293,9 +299,7 @@ TEST_F(EncoderFilterGraph, DeliveriesRefusedByAWriterStoppedFirstReachTheFileAtS
     };
     AddSourceBehindATee(settings);
     AddWriter(L"refused_at_stop.mp3");
-    COM::TPtr<IMemInputPin> transport;
-    ASSERT_EQ(S_OK, m_writerPin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&transport)));
-    ASSERT_EQ(S_OK, transport->GetAllocator(&allocator));
+    WriterAllocator(&allocator);
     SetSettings(128, true);
     RunUntil(EC_ERRORABORT);
     EXPECT_EQ(33u, m_source->Output()->DeliveredSamples());
