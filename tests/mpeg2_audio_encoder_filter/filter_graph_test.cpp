@@ -1,6 +1,7 @@
-// The MP3 encoder filter in the platform's filter graph: a PCM tone source in front of it, the File
-// Writer (the test prefix's) or a recording sink behind it. The MP3 files written here are checked
-// afterwards on the Linux side (check_encoder_files.py: frame chain, LAME tag, mpg123 decoding).
+// The MP3 encoder filter in the platform's filter graph: a PCM tone source in front of it (directly or
+// through the infinite tee, as in a recording), the File Writer (the test prefix's) or a recording
+// sink behind it. The MP3 files written here are checked afterwards on the Linux side
+// (check_encoder_files.py: frame chain, LAME tag, mpg123 decoding, the tone's phase).
 #include "filters/mpeg2_audio_encoder/filter.h"
 #include "mpeg2_audio_encoder/encoder_test_support.h"
 #include "platform/pcm_source/pcm_signal.h"

@@ -2,7 +2,8 @@
 // (IMA ADPCM) stream from a source the test pushes itself, each checked here for the exact chunk
 // layout, sizes and frame count and left behind for the readers on the Linux side; a new pause
 // after a stop rewriting the file; refused and empty samples; a write failure returned to the
-// upstream pin while later samples still reach the file.
+// upstream pin while later samples still reach the file; files past 2 GiB and at the RIFF size limit
+// (sparse, through the writer's test hook).
 #include <cstring>
 #include <fstream>
 #include <iterator>
