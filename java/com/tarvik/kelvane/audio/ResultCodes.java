@@ -63,24 +63,50 @@ public final class ResultCodes {
         CODES.put(code, new String[] {name, text});
     }
 
-    /** True for success codes (0 and positive values). */
+    /**
+     * Whether a code means success.
+     *
+     * @param code a result code
+     * @return true for success codes (0 and positive values)
+     */
     public static boolean succeeded(int code) {
         return code >= 0;
     }
 
-    /** The symbolic name, such as "VFW_E_UNSUPPORTED_AUDIO", or the code in hex when it is not known. */
+    /**
+     * The symbolic name of a code.
+     *
+     * @param code a result code
+     * @return the name, such as "VFW_E_UNSUPPORTED_AUDIO", or the code in hex when it is not known
+     */
     public static String nameOf(int code) {
         String[] entry = CODES.get(code);
         return entry != null ? entry[0] : hex(code);
     }
 
-    /** "0x8004025C VFW_E_UNSUPPORTED_AUDIO (no audio compressor produces this format)". */
+    /**
+     * A code with its name and explanation.
+     *
+     * @param code a result code
+     * @return for example "0x8004025C VFW_E_UNSUPPORTED_AUDIO (no audio compressor produces this format)"
+     */
     public static String describe(int code) {
         String[] entry = CODES.get(code);
         return entry != null ? hex(code) + " " + entry[0] + " (" + entry[1] + ")" : hex(code);
     }
 
-    /** The code as "0x" and eight upper-case hex digits. */
+    /** The short explanation of a code, or "result code 0x…" when it is not known. */
+    static String explain(int code) {
+        String[] entry = CODES.get(code);
+        return entry != null ? entry[1] : "result code " + hex(code);
+    }
+
+    /**
+     * A code in hex.
+     *
+     * @param code a result code
+     * @return "0x" and eight upper-case hex digits
+     */
     public static String hex(int code) {
         return String.format("0x%08X", code);
     }
