@@ -214,7 +214,7 @@ class AudioLibraryTest {
         assertInstanceOf(NoSuchFileException.class, missing.getCause());
         assertEquals(file.toAbsolutePath().toString(), missing.getCause().getFile());
         assertEquals("record \"" + file.toAbsolutePath() + "\" failed: 0x80070003 HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)"
-                + " (path not found)", missing.getMessage());
+                + " (path not found: a directory on the path does not exist)", missing.getMessage());
         natives.recordResult = ResultCodes.VFW_E_UNSUPPORTED_AUDIO;
         AudioException unsupported = assertThrows(AudioException.class,
                 () -> audio.record(Path.of("a.wav"), RecordingFormat.wave(0x1234, 8000), null, null));
