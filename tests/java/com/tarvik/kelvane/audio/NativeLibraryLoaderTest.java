@@ -28,6 +28,7 @@ class NativeLibraryLoaderTest {
     private static final String VERSION = "1.2.3.4";
     private static final byte[] X86 = image(0x014C, 1);
     private static final byte[] X64 = image(0x8664, 2);
+    private static final int ROUNDS = 100;
 
     @TempDir
     Path temp;
@@ -84,18 +85,24 @@ class NativeLibraryLoaderTest {
     @Test
     void twoJvmsExtractAtOnce() throws Exception {
         String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
+        // Both start extracting at the same moment, into a fresh cache for each of several rounds.
+        String startAt = Long.toString(System.currentTimeMillis() + 3000);
         List<Process> processes = new ArrayList<>();
         for (int i = 0; i < 2; i++) {
-            processes.add(new ProcessBuilder(java, "-cp", classPath(),
-                    LoadInProcess.class.getName(), jar().toString(), temp.resolve("cache").toString())
-                    .redirectErrorStream(true).start());
+            processes.add(new ProcessBuilder(java, "-cp", classPath(), LoadInProcess.class.getName(), jar().toString(),
+                    temp.resolve("cache").toString(), startAt, Integer.toString(ROUNDS)).redirectErrorStream(true).start());
         }
         for (Process process : processes) {
             String output = new String(process.getInputStream().readAllBytes()).trim();
             assertEquals(0, process.waitFor(), output);
-            assertEquals(temp.resolve("cache/1.2.3.4-windows-x86_64/Tessaro.dll").toString(), output);
         }
-        assertArrayEquals(X64, Files.readAllBytes(temp.resolve("cache/1.2.3.4-windows-x86_64/Tessaro.dll")));
+        for (int round = 0; round < ROUNDS; round++) {
+            Path directory = temp.resolve("cache/" + round + "/1.2.3.4-windows-x86_64");
+            assertArrayEquals(X64, Files.readAllBytes(directory.resolve("Tessaro.dll")));
+            try (Stream<Path> left = Files.list(directory)) {
+                assertEquals(1, left.count(), "no temporary files left in round " + round);
+            }
+        }
     }
 
     @Test
@@ -138,15 +145,21 @@ class NativeLibraryLoaderTest {
         return bytes.array();
     }
 
-    /** Loads as a 64-bit Windows JVM would, in a process of its own, and prints the file it loaded. */
+    /** Extracts as a 64-bit Windows JVM would, in a process of its own, once per round into a fresh cache. */
     static final class LoadInProcess {
         private LoadInProcess() {
         }
 
         public static void main(String[] args) throws Exception {
-            Path file = new NativeLibraryLoader(path -> { }, ResourceOwner.in(Path.of(args[0])), "Windows 11", "amd64",
-                    Path.of(args[1]), false, "", VERSION).load();
-            System.out.println(file);
+            Class<?> owner = ResourceOwner.in(Path.of(args[0]));
+            long startAt = Long.parseLong(args[2]);
+            while (System.currentTimeMillis() < startAt) {
+                Thread.onSpinWait();
+            }
+            for (int round = 0; round < Integer.parseInt(args[3]); round++) {
+                new NativeLibraryLoader(path -> { }, owner, "Windows 11", "amd64", Path.of(args[1], Integer.toString(round)),
+                        false, "", VERSION).load();
+            }
         }
     }
 
