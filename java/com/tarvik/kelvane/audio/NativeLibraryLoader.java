@@ -290,8 +290,10 @@ public final class NativeLibraryLoader {
     }
 
     /**
-     * Makes the directory if needed, private to the user: only the owner may write it (on POSIX systems
-     * rwx------), and its owner must be the user, which is checked against a file the user creates in it.
+     * Makes the directory if needed, private to the user. On POSIX systems it is created rwx------, may not
+     * be writable by group or others, and must be owned by the user (checked against a file the user
+     * creates in it). On Windows the per-user application-data directory it lives in is private to the
+     * user by its access control list.
      */
     private static void createPrivateDirectory(Path directory) throws IOException {
         boolean posix = directory.getFileSystem().supportedFileAttributeViews().contains("posix");
@@ -303,26 +305,28 @@ public final class NativeLibraryLoader {
             } catch (java.nio.file.FileAlreadyExistsException exists) {
                 // Checked below.
             }
-            Set<PosixFilePermission> permissions = Files.getPosixFilePermissions(directory, LinkOption.NOFOLLOW_LINKS);
-            if (permissions.contains(PosixFilePermission.GROUP_WRITE)
-                    || permissions.contains(PosixFilePermission.OTHERS_WRITE)) {
-                throw new FileSystemException(directory.toString(), null,
-                        "others may write this directory (" + PosixFilePermissions.toString(permissions) + ")");
-            }
         } else {
             Files.createDirectories(directory);
         }
         if (!Files.isDirectory(directory, LinkOption.NOFOLLOW_LINKS)) {
             throw new FileSystemException(directory.toString(), null, "not a directory");
         }
-        Path probe = Files.createTempFile(directory, "owner-", ".tmp");
-        try {
-            if (!Files.getOwner(probe).equals(Files.getOwner(directory, LinkOption.NOFOLLOW_LINKS))) {
+        if (posix) {
+            Set<PosixFilePermission> permissions = Files.getPosixFilePermissions(directory, LinkOption.NOFOLLOW_LINKS);
+            if (permissions.contains(PosixFilePermission.GROUP_WRITE)
+                    || permissions.contains(PosixFilePermission.OTHERS_WRITE)) {
                 throw new FileSystemException(directory.toString(), null,
-                        "owned by " + Files.getOwner(directory) + ", not by this user");
+                        "others may write this directory (" + PosixFilePermissions.toString(permissions) + ")");
             }
-        } finally {
-            Files.deleteIfExists(probe);
+            Path probe = Files.createTempFile(directory, "owner-", ".tmp");
+            try {
+                if (!Files.getOwner(probe).equals(Files.getOwner(directory, LinkOption.NOFOLLOW_LINKS))) {
+                    throw new FileSystemException(directory.toString(), null,
+                            "owned by " + Files.getOwner(directory) + ", not by this user");
+                }
+            } finally {
+                Files.deleteIfExists(probe);
+            }
         }
     }
 

@@ -83,6 +83,16 @@ class NativeLibraryLoaderTest {
     }
 
     @Test
+    void aCacheThatOthersMayWriteIsRefused() throws Exception {
+        Path shared = Files.createDirectories(temp.resolve("cache/1.2.3.4-windows-x86_64"));
+        Files.setPosixFilePermissions(shared, PosixFilePermissions.fromString("rwxrwxrwx"));
+        UnsatisfiedLinkError error = assertThrows(UnsatisfiedLinkError.class,
+                loader("Windows 11", "amd64", false, "")::load);
+        assertTrue(error.getMessage().contains("others may write this directory"), error.getMessage());
+        assertEquals(List.of(), loaded);
+    }
+
+    @Test
     void twoJvmsExtractAtOnce() throws Exception {
         String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
         // Both start extracting at the same moment, into a fresh cache for each of several rounds.
