@@ -52,6 +52,7 @@ private:
     std::wstring m_logDirectory;
 };
 
-// UTF-8 and UTF-16 conversions for the parser's narrow strings.
+// UTF-8 and UTF-16 conversions: for the parser's narrow strings, and the UTF-8 paths the natives take
+// (as Java's String.getBytes(UTF_8) gives them).
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);

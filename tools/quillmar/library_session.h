@@ -39,5 +39,3 @@ private:
     bool m_initialised = false;
 };
 
-// UTF-8 bytes of a UTF-16 string, as Java's String.getBytes(UTF_8) gives them for the natives.
-std::string Utf8(const std::wstring& text);

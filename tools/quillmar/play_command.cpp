@@ -20,7 +20,7 @@ int RunPlay(const CCommandLine& commandLine)
     const bool url = source.find(L"://") != std::wstring::npos;
 
     CUserInput input(session.Events());
-    HRESULT hr = library.Play(Utf8(source), 0);
+    HRESULT hr = library.Play(ToUtf8(source), 0);
     if (FAILED(hr)) {
         // A graph built before the failure stays held until a stop releases it.
         library.Stop();

@@ -52,7 +52,7 @@ int RunRecord(const CCommandLine& commandLine)
     const std::wstring& path = commandLine.Target();
 
     CUserInput input(session.Events());
-    HRESULT hr = library.Record(Utf8(path), commandLine.FormatTag(), commandLine.SampleRate(), commandLine.BitRate());
+    HRESULT hr = library.Record(ToUtf8(path), commandLine.FormatTag(), commandLine.SampleRate(), commandLine.BitRate());
     if (FAILED(hr)) {
         // A graph built before the failure stays held until a stop releases it.
         library.Stop();

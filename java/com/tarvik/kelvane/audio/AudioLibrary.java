@@ -7,6 +7,7 @@ import java.util.Optional;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.locks.ReentrantLock;
+import java.util.function.ToIntFunction;
 
 /**
  * The native audio library Tessaro.dll, opened once per process: records from the default capture device
@@ -345,24 +346,21 @@ public final class AudioLibrary implements AutoCloseable {
     }
 
     Duration position(AudioSession session) throws AudioException {
-        control.lock();
-        try {
-            requireActive(session);
-            double[] seconds = new double[1];
-            check("getCurrentPosition", session.target(), natives.getCurrentPosition(seconds));
-            return seconds(seconds[0]);
-        } finally {
-            control.unlock();
-        }
+        return seconds(session, "getCurrentPosition", natives::getCurrentPosition);
     }
 
     Duration duration(AudioSession session) throws AudioException {
+        return seconds(session, "getDuration", natives::getDuration);
+    }
+
+    private Duration seconds(AudioSession session, String operation, ToIntFunction<double[]> query)
+            throws AudioException {
         control.lock();
         try {
             requireActive(session);
             double[] seconds = new double[1];
-            check("getDuration", session.target(), natives.getDuration(seconds));
-            return seconds(seconds[0]);
+            check(operation, session.target(), query.applyAsInt(seconds));
+            return Duration.ofNanos(Math.round(seconds[0] * TimeUnit.SECONDS.toNanos(1)));
         } finally {
             control.unlock();
         }
@@ -383,10 +381,6 @@ public final class AudioLibrary implements AutoCloseable {
         if (result < 0) {
             throw AudioException.of(operation, target, result);
         }
-    }
-
-    private static Duration seconds(double seconds) {
-        return Duration.ofNanos(Math.round(seconds * TimeUnit.SECONDS.toNanos(1)));
     }
 
     private void requireOpen() {
