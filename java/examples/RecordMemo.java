@@ -1,12 +1,15 @@
 import com.tarvik.kelvane.audio.AudioLibrary;
+import com.tarvik.kelvane.audio.EndReason;
 import com.tarvik.kelvane.audio.Playback;
 import com.tarvik.kelvane.audio.Recording;
-import com.tarvik.kelvane.audio.RecordingFormat;
 
 import java.nio.file.Path;
-import java.time.Duration;
+import java.util.concurrent.TimeUnit;
 
-/** Records five seconds into memo.mp3 with a level meter, then plays it back. */
+/**
+ * Records five seconds into memo.mp3 (or the file named on the command line: .mp3 or .wav) with a level
+ * meter, then plays it back.
+ */
 public final class RecordMemo {
     private RecordMemo() {
     }
@@ -14,14 +17,16 @@ public final class RecordMemo {
     public static void main(String[] args) throws Exception {
         Path memo = Path.of(args.length > 0 ? args[0] : "memo.mp3");
         try (AudioLibrary audio = AudioLibrary.open()) {
-            try (Recording recording = audio.record(memo, RecordingFormat.mp3(44100, 128000),
-                    level -> System.out.printf("\rlevel %3.0f%%", level * 100), null)) {
+            System.out.println("Tessaro " + AudioLibrary.packageVersion() + " loaded from "
+                    + AudioLibrary.libraryFile().orElseThrow());
+            try (Recording recording = audio.record(memo, level -> System.out.printf("\rlevel %3.0f%%", level * 100))) {
                 Thread.sleep(5000);
                 System.out.printf("%nrecorded %s (%s)%n", recording.file(), recording.format());
             }
-            try (Playback playback = audio.play(memo, reason -> System.out.println("\nend: " + reason))) {
-                System.out.printf("%nplaying %.1f s%n", playback.duration());
-                playback.awaitEnd(Duration.ofMinutes(1));
+            try (Playback playback = audio.play(memo, null)) {
+                System.out.printf("playing %.1f s%n", playback.duration().toMillis() / 1000.0);
+                EndReason end = playback.ended().get(1, TimeUnit.MINUTES);
+                System.out.println("end: " + end);
             }
         }
     }

@@ -1,26 +1,85 @@
 #include "quillmar/command_line.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cwchar>
+#include <CLI/CLI.hpp>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cwctype>
 
 namespace {
 
-// A whole decimal number from 1 to max; -1 otherwise.
-long ParsePositive(const std::wstring& text, long max)
+std::wstring Lower(std::wstring text)
 {
-    if (text.empty() || text.size() > 9)
-        return -1;
-    long value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9')
-            return -1;
-        value = value * 10 + (c - L'0');
-    }
-    return value >= 1 && value <= max ? value : -1;
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
 }
 
+std::wstring Extension(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L"\\/");
+    const std::size_t dot = path.find_last_of(L'.');
+    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash))
+        return std::wstring();
+    return Lower(path.substr(dot));
+}
+
+std::wstring List(const std::vector<int>& values)
+{
+    std::wstring text;
+    for (int value : values)
+        text += (text.empty() ? L"" : L", ") + std::to_wstring(value);
+    return text;
+}
+
+constexpr const char* kDescription =
+    "Records from the default audio capture device and plays audio files, with Tessaro.dll.\n"
+    "The library writes its logs Tessaro.log and MPEG2AudioEncoder.log into the current directory (or the\n"
+    "temporary directory when that cannot be written), replacing those of the last run; --log-dir chooses\n"
+    "another directory.";
+
 }  // namespace
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                            nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], bytes, nullptr,
+                              nullptr);
+    return utf8;
+}
+
+std::wstring FromUtf8(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    const int chars = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(chars > 0 ? chars : 0), L'\0');
+    if (chars > 0)
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], chars);
+    return wide;
+}
+
+const std::vector<int>& CCommandLine::SampleRates()
+{
+    static const std::vector<int> rates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    return rates;
+}
+
+std::vector<int> CCommandLine::Mp3BitRates(int sampleRate)
+{
+    static const int mpeg1[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static const int mpeg2[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    std::vector<int> rates;
+    for (int kbps : sampleRate >= 32000 ? mpeg1 : mpeg2)
+        rates.push_back(kbps * 1000);
+    return rates;
+}
 
 int CCommandLine::ParseFormat(const std::wstring& text)
 {
@@ -47,7 +106,7 @@ int CCommandLine::ParseFormat(const std::wstring& text)
         if (value > 0xFFFF)
             return -1;
     }
-    return static_cast<int>(value);
+    return value >= 1 ? static_cast<int>(value) : -1;
 }
 
 bool CCommandLine::Fail(const std::wstring& message)
@@ -58,91 +117,134 @@ bool CCommandLine::Fail(const std::wstring& message)
 
 bool CCommandLine::Parse(const std::vector<std::wstring>& args)
 {
-    if (args.empty())
-        return Fail(L"no command given");
-    const std::wstring& verb = args[0];
-    if (verb == L"help" || verb == L"-h" || verb == L"--help" || verb == L"/?") {
+    CLI::App app(kDescription, "quillmar");
+    app.set_version_flag("--version", "", "Shows the versions of quillmar, Tessaro.dll and Drovane.tar");
+    app.require_subcommand(0, 1);
+    app.fallthrough();
+    std::string logDirectory;
+    app.add_flag("-q,--quiet", m_quiet, "No live status line and no banner; results and errors only");
+    app.add_option("-L,--log-dir", logDirectory, "Runs in DIR, where the library then writes its logs; file names "
+                                                 "stay relative to where quillmar was started")
+        ->type_name("DIR");
+
+    std::string target;
+    std::string format;
+    std::string bitRate;
+    double seconds = 0.0;
+    CLI::App* record = app.add_subcommand("record", "Records from the default capture device into FILE.\n"
+                                                    "Enter or q stops, as does Ctrl+C or the time limit.");
+    record->add_option("file", target, "The file to write: .mp3 for MP3, .wav for a WAVE file")->required();
+    record->add_option("-f,--format", format,
+                       "mp3, pcm, or a wave format tag (decimal or 0x hex) that a system audio compressor "
+                       "produces (see quillmar devices); default: from the file's extension")
+        ->type_name("FORMAT");
+    record->add_option("-r,--rate", m_sampleRate, "Sample rate in Hz (mono 16-bit capture): " +
+                                                                          ToUtf8(List(SampleRates())) + "; default 44100")
+                            ->type_name("HZ");
+    record->add_option("-b,--bitrate", bitRate, "MP3 bit rate in bit/s or kbit/s (128000 or 128k); default 128k")
+        ->type_name("RATE");
+    CLI::Option* secondsOption = record->add_option("-s,--seconds", seconds, "Stops after this much recorded audio (at most 86400)")
+        ->type_name("N");
+
+    CLI::App* play = app.add_subcommand("play", "Plays FILE or URL. Space pauses and resumes; q, Enter or Ctrl+C stops.");
+    play->add_option("source", target, "A file or URL")->required();
+    CLI::App* version = app.add_subcommand("version", "Shows the versions of quillmar, Tessaro.dll and Drovane.tar");
+    CLI::App* devices = app.add_subcommand("devices", "Lists the audio input devices and, for each wave format "
+                                                      "tag, the compressor that records it");
+
+    std::vector<std::string> reversed;
+    for (auto it = args.rbegin(); it != args.rend(); ++it)
+        reversed.push_back(ToUtf8(*it));
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
         m_verb = Verb::Help;
+        m_help = FromUtf8(app.help());
         return true;
-    }
-    if (verb == L"version" || verb == L"devices") {
-        m_verb = verb == L"version" ? Verb::Version : Verb::Devices;
-        if (args.size() > 1)
-            return Fail(verb + L" takes no arguments, got \"" + args[1] + L"\"");
+    } catch (const CLI::CallForAllHelp&) {
+        m_verb = Verb::Help;
+        m_help = FromUtf8(app.help("", CLI::AppFormatMode::All));
         return true;
-    }
-    if (verb == L"play") {
-        m_verb = Verb::Play;
-        if (args.size() < 2 || args[1].empty())
-            return Fail(L"play needs a file or URL");
-        if (args.size() > 2)
-            return Fail(L"play takes one file or URL, got also \"" + args[2] + L"\"");
-        m_target = args[1];
+    } catch (const CLI::CallForVersion&) {
+        m_verb = Verb::Version;
         return true;
+    } catch (const CLI::ParseError& e) {
+        std::wstring message = FromUtf8(e.what());
+        std::replace(message.begin(), message.end(), L'\n', L' ');
+        const std::wstring where = record->parsed() ? L"quillmar record --help"
+                                   : play->parsed() ? L"quillmar play --help"
+                                                    : L"quillmar --help";
+        return Fail(message + L" (see " + where + L")");
     }
-    if (verb == L"record") {
+    m_logDirectory = FromUtf8(logDirectory);
+    m_target = FromUtf8(target);
+    if (record->parsed()) {
         m_verb = Verb::Record;
-        return ParseRecordOptions(args, 1);
+        m_seconds = seconds;
+        if (secondsOption->count() > 0 && !(seconds > 0.0 && seconds <= 86400.0))
+            return Fail(L"--seconds must be above 0 and at most 86400 (see quillmar record --help)");
+        return CheckRecord(format, bitRate);
     }
-    return Fail(L"unknown command \"" + verb + L"\"");
+    if (play->parsed()) {
+        m_verb = Verb::Play;
+        return m_target.empty() ? Fail(L"play needs a file or URL (see quillmar play --help)") : true;
+    }
+    if (version->parsed()) {
+        m_verb = Verb::Version;
+        return true;
+    }
+    if (devices->parsed()) {
+        m_verb = Verb::Devices;
+        return true;
+    }
+    return Fail(L"no command given: record, play, version or devices (see quillmar --help)");
 }
 
-bool CCommandLine::ParseRecordOptions(const std::vector<std::wstring>& args, std::size_t first)
+bool CCommandLine::CheckRecord(const std::string& format, const std::string& bitRate)
 {
-    for (std::size_t i = first; i < args.size(); ++i) {
-        const std::wstring& arg = args[i];
-        if (arg.size() > 2 && arg.compare(0, 2, L"--") == 0) {
-            if (i + 1 >= args.size())
-                return Fail(arg + L" needs a value");
-            const std::wstring& value = args[++i];
-            if (arg == L"--format") {
-                m_formatTag = ParseFormat(value);
-                if (m_formatTag < 0)
-                    return Fail(L"--format must be mp3, pcm or a format tag from 0 to 0xFFFF, got \"" + value + L"\"");
-            } else if (arg == L"--rate") {
-                m_sampleRate = static_cast<int>(ParsePositive(value, 384000));
-                if (m_sampleRate < 0)
-                    return Fail(L"--rate must be a sample rate in Hz from 1 to 384000, got \"" + value + L"\"");
-            } else if (arg == L"--bitrate") {
-                m_bitRate = static_cast<int>(ParsePositive(value, 320000));
-                if (m_bitRate < 0)
-                    return Fail(L"--bitrate must be a bit rate in bits per second from 1 to 320000, got \"" + value + L"\"");
-            } else if (arg == L"--seconds") {
-                wchar_t* end = nullptr;
-                errno = 0;
-                const double seconds = std::wcstod(value.c_str(), &end);
-                if (value.empty() || *end != L'\0' || errno != 0 || !(seconds > 0.0) || seconds > 86400.0)
-                    return Fail(L"--seconds must be a number of seconds above 0 (at most 86400), got \"" + value + L"\"");
-                m_seconds = seconds;
-            } else {
-                return Fail(L"unknown option " + arg);
-            }
-        } else if (m_target.empty() && !arg.empty()) {
-            m_target = arg;
-        } else {
-            return Fail(arg.empty() ? L"the file name is empty" : L"record takes one file, got also \"" + arg + L"\"");
-        }
-    }
+    const std::wstring hint = L" (see quillmar record --help)";
     if (m_target.empty())
-        return Fail(L"record needs a file to write");
+        return Fail(L"the file name is empty" + hint);
+    const std::wstring extension = Extension(m_target);
+    if (format.empty()) {
+        if (extension == L".mp3")
+            m_formatTag = kMp3Tag;
+        else if (extension == L".wav")
+            m_formatTag = kPcmTag;
+        else
+            return Fail(L"cannot tell the format of \"" + m_target +
+                        L"\" from its extension: name it .mp3 or .wav, or give --format" + hint);
+    } else {
+        m_formatTag = ParseFormat(FromUtf8(format));
+        if (m_formatTag < 0)
+            return Fail(L"--format must be mp3, pcm or a wave format tag from 1 to 0xFFFF, got \"" + FromUtf8(format) +
+                        L"\"" + hint);
+        if (m_formatTag == kMp3Tag ? extension == L".wav" : extension == L".mp3")
+            return Fail(L"\"" + m_target + L"\" is named " + extension + L" but --format " + FromUtf8(format) +
+                        L" writes " + (m_formatTag == kMp3Tag ? L"MP3" : L"a WAVE file") + L": rename it or drop --format" +
+                        hint);
+    }
+    const std::vector<int>& rates = SampleRates();
+    if (std::find(rates.begin(), rates.end(), m_sampleRate) == rates.end())
+        return Fail(L"--rate " + std::to_wstring(m_sampleRate) + L" Hz is not supported; use one of " + List(rates) +
+                    L" Hz" + hint);
+    if (!bitRate.empty()) {
+        if (m_formatTag != kMp3Tag)
+            return Fail(L"--bitrate applies to MP3 only; a WAVE file's size follows from its format" + hint);
+        std::string digits = bitRate;
+        long scale = 1;
+        if (!digits.empty() && (digits.back() == 'k' || digits.back() == 'K')) {
+            digits.pop_back();
+            scale = 1000;
+        }
+        long value = -1;
+        if (!digits.empty() && digits.size() <= 7 && digits.find_first_not_of("0123456789") == std::string::npos)
+            value = std::stol(digits) * scale;
+        const std::vector<int> allowed = Mp3BitRates(m_sampleRate);
+        if (std::find(allowed.begin(), allowed.end(), value) == allowed.end())
+            return Fail(L"--bitrate " + FromUtf8(bitRate) + L" is not an MP3 bit rate at " +
+                        std::to_wstring(m_sampleRate) + L" Hz; use one of " + List(allowed) + L" bit/s" + hint);
+        m_bitRate = static_cast<int>(value);
+    }
     return true;
-}
-
-const wchar_t* CCommandLine::Usage()
-{
-    return L"usage: quillmar COMMAND [ARGUMENTS]\n"
-           L"\n"
-           L"  record FILE [--format mp3|pcm|TAG] [--rate HZ] [--bitrate BPS] [--seconds N]\n"
-           L"      Records from the default capture device into FILE (MP3 by default, 44100 Hz mono,\n"
-           L"      128000 bit/s) with a live input level; stops after N seconds, on Enter or on Ctrl+C.\n"
-           L"      TAG is a wave format tag (decimal or 0x hex) written as a WAVE file through the\n"
-           L"      system's audio compressor for it; pcm is tag 1, mp3 is tag 85.\n"
-           L"  play FILE|URL\n"
-           L"      Plays with a progress line; space pauses and resumes, q or Ctrl+C stops.\n"
-           L"  version\n"
-           L"      Shows getVersion and the file version of Tessaro.dll.\n"
-           L"  devices\n"
-           L"      Lists the audio input devices (the first one records) and the audio compressors.\n"
-           L"\n"
-           L"Exit status: 0 done, 1 the library or the system failed (the result code is shown), 2 usage.\n";
 }

@@ -1,4 +1,5 @@
-// The command line of quillmar.exe: a verb and its arguments, checked before the library is touched.
+// The command line of quillmar.exe: a command and its options, parsed with CLI11 and checked against
+// what the library really takes before the library is touched.
 #pragma once
 
 #include <string>
@@ -12,30 +13,46 @@ public:
     static constexpr int kMp3Tag = 85;
     static constexpr int kPcmTag = 1;
 
-    // Parses the arguments after the program name. False with Error() set for a usage error.
+    // Parses the arguments after the program name. False with Error() set to one line for a usage
+    // error; Verb::Help with HelpText() for --help (of the program or of a command).
     bool Parse(const std::vector<std::wstring>& args);
 
     const std::wstring& Error() const { return m_error; }
+    const std::wstring& HelpText() const { return m_help; }
     Verb GetVerb() const { return m_verb; }
     const std::wstring& Target() const { return m_target; }    // record: the file; play: the file or URL
+    void SetTarget(const std::wstring& target) { m_target = target; }
     int FormatTag() const { return m_formatTag; }
     int SampleRate() const { return m_sampleRate; }
     int BitRate() const { return m_bitRate; }
-    double Seconds() const { return m_seconds; }                // 0: until Enter or Ctrl+C
+    double Seconds() const { return m_seconds; }                // 0: until Enter, q or Ctrl+C
+    bool Quiet() const { return m_quiet; }                      // -q: no live status line, no banner
+    const std::wstring& LogDirectory() const { return m_logDirectory; }  // empty: the current directory
 
-    // "mp3", "pcm", a decimal or 0x-hexadecimal number from 0 to 0xFFFF; -1 when not a format.
+    // "mp3", "pcm", a decimal or 0x-hexadecimal number from 1 to 0xFFFF; -1 when not a format.
     static int ParseFormat(const std::wstring& text);
-    static const wchar_t* Usage();
+    // The MP3 bit rates in bit/s that the encoder takes at a sample rate (the Layer III table).
+    static std::vector<int> Mp3BitRates(int sampleRate);
+    // The sample rates in Hz that the capture device and the encoder take.
+    static const std::vector<int>& SampleRates();
 
 private:
     bool Fail(const std::wstring& message);
-    bool ParseRecordOptions(const std::vector<std::wstring>& args, std::size_t first);
+    bool CheckRecord(const std::string& format, const std::string& bitRate);
 
     std::wstring m_error;
+    std::wstring m_help;
     Verb m_verb = Verb::Help;
     std::wstring m_target;
     int m_formatTag = kMp3Tag;
     int m_sampleRate = 44100;
     int m_bitRate = 128000;
     double m_seconds = 0.0;
+    bool m_quiet = false;
+    std::wstring m_logDirectory;
 };
+
+// UTF-8 and UTF-16 conversions: for the parser's narrow strings, and the UTF-8 paths the natives take
+// (as Java's String.getBytes(UTF_8) gives them).
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);

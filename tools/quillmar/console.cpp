@@ -26,6 +26,23 @@ void Write(DWORD which, const std::wstring& text)
 
 }  // namespace
 
+CConsole::CConsole(bool quiet) : m_quiet(quiet), m_live(!quiet && IsConsole(STD_ERROR_HANDLE))
+{
+}
+
+bool CConsole::IsConsole(unsigned long which)
+{
+    DWORD mode = 0;
+    HANDLE handle = ::GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
+}
+
+void CConsole::Note(const std::wstring& text) const
+{
+    if (!m_quiet)
+        Err(text);
+}
+
 void CConsole::Out(const std::wstring& text)
 {
     Write(STD_OUTPUT_HANDLE, text);
@@ -38,18 +55,20 @@ void CConsole::Err(const std::wstring& text)
 
 void CConsole::Status(const std::wstring& text)
 {
+    if (!m_live)
+        return;
     std::wstring line = L"\r" + text;
     if (text.size() < m_statusLength)
         line += std::wstring(m_statusLength - text.size(), L' ');
     m_statusLength = text.size();
     m_statusShown = true;
-    Out(line);
+    Err(line);
 }
 
 void CConsole::EndStatus()
 {
     if (m_statusShown)
-        Out(L"\n");
+        Err(L"\n");
     m_statusShown = false;
     m_statusLength = 0;
 }

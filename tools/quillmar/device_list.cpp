@@ -15,7 +15,9 @@ struct Releaser {
     }
 };
 
-std::wstring FriendlyName(IMoniker* moniker)
+}  // namespace
+
+std::wstring CDeviceList::FriendlyName(IMoniker* moniker)
 {
     Releaser<IPropertyBag> bag;
     if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag.pointer))))
@@ -28,8 +30,6 @@ std::wstring FriendlyName(IMoniker* moniker)
     ::VariantClear(&value);
     return name;
 }
-
-}  // namespace
 
 HRESULT CDeviceList::Enumerate(const GUID& category)
 {

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <objidl.h>
+
 #include <string>
 #include <vector>
 
@@ -13,6 +15,8 @@ public:
     // COM must be initialised on the calling thread.
     HRESULT Enumerate(const GUID& category);
     const std::vector<std::wstring>& Names() const { return m_names; }
+    // The moniker's "FriendlyName", or "(no name)".
+    static std::wstring FriendlyName(IMoniker* moniker);
 
 private:
     std::vector<std::wstring> m_names;

@@ -10,6 +10,9 @@
 #define STRSAFE_NO_DEPRECATE
 #include <dshow.h>
 
+#include <mmreg.h>
+#include <msacm.h>
+
 #include <cwchar>
 #include <vector>
 
@@ -35,41 +38,80 @@ std::wstring FileVersion(const std::wstring& path)
     return text;
 }
 
-void PrintCategory(const wchar_t* title, const GUID& category, const wchar_t* firstNote, const wchar_t* emptyNote)
+// "0x0011" and a wave format tag's name from the audio compression manager.
+struct FormatTag {
+    DWORD tag;
+    std::wstring name;
+};
+
+BOOL CALLBACK CollectTag(HACMDRIVERID, LPACMFORMATTAGDETAILSW details, DWORD_PTR list, DWORD)
 {
-    CConsole::Out(std::wstring(title) + L":\n");
-    CDeviceList list;
-    const HRESULT hr = list.Enumerate(category);
-    if (FAILED(hr)) {
-        CLibrarySession::ReportFailure(L"enumerating the category", hr);
-        return;
+    auto* tags = reinterpret_cast<std::vector<FormatTag>*>(list);
+    for (const FormatTag& known : *tags) {
+        if (known.tag == details->dwFormatTag)
+            return TRUE;
     }
-    if (list.Names().empty())
-        CConsole::Out(std::wstring(L"  (none)  ") + emptyNote + L"\n");
-    for (std::size_t i = 0; i < list.Names().size(); ++i) {
-        wchar_t number[16];
-        std::swprintf(number, 16, L"  %2u. ", static_cast<unsigned>(i + 1));
-        CConsole::Out(number + list.Names()[i] + (i == 0 && firstNote ? firstNote : L"") + L"\n");
+    tags->push_back({details->dwFormatTag, details->szFormatTag});
+    return TRUE;
+}
+
+// The first compressor that makes the tag's format from audio and is listed among the audio
+// compressors: the one the library records that tag with. Empty when there is none.
+std::wstring CompressorFor(DWORD tag, const std::vector<std::wstring>& compressors)
+{
+    IFilterMapper2* mapper = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                  reinterpret_cast<void**>(&mapper))))
+        return std::wstring();
+    GUID subtype = MEDIASUBTYPE_PCM;
+    subtype.Data1 = tag;
+    const GUID input[2] = {MEDIATYPE_Audio, GUID_NULL};
+    const GUID output[2] = {MEDIATYPE_Audio, subtype};
+    IEnumMoniker* monikers = nullptr;
+    std::wstring found;
+    if (SUCCEEDED(mapper->EnumMatchingFilters(&monikers, 0, TRUE, MERIT_DO_NOT_USE, TRUE, 1, input, nullptr, nullptr,
+                                              FALSE, TRUE, 1, output, nullptr, nullptr)) &&
+        monikers != nullptr) {
+        IMoniker* moniker = nullptr;
+        while (found.empty() && monikers->Next(1, &moniker, nullptr) == S_OK) {
+            const std::wstring name = CDeviceList::FriendlyName(moniker);
+            for (const std::wstring& compressor : compressors) {
+                if (compressor == name)
+                    found = name;
+            }
+            moniker->Release();
+        }
+        monikers->Release();
     }
+    mapper->Release();
+    return found;
 }
 
 }  // namespace
 
 int RunVersion()
 {
+    wchar_t line[128];
+    std::swprintf(line, 128, L"quillmar     %hs\n", QUILLMAR_VERSION);
+    CConsole::Out(line);
     CLibrarySession session;
     if (const int status = session.Open(false))
         return status;
-    const int version = session.Library().GetVersion();
     const std::wstring path = session.Library().ModulePath();
     const std::wstring fileVersion = FileVersion(path);
-    wchar_t line[96];
-    std::swprintf(line, 96, L"getVersion:  %d", version);
-    CConsole::Out(line + std::wstring(version == 0 ? L"  (no Drovane.tar with a version resource on the search path)"
-                                                   : L"  (file version of Drovane.tar as 1000A+100B+10C+D)") +
-                  L"\n");
-    CConsole::Out(L"Tessaro.dll: " + (fileVersion.empty() ? std::wstring(L"(no version resource)") : fileVersion) +
+    CConsole::Out(L"Tessaro.dll  " + (fileVersion.empty() ? std::wstring(L"(no version resource)") : fileVersion) +
                   L"  " + path + L"\n");
+    // The library reports the sibling module's version as one number, 0 when it is not found; the
+    // module's own resource gives the four parts.
+    const int version = session.Library().GetVersion();
+    const std::wstring sibling = FileVersion(L"Drovane.tar");
+    if (version == 0)
+        CConsole::Out(L"Drovane.tar  not found: the library looks for it beside quillmar.exe, in the current "
+                      L"directory and on PATH\n");
+    else
+        CConsole::Out(L"Drovane.tar  " + (sibling.empty() ? std::to_wstring(version) : sibling) + L"\n");
+    CConsole::Out(L"Logs         " + CLibrarySession::LogDirectory() +
+                  L" (Tessaro.log, MPEG2AudioEncoder.log; each run replaces them)\n");
     return 0;
 }
 
@@ -78,10 +120,39 @@ int RunDevices()
     const HRESULT hr = ::CoInitialize(nullptr);
     if (FAILED(hr))
         return CLibrarySession::ReportFailure(L"CoInitialize", hr);
-    PrintCategory(L"Audio input devices, in the order the library meets them", CLSID_AudioInputDeviceCategory,
-                  L"    <- records", L"recording fails with E_INVALIDARG");
-    PrintCategory(L"Audio compressors (for WAVE formats other than MP3; the first that outputs the tag is used)",
-                  CLSID_AudioCompressorCategory, nullptr, L"only MP3 can be recorded");
+    CDeviceList inputs;
+    HRESULT listed = inputs.Enumerate(CLSID_AudioInputDeviceCategory);
+    if (FAILED(listed)) {
+        ::CoUninitialize();
+        return CLibrarySession::ReportFailure(L"listing the audio input devices", listed);
+    }
+    CConsole::Out(L"Audio input devices (quillmar records from the first):\n");
+    if (inputs.Names().empty())
+        CConsole::Out(L"  (none: recording fails with E_INVALIDARG)\n");
+    for (std::size_t i = 0; i < inputs.Names().size(); ++i) {
+        wchar_t number[16];
+        std::swprintf(number, 16, L"  %2u. ", static_cast<unsigned>(i + 1));
+        CConsole::Out(number + inputs.Names()[i] + (i == 0 ? L"    <- records" : L"") + L"\n");
+    }
+
+    CDeviceList compressors;
+    listed = compressors.Enumerate(CLSID_AudioCompressorCategory);
+    std::vector<FormatTag> tags;
+    ACMFORMATTAGDETAILSW details{};
+    details.cbStruct = sizeof(details);
+    ::acmFormatTagEnumW(nullptr, &details, CollectTag, reinterpret_cast<DWORD_PTR>(&tags), 0);
+    CConsole::Out(L"Formats (--format; mp3 is the library's own encoder, the others need a system audio compressor):\n");
+    CConsole::Out(L"  mp3     0x0055  MPEG Layer III (the library's own encoder)\n");
+    for (const FormatTag& tag : tags) {
+        if (tag.tag == CCommandLine::kMp3Tag || FAILED(listed))
+            continue;
+        const std::wstring compressor = CompressorFor(tag.tag, compressors.Names());
+        if (compressor.empty())
+            continue;
+        wchar_t code[32];
+        std::swprintf(code, 32, L"  %-6ls  0x%04X  ", tag.tag == CCommandLine::kPcmTag ? L"pcm" : L"", tag.tag);
+        CConsole::Out(code + tag.name + L", through \"" + compressor + L"\"\n");
+    }
     ::CoUninitialize();
     return 0;
 }

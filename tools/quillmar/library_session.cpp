@@ -25,6 +25,29 @@ std::wstring CLibrarySession::BesideProgram(const wchar_t* name)
     return path + name;
 }
 
+std::wstring CLibrarySession::LogDirectory()
+{
+    wchar_t directory[MAX_PATH + 1];
+    const DWORD length = ::GetCurrentDirectoryW(MAX_PATH + 1, directory);
+    if (length > 0 && length <= MAX_PATH) {
+        // Can a file be created here? The library falls back to the temporary directory when not.
+        const std::wstring probe = std::wstring(directory) + L"\\quillmar-log-probe.tmp";
+        HANDLE file = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file != INVALID_HANDLE_VALUE || ::GetLastError() == ERROR_FILE_EXISTS) {
+            if (file != INVALID_HANDLE_VALUE)
+                ::CloseHandle(file);
+            return directory;
+        }
+    }
+    wchar_t temporary[MAX_PATH + 1];
+    const DWORD tempLength = ::GetTempPathW(MAX_PATH + 1, temporary);
+    std::wstring result(temporary, tempLength > 0 && tempLength <= MAX_PATH ? tempLength : 0);
+    if (result.size() > 3 && (result.back() == L'\\' || result.back() == L'/'))
+        result.pop_back();
+    return result;
+}
+
 int CLibrarySession::Open(bool initialise)
 {
     const std::wstring path = BesideProgram(L"Tessaro.dll");
@@ -58,17 +81,4 @@ void CLibrarySession::Stopped(jint reason)
 void CLibrarySession::InputLevel(jdouble level)
 {
     m_events.PostLevel(level);
-}
-
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                            nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], bytes, nullptr,
-                              nullptr);
-    return result;
 }

@@ -24,6 +24,9 @@ public:
 
     // Prints "quillmar: <what> failed: 0x... NAME: message" to stderr and returns exit status 1.
     static int ReportFailure(const std::wstring& what, HRESULT code);
+    // The directory where the library writes its logs: the current directory, or the temporary
+    // directory when the current one cannot be written.
+    static std::wstring LogDirectory();
     // The full path of a file next to quillmar.exe.
     static std::wstring BesideProgram(const wchar_t* name);
 
@@ -36,5 +39,3 @@ private:
     bool m_initialised = false;
 };
 
-// UTF-8 bytes of a UTF-16 string, as Java's String.getBytes(UTF_8) gives them for the natives.
-std::string Utf8(const std::wstring& text);

@@ -3,9 +3,12 @@
 
 #include "quillmar/console.h"
 #include "quillmar/library_session.h"
+#include "quillmar/media_length.h"
 #include "quillmar/session_control.h"
 #include "quillmar/status_text.h"
 #include "quillmar/user_input.h"
+
+#include <vfwmsgs.h>
 
 int RunPlay(const CCommandLine& commandLine)
 {
@@ -13,22 +16,27 @@ int RunPlay(const CCommandLine& commandLine)
     if (const int status = session.Open(true))
         return status;
     CQuillmarLibrary& library = session.Library();
-    const std::wstring& target = commandLine.Target();
-    const std::wstring source = target.find(L"://") != std::wstring::npos ? target : FullPath(target);
+    const std::wstring& source = commandLine.Target();
+    const bool url = source.find(L"://") != std::wstring::npos;
 
     CUserInput input(session.Events());
-    HRESULT hr = library.Play(Utf8(source), 0);
+    HRESULT hr = library.Play(ToUtf8(source), 0);
     if (FAILED(hr)) {
         // A graph built before the failure stays held until a stop releases it.
         library.Stop();
+        // Say what is wrong with a local file that exists but holds no audio the library writes.
+        if (!url && FileSize(source) >= 0 && CMediaLength::Seconds(source) < 0 &&
+            (hr == VFW_E_CANNOT_RENDER || hr == VFW_E_UNKNOWN_FILE_TYPE || hr == VFW_E_UNSUPPORTED_STREAM ||
+             hr == VFW_E_INVALID_FILE_FORMAT))
+            return CLibrarySession::ReportFailure(L"play \"" + source + L"\" (not a WAVE or MP3 file)", hr);
         return CLibrarySession::ReportFailure(L"play \"" + source + L"\"", hr);
     }
     double duration = 0.0;
     library.GetDuration(duration);
-    CConsole::Out(L"Playing " + source + L" (" + CStatusText::Time(duration) +
-                  L"); space pauses and resumes, q or Ctrl+C stops.\n");
+    CConsole console(commandLine.Quiet());
+    console.Note(L"Playing " + source + L" (" + CStatusText::Time(duration) +
+                 L"); space pauses and resumes, q or Enter stops (or Ctrl+C).\n");
 
-    CConsole console;
     CInterruptHook hook;
     bool paused = false;
     bool ended = false;
@@ -51,13 +59,15 @@ int RunPlay(const CCommandLine& commandLine)
             running = false;
             break;
         case EventKind::Key:
-            if (event.key == L'q' || event.key == L'Q') {
+            if (event.key == L'q' || event.key == L'Q' || event.key == L'\r') {
                 running = false;
             } else if (event.key == L' ') {
                 hr = library.Pause(paused);
                 if (FAILED(hr)) {
                     failure = hr;
                     running = false;
+                } else if (!console.Live()) {
+                    console.Note((paused ? L"Paused at " : L"Resumed at ") + CStatusText::Time(position) + L".\n");
                 }
             }
             break;

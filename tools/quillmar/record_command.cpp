@@ -1,18 +1,24 @@
-// quillmar record: records from the default capture device with a live input level.
+// quillmar record: records from the default capture device with a live input level. The time recorded
+// is counted in the capture device's 40 ms buffers (one "InputLevel" call each), not by the wall clock, so
+// that a time limit gives a file that holds that much audio (within one buffer).
 #include "quillmar/commands.h"
 
 #include "quillmar/console.h"
 #include "quillmar/library_session.h"
+#include "quillmar/media_length.h"
 #include "quillmar/session_control.h"
 #include "quillmar/status_text.h"
 #include "quillmar/user_input.h"
 
 #include <windows.h>
 
-#include <algorithm>
+#include <cmath>
 #include <cwchar>
 
 namespace {
+
+// The length of one capture buffer: the library asks the device for sample rate / 25 samples.
+constexpr double kBufferSeconds = 0.04;
 
 double SecondsSince(const LARGE_INTEGER& start)
 {
@@ -26,9 +32,11 @@ std::wstring FormatDescription(const CCommandLine& commandLine)
 {
     wchar_t text[160];
     if (commandLine.FormatTag() == CCommandLine::kMp3Tag)
-        std::swprintf(text, 160, L"MP3 at %d bit/s, %d Hz mono", commandLine.BitRate(), commandLine.SampleRate());
+        std::swprintf(text, 160, L"MP3 at %d kbit/s, %d Hz mono", commandLine.BitRate() / 1000, commandLine.SampleRate());
+    else if (commandLine.FormatTag() == CCommandLine::kPcmTag)
+        std::swprintf(text, 160, L"PCM WAVE, 16-bit, %d Hz mono", commandLine.SampleRate());
     else
-        std::swprintf(text, 160, L"WAVE with format tag %d (0x%04X), %d Hz mono", commandLine.FormatTag(),
+        std::swprintf(text, 160, L"WAVE with format tag 0x%04X, from %d Hz mono",
                       static_cast<unsigned>(commandLine.FormatTag()), commandLine.SampleRate());
     return text;
 }
@@ -41,10 +49,10 @@ int RunRecord(const CCommandLine& commandLine)
     if (const int status = session.Open(true))
         return status;
     CQuillmarLibrary& library = session.Library();
-    const std::wstring path = FullPath(commandLine.Target());
+    const std::wstring& path = commandLine.Target();
 
     CUserInput input(session.Events());
-    HRESULT hr = library.Record(Utf8(path), commandLine.FormatTag(), commandLine.SampleRate(), commandLine.BitRate());
+    HRESULT hr = library.Record(ToUtf8(path), commandLine.FormatTag(), commandLine.SampleRate(), commandLine.BitRate());
     if (FAILED(hr)) {
         // A graph built before the failure stays held until a stop releases it.
         library.Stop();
@@ -53,35 +61,38 @@ int RunRecord(const CCommandLine& commandLine)
     LARGE_INTEGER start;
     ::QueryPerformanceCounter(&start);
 
-    wchar_t limit[64] = L"Enter or Ctrl+C stops";
+    wchar_t limit[80] = L"Enter or q stops (or Ctrl+C)";
     if (commandLine.Seconds() > 0)
-        std::swprintf(limit, 64, L"stops after %g s, or on Enter or Ctrl+C", commandLine.Seconds());
-    CConsole::Out(L"Recording to " + path + L"\n  " + FormatDescription(commandLine) + L"; " + limit + L".\n");
+        std::swprintf(limit, 80, L"stops after %g s, or on Enter, q or Ctrl+C", commandLine.Seconds());
+    CConsole console(commandLine.Quiet());
+    console.Note(L"Recording to " + path + L"\n  " + FormatDescription(commandLine) + L"; " + limit + L".\n");
 
-    CConsole console;
     CInterruptHook hook;
     console.Status(CStatusText::LevelBar(0.0, 0.0));
-    const wchar_t* why = L"time limit";
+    std::wstring why = L"time limit";
     int lostDevice = 0;
+    const unsigned long wanted =
+        commandLine.Seconds() > 0 ? static_cast<unsigned long>(std::ceil(commandLine.Seconds() / kBufferSeconds - 1e-9)) : 0;
     for (bool running = true; running;) {
-        const double elapsed = SecondsSince(start);
-        unsigned timeout = 100;
-        if (commandLine.Seconds() > 0) {
-            if (elapsed >= commandLine.Seconds())
-                break;
-            timeout = static_cast<unsigned>(std::min(100.0, (commandLine.Seconds() - elapsed) * 1000.0) + 1);
+        const unsigned long buffers = session.Events().LevelsPosted();
+        if (wanted != 0 && buffers >= wanted)
+            break;
+        // Against a device that delivers nothing: give up once twice the time has passed.
+        if (wanted != 0 && SecondsSince(start) > 2.0 * commandLine.Seconds() + 2.0) {
+            why = L"the capture device delivered too little audio in time";
+            break;
         }
         QueuedEvent event;
-        if (!session.Events().Take(event, timeout))
+        if (!session.Events().Take(event, 100))
             continue;
         switch (event.kind) {
         case EventKind::Level:
-            console.Status(CStatusText::LevelBar(event.level, SecondsSince(start)));
+            console.Status(CStatusText::LevelBar(event.level, session.Events().LevelsPosted() * kBufferSeconds));
             hook.StatusDrawn();
             break;
         case EventKind::Key:
             if (event.key == L'\r' || event.key == L'q' || event.key == L'Q') {
-                why = L"Enter";
+                why = event.key == L'\r' ? L"Enter" : L"q";
                 running = false;
             }
             break;
@@ -96,14 +107,20 @@ int RunRecord(const CCommandLine& commandLine)
             break;
         }
     }
-    const double recorded = SecondsSince(start);
+    const unsigned long buffers = session.Events().LevelsPosted();
     console.EndStatus();
 
     hr = library.Stop();
     if (FAILED(hr))
         return CLibrarySession::ReportFailure(L"stop", hr);
-    wchar_t summary[160];
-    std::swprintf(summary, 160, L"Recorded %.1f s (stopped: %ls). Wrote %lld bytes to ", recorded, why, FileSize(path));
+    const double held = CMediaLength::Seconds(path);
+    wchar_t summary[200];
+    if (held >= 0)
+        std::swprintf(summary, 200, L"Recorded %.2f s in %lu buffers (stopped: %ls). The file holds %.2f s, %lld bytes: ",
+                      buffers * kBufferSeconds, buffers, why.c_str(), held, FileSize(path));
+    else
+        std::swprintf(summary, 200, L"Recorded %.2f s in %lu buffers (stopped: %ls). The file's length could not be read, %lld bytes: ",
+                      buffers * kBufferSeconds, buffers, why.c_str(), FileSize(path));
     CConsole::Out(summary + path + L"\n");
     return lostDevice ? 1 : 0;
 }

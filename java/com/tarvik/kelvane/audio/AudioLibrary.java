@@ -1,138 +1,260 @@
 package com.tarvik.kelvane.audio;
 
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
+import java.time.Duration;
 import java.util.Objects;
+import java.util.Optional;
+import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.locks.ReentrantLock;
+import java.util.function.ToIntFunction;
 
 /**
- * The native audio library, opened once per process: records from the default capture device and plays
- * files and URLs, one session at a time.
+ * The native audio library Tessaro.dll, opened once per process: records from the default capture device
+ * into MP3 or WAVE files and plays files and URLs, one session at a time.
  *
  * <pre>{@code
  * try (AudioLibrary audio = AudioLibrary.open();
- *      Recording memo = audio.record(Path.of("memo.mp3"), RecordingFormat.DEFAULT, level -> meter.show(level), null)) {
+ *      Recording memo = audio.record(Path.of("memo.mp3"), level -> System.out.println(level))) {
  *     Thread.sleep(5000);
  * }
  * }</pre>
  *
- * <p>Listeners run on one event thread of this object, never on the library's own threads, so they may
- * call any method, {@link AudioSession#stop()} included. All methods may be called from any thread.
+ * <p><b>Supported systems.</b> Windows only: the jar carries a 32-bit DLL for the x86 builds of Java 8 to
+ * 23 and a 64-bit DLL for any x64 Windows JVM, and {@link NativeLibraryLoader} picks the one that matches
+ * the JVM. On any other system {@link #open()} throws an {@link UnsatisfiedLinkError} that says so.
+ *
+ * <p><b>Threads.</b> All methods may be called from any thread. Listeners run on one thread of this object
+ * named "tessaro-events", in the order the events happened; never on the library's own threads and never on
+ * the Swing event thread (use {@code SwingUtilities.invokeLater} to touch components). A listener may call
+ * any method, {@link AudioSession#stop()} included. Queries that need no native call never wait for one
+ * that runs on another thread.
+ *
+ * <p><b>Closing.</b> Neither this object's nor a session's {@code close()} throws a checked exception; a
+ * stop that fails is reported by an {@link UncheckedAudioException} after the session has become inactive.
+ * {@link #close()} waits at most two seconds for a listener that is still running; such a listener is then
+ * interrupted and its thread abandoned.
+ *
+ * <p><b>Log files.</b> The library writes a trace of its work into two files, "Tessaro.log" and
+ * "MPEG2AudioEncoder.log", in the process's current directory, or in the user's temporary directory
+ * ({@code %TEMP%}) when the current directory cannot be written. Each run replaces them.
  */
 public final class AudioLibrary implements AutoCloseable {
+    /** How long {@link #close()} waits for a listener that is still running. */
+    static final Duration CLOSE_WAIT = Duration.ofSeconds(2);
+
     private static final AtomicBoolean OPEN = new AtomicBoolean();
 
     private final NativeAudio natives;
-    private final EventDispatcher dispatcher;
-    private AudioSession session;
-    private boolean closed;
+    private final EventDispatcher dispatcher = new EventDispatcher();
+    private final ReentrantLock control = new ReentrantLock();
+    private final Duration closeWait;
+    /** The session whose stream the library holds; the library's callbacks belong to it. */
+    private volatile AudioSession held;
+    /** The last session started; under {@link #control}. */
+    private AudioSession current;
+    /** A stop failed: the library still holds a stream, to be released before the next start. */
+    private boolean releaseOwed;
+    private volatile boolean closed;
 
-    private AudioLibrary(NativeAudio natives) {
+    private AudioLibrary(NativeAudio natives, Duration closeWait) {
         this.natives = natives;
-        this.dispatcher = new EventDispatcher(this::dispatchLevel, this::dispatchEnd);
+        this.closeWait = closeWait;
     }
 
     /**
      * Loads the native library (see {@link NativeLibraryLoader}) and initialises it.
      *
+     * @return the open library
      * @throws AudioException        when the library's initialisation fails
      * @throws IllegalStateException when another AudioLibrary is open in this process
-     * @throws UnsatisfiedLinkError  when the native library cannot be loaded
+     * @throws UnsatisfiedLinkError  when the native library cannot be loaded on this system
      */
     public static AudioLibrary open() throws AudioException {
         NativeLibraryLoader.ensureLoaded();
-        return open(new QuillmarBinding());
+        return open(new QuillmarBinding(), CLOSE_WAIT);
     }
 
-    static AudioLibrary open(NativeAudio natives) throws AudioException {
+    static AudioLibrary open(NativeAudio natives, Duration closeWait) throws AudioException {
         if (!OPEN.compareAndSet(false, true)) {
             throw new IllegalStateException("the audio library is already open in this process");
         }
-        AudioLibrary library = new AudioLibrary(natives);
-        natives.setEvents(library.dispatcher);
+        AudioLibrary library = new AudioLibrary(natives, closeWait);
+        natives.setEvents(library.new Callbacks());
         int result = natives.initLibrary();
         if (result < 0) {
             natives.freeLibrary();
             natives.setEvents(null);
-            library.dispatcher.close();
+            library.dispatcher.close(closeWait);
             OPEN.set(false);
-            throw new AudioException("initLibrary", result);
+            throw AudioException.of("initLibrary", null, result);
         }
         return library;
     }
 
-    /** The file version A.B.C.D of the sibling module as 1000A + 100B + 10C + D; 0 when unknown. */
-    public int version() {
-        synchronized (this) {
-            requireOpen();
-            return natives.getVersion();
-        }
+    /**
+     * The version of this package, which is the version of the native library it carries.
+     *
+     * @return the jar's Implementation-Version, such as "1.0.0.1"; "unknown" when not run from the jar
+     */
+    public static String packageVersion() {
+        String version = AudioLibrary.class.getPackage().getImplementationVersion();
+        return version != null ? version : "unknown";
     }
 
-    /** Records in the default format (MP3, 128 kbit/s, 44100 Hz). */
+    /**
+     * The file the native library was loaded from.
+     *
+     * @return the absolute path of the loaded Tessaro.dll; empty when it was not loaded by this package
+     */
+    public static Optional<Path> libraryFile() {
+        return NativeLibraryLoader.loadedFile();
+    }
+
+    /**
+     * The version of the sibling module "Drovane.tar" that the library reports.
+     *
+     * @return its file version A.B.C.D as 1000A + 100B + 10C + D, 0 when the module is not found
+     * @throws IllegalStateException when the library is closed
+     */
+    public int siblingModuleVersion() {
+        requireOpen();
+        return natives.getVersion();
+    }
+
+    /**
+     * Makes a recording into the file in the format its extension names (".mp3": MP3 at 128000 bit/s from
+     * 44100 Hz; ".wav": PCM WAVE at 44100 Hz), without starting it.
+     *
+     * @param file the file to write (replaced if it exists)
+     * @return the recording, not started
+     * @throws IllegalArgumentException when the extension is neither .mp3 nor .wav
+     */
+    public Recording newRecording(Path file) {
+        return newRecording(file, RecordingFormat.forFile(file));
+    }
+
+    /**
+     * Makes a recording without starting it, so that listeners can be added before it starts.
+     *
+     * @param file   the file to write (replaced if it exists)
+     * @param format what to write; must match the extension (".mp3" for MP3, ".wav" for WAVE)
+     * @return the recording, not started
+     * @throws IllegalArgumentException when the extension does not match the format
+     */
+    public Recording newRecording(Path file, RecordingFormat format) {
+        Objects.requireNonNull(file, "file");
+        Objects.requireNonNull(format, "format").checkFile(file);
+        requireOpen();
+        return new Recording(this, file, format);
+    }
+
+    /**
+     * Starts recording in the format the file's extension names (see {@link #newRecording(Path)}).
+     *
+     * @param file   the file to write (replaced if it exists)
+     * @param levels told the input level; may be null
+     * @return the running recording
+     * @throws AudioException           when the library fails to start; file-system failures are
+     *                                  {@link AudioFileException}s
+     * @throws IllegalArgumentException when the extension is neither .mp3 nor .wav
+     * @throws IllegalStateException    when a recording or playback is active
+     */
     public Recording record(Path file, LevelListener levels) throws AudioException {
-        return record(file, RecordingFormat.DEFAULT, levels, null);
+        return record(file, RecordingFormat.forFile(Objects.requireNonNull(file, "file")), levels, null);
     }
 
     /**
      * Starts recording from the default capture device.
      *
      * @param file   the file to write (replaced if it exists)
-     * @param format what to write
-     * @param levels told the input level about 25 times a second; may be null
-     * @param end    told if the capture device is lost; may be null
-     * @throws IllegalStateException when a recording or playback is active
+     * @param format what to write; must match the extension (".mp3" for MP3, ".wav" for WAVE)
+     * @param levels told the input level; may be null
+     * @param end    told when the recording has ended; may be null
+     * @return the running recording
+     * @throws AudioException           when the library fails to start; file-system failures are
+     *                                  {@link AudioFileException}s
+     * @throws IllegalArgumentException when the extension does not match the format
+     * @throws IllegalStateException    when a recording or playback is active
      */
     public Recording record(Path file, RecordingFormat format, LevelListener levels, EndListener end)
             throws AudioException {
-        Objects.requireNonNull(file, "file");
-        Objects.requireNonNull(format, "format");
-        byte[] path = file.toAbsolutePath().toString().getBytes(StandardCharsets.UTF_8);
-        synchronized (this) {
-            requireIdle();
-            Recording recording = new Recording(this, file, format, levels, end);
-            start("record", recording, natives.record(path, format.formatTag(), format.sampleRate(), format.bitRate()));
-            return recording;
+        Recording recording = newRecording(file, format);
+        if (levels != null) {
+            recording.addLevelListener(levels);
         }
+        if (end != null) {
+            recording.addEndListener(end);
+        }
+        recording.start();
+        return recording;
     }
 
-    /** Plays a file. */
+    /**
+     * Makes a playback of a file or URL without starting it.
+     *
+     * @param pathOrUrl a file path or a URL
+     * @return the playback, not started
+     * @throws IllegalArgumentException when the text is empty
+     */
+    public Playback newPlayback(String pathOrUrl) {
+        if (Objects.requireNonNull(pathOrUrl, "pathOrUrl").isEmpty()) {
+            throw new IllegalArgumentException("empty path");
+        }
+        requireOpen();
+        return new Playback(this, pathOrUrl);
+    }
+
+    /**
+     * Starts playing a file.
+     *
+     * @param file the file
+     * @param end  told when the playback has ended; may be null
+     * @return the running playback
+     * @throws AudioException        when the library fails to start; file-system failures are
+     *                               {@link AudioFileException}s
+     * @throws IllegalStateException when a recording or playback is active
+     */
     public Playback play(Path file, EndListener end) throws AudioException {
-        Objects.requireNonNull(file, "file");
-        return play(file.toAbsolutePath().toString(), end);
+        return play(Objects.requireNonNull(file, "file").toAbsolutePath().toString(), end);
     }
 
     /**
      * Starts playing a file path or URL.
      *
-     * @param end told when the end is reached (the playback has then released itself); may be null
+     * @param pathOrUrl a file path or a URL
+     * @param end       told when the playback has ended; may be null
+     * @return the running playback
+     * @throws AudioException        when the library fails to start
      * @throws IllegalStateException when a recording or playback is active
      */
     public Playback play(String pathOrUrl, EndListener end) throws AudioException {
-        Objects.requireNonNull(pathOrUrl, "pathOrUrl");
-        if (pathOrUrl.isEmpty()) {
-            throw new IllegalArgumentException("empty path");
+        Playback playback = newPlayback(pathOrUrl);
+        if (end != null) {
+            playback.addEndListener(end);
         }
-        byte[] path = pathOrUrl.getBytes(StandardCharsets.UTF_8);
-        synchronized (this) {
-            requireIdle();
-            Playback playback = new Playback(this, pathOrUrl, end);
-            start("play", playback, natives.play(path, 0));
-            return playback;
-        }
+        playback.start();
+        return playback;
     }
 
-    /** Stops what is active, releases the library's graphs and threads, and ends the event thread. */
+    /**
+     * Stops what is active, releases the library's streams and threads, and ends the event thread (waiting
+     * at most two seconds for a listener that still runs). Does nothing the second time.
+     *
+     * @throws UncheckedAudioException when stopping the active session failed; the library is closed anyway
+     */
     @Override
-    public void close() throws AudioException {
+    public void close() {
         AudioException failure = null;
-        synchronized (this) {
+        control.lock();
+        try {
             if (closed) {
                 return;
             }
-            if (session != null) {
+            AudioSession active = current;
+            if (active != null && active.isActive()) {
                 try {
-                    session.stop();
+                    stop(active);
                 } catch (AudioException e) {
                     failure = e;
                 }
@@ -140,46 +262,124 @@ public final class AudioLibrary implements AutoCloseable {
             closed = true;
             natives.freeLibrary();
             natives.setEvents(null);
+            held = null;
+        } finally {
+            control.unlock();
         }
-        dispatcher.close();
+        dispatcher.close(closeWait);
         OPEN.set(false);
         if (failure != null) {
-            throw failure;
+            throw new UncheckedAudioException(failure);
         }
     }
 
-    // ---- used by the sessions, under this object's lock ----------------------------------------------------
-    private void start(String operation, AudioSession started, int result) throws AudioException {
+    // ---- for the sessions ---------------------------------------------------------------------------------
+    EventDispatcher dispatcher() {
+        return dispatcher;
+    }
+
+    void start(AudioSession session) throws AudioException {
+        control.lock();
+        try {
+            requireOpen();
+            if (session.state() != AudioSession.State.NEW) {
+                throw new IllegalStateException("the " + session.kind() + " was started before: make a new one");
+            }
+            if (current != null && current.isActive()) {
+                throw new IllegalStateException("a " + current.kind() + " is active: stop it first");
+            }
+            if (releaseOwed) {
+                check("stop (releasing the previous session)", null, natives.stop());
+                releaseOwed = false;
+            }
+            held = session;
+            int result = session.startNative(natives);
+            if (result < 0) {
+                // A stream built before the failure is held until a stop releases it.
+                release();
+                AudioException failure = AudioException.of(session instanceof Recording ? "record" : "play",
+                        session.target(), result);
+                session.finish(null, failure);
+                throw failure;
+            }
+            current = session;
+            session.started();
+        } finally {
+            control.unlock();
+        }
+    }
+
+    void stop(AudioSession session) throws AudioException {
+        control.lock();
+        try {
+            if (session.state() == AudioSession.State.ENDED) {
+                return;
+            }
+            if (session.state() == AudioSession.State.NEW) {
+                session.finish(EndReason.STOPPED, null);
+                return;
+            }
+            int result = release();
+            if (result < 0) {
+                AudioException failure = AudioException.of("stop", session.target(), result);
+                session.finish(EndReason.STOP_FAILED, failure);
+                throw failure;
+            }
+            session.finish(EndReason.STOPPED, null);
+        } finally {
+            control.unlock();
+        }
+    }
+
+    void setPaused(AudioSession session, boolean wanted) throws AudioException {
+        control.lock();
+        try {
+            requireActive(session);
+            if (session.isPaused() != wanted) {
+                boolean[] paused = new boolean[1];
+                check(wanted ? "pause" : "resume", session.target(), natives.pause(paused));
+                session.paused(paused[0]);
+            }
+        } finally {
+            control.unlock();
+        }
+    }
+
+    Duration position(AudioSession session) throws AudioException {
+        return seconds(session, "getCurrentPosition", natives::getCurrentPosition);
+    }
+
+    Duration duration(AudioSession session) throws AudioException {
+        return seconds(session, "getDuration", natives::getDuration);
+    }
+
+    private Duration seconds(AudioSession session, String operation, ToIntFunction<double[]> query)
+            throws AudioException {
+        control.lock();
+        try {
+            requireActive(session);
+            double[] seconds = new double[1];
+            check(operation, session.target(), query.applyAsInt(seconds));
+            return Duration.ofNanos(Math.round(seconds[0] * TimeUnit.SECONDS.toNanos(1)));
+        } finally {
+            control.unlock();
+        }
+    }
+
+    /** Stops the held stream; on failure the library still holds it and the next start retries. */
+    private int release() {
+        int result = natives.stop();
         if (result < 0) {
-            // A graph that was built before the failure is held until a stop releases it.
-            natives.stop();
-            throw new AudioException(operation, result);
+            releaseOwed = true;
+        } else {
+            held = null;
         }
-        session = started;
+        return result;
     }
 
-    boolean togglePause() throws AudioException {
-        boolean[] paused = new boolean[1];
-        AudioException.check("pause", natives.pause(paused));
-        return paused[0];
-    }
-
-    double currentPosition() throws AudioException {
-        double[] seconds = new double[1];
-        AudioException.check("getCurrentPosition", natives.getCurrentPosition(seconds));
-        return seconds[0];
-    }
-
-    double duration() throws AudioException {
-        double[] seconds = new double[1];
-        AudioException.check("getDuration", natives.getDuration(seconds));
-        return seconds[0];
-    }
-
-    void stopSession(AudioSession stopped) throws AudioException {
-        if (session == stopped) {
-            AudioException.check("stop", natives.stop());
-            session = null;
+    private static void check(String operation, String target, int result) throws AudioException {
+        if (result < 0) {
+            throw AudioException.of(operation, target, result);
         }
     }
 
@@ -189,31 +389,46 @@ public final class AudioLibrary implements AutoCloseable {
         }
     }
 
-    private void requireIdle() {
-        requireOpen();
-        if (session != null) {
-            throw new IllegalStateException("a " + session.kind() + " is active: stop it first");
+    private static void requireActive(AudioSession session) {
+        if (!session.isActive()) {
+            throw new IllegalStateException("the " + session.kind() + " is not active");
         }
     }
 
-    // ---- on the event thread ----------------------------------------------------------------------------------
-    private void dispatchLevel(double level) {
-        AudioSession current;
-        synchronized (this) {
-            current = session;
-        }
-        if (current != null) {
-            current.levelChanged(level);
+    // ---- on the event thread ------------------------------------------------------------------------------
+    private void endedByLibrary(AudioSession session, EndReason reason) {
+        control.lock();
+        try {
+            if (!session.isActive()) {
+                return;
+            }
+            // A failed release is retried before the next start, which reports it if it fails again.
+            release();
+            session.finish(reason, null);
+        } finally {
+            control.unlock();
         }
     }
 
-    private void dispatchEnd(int reason) {
-        AudioSession current;
-        synchronized (this) {
-            current = session;
+    /**
+     * The library's callbacks, on its own threads: each is tied to the session whose stream raised it and
+     * handed to the event thread at once.
+     */
+    private final class Callbacks implements NativeAudio.Events {
+        @Override
+        public void stopped(int reason) {
+            AudioSession session = held;
+            if (session != null) {
+                dispatcher.post(() -> endedByLibrary(session, EndReason.fromCode(reason)));
+            }
         }
-        if (current != null) {
-            current.ended(EndReason.fromCode(reason));
+
+        @Override
+        public void inputLevel(double level) {
+            AudioSession session = held;
+            if (session != null) {
+                dispatcher.postLevel(session, level);
+            }
         }
     }
 }

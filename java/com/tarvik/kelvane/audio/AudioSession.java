@@ -1,113 +1,238 @@
 package com.tarvik.kelvane.audio;
 
+import java.time.Duration;
+import java.util.List;
+import java.util.Objects;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.CopyOnWriteArrayList;
+
 /**
- * A running recording or playback. Closing it stops it and releases the file; stop and close may be
- * called more than once, from any thread, listeners included.
+ * A recording or playback. It is made by {@link AudioLibrary}, started once, and then runs until the
+ * application stops or closes it, the stream ends, or its device is lost; after that it is inactive.
+ *
+ * <p>Listeners may be added and removed at any time; they run on the package's event thread (see
+ * {@link AudioLibrary}). Each session reports START, PAUSE, RESUME and STOP to its
+ * {@link SessionListener}s, its end once to its {@link EndListener}s, and completes its
+ * {@link #ended()} future when it becomes inactive. Events belong to the session that raised them: a
+ * late event of a session that has ended is never given to a later one.
+ *
+ * <p>The queries {@link #isActive()}, {@link #isPaused()}, {@link #endReason()} and {@link #ended()}
+ * never wait, not even while another thread is inside a native call that may take seconds, such as a
+ * stop. Times are {@link Duration}s throughout.
  */
-public abstract class AudioSession implements AutoCloseable {
+public abstract sealed class AudioSession implements AutoCloseable permits Recording, Playback {
+    enum State { NEW, RUNNING, PAUSED, ENDED }
+
     final AudioLibrary library;
-    private final EndListener endListener;
-    private boolean active = true;
-    private boolean paused;
-    private EndReason endReason;
+    private final String target;
+    private final List<EndListener> endListeners = new CopyOnWriteArrayList<>();
+    private final List<SessionListener> sessionListeners = new CopyOnWriteArrayList<>();
+    private final CompletableFuture<EndReason> end = new CompletableFuture<>();
+    private volatile State state = State.NEW;
+    private volatile EndReason endReason;
 
-    AudioSession(AudioLibrary library, EndListener endListener) {
+    AudioSession(AudioLibrary library, String target) {
         this.library = library;
-        this.endListener = endListener;
+        this.target = target;
     }
 
-    /** True until the session is stopped or has ended. */
+    /**
+     * Starts recording or playing.
+     *
+     * @throws AudioException        when the library fails to start (the session is then inactive)
+     * @throws IllegalStateException when the session was started before, another session is active, or
+     *                               the library is closed
+     */
+    public void start() throws AudioException {
+        library.start(this);
+    }
+
+    /**
+     * Whether the session runs or is paused.
+     *
+     * @return true from a successful start until the session has ended
+     */
     public boolean isActive() {
-        synchronized (library) {
-            return active;
-        }
+        State now = state;
+        return now == State.RUNNING || now == State.PAUSED;
     }
 
-    /** True while paused. */
+    /**
+     * Whether the session is paused.
+     *
+     * @return true while paused
+     */
     public boolean isPaused() {
-        synchronized (library) {
-            return paused;
-        }
+        return state == State.PAUSED;
     }
 
-    /** Pauses a running session; does nothing when it is paused already. */
-    public void pause() throws AudioException {
-        setPaused(true);
-    }
-
-    /** Resumes a paused session; does nothing when it runs. */
-    public void resume() throws AudioException {
-        setPaused(false);
-    }
-
-    private void setPaused(boolean wanted) throws AudioException {
-        synchronized (library) {
-            requireActive();
-            if (paused != wanted) {
-                paused = library.togglePause();
-            }
-        }
-    }
-
-    /** The position in seconds: the time recorded, or the playback position. */
-    public double position() throws AudioException {
-        synchronized (library) {
-            requireActive();
-            return library.currentPosition();
-        }
-    }
-
-    /** Why the session ended by itself; null while active or when it was stopped. */
+    /**
+     * Why the session ended.
+     *
+     * @return the reason, or null while the session has not ended
+     */
     public EndReason endReason() {
-        synchronized (library) {
-            return endReason;
-        }
+        return endReason;
     }
 
-    /** Stops the session and releases it (the recorded file is complete afterwards). */
+    /**
+     * The end of the session as a future: completed with the reason when the session becomes inactive, or
+     * completed exceptionally with the {@link AudioException} of a stop that failed or a start that failed.
+     * Completing or cancelling the returned future does not affect the session.
+     *
+     * @return a new dependent future
+     */
+    public CompletableFuture<EndReason> ended() {
+        return end.copy();
+    }
+
+    /**
+     * Pauses a running session; does nothing when it is paused already.
+     *
+     * @throws AudioException        when the library fails to pause
+     * @throws IllegalStateException when the session is not active
+     */
+    public void pause() throws AudioException {
+        library.setPaused(this, true);
+    }
+
+    /**
+     * Resumes a paused session; does nothing when it runs.
+     *
+     * @throws AudioException        when the library fails to resume
+     * @throws IllegalStateException when the session is not active
+     */
+    public void resume() throws AudioException {
+        library.setPaused(this, false);
+    }
+
+    /**
+     * The position: the time recorded so far, or the playback position.
+     *
+     * @return the position
+     * @throws AudioException        when the library fails to tell it
+     * @throws IllegalStateException when the session is not active
+     */
+    public Duration position() throws AudioException {
+        return library.position(this);
+    }
+
+    /**
+     * Stops the session and releases it: a recorded file is complete afterwards. Does nothing when the
+     * session has ended already. The session is inactive afterwards even when the library reports a
+     * failure; the library then still holds the stream, and releases it before the next start (or at
+     * {@link AudioLibrary#close()}).
+     *
+     * @throws AudioException when the library failed to stop (the end listeners hear
+     *                        {@link EndReason#STOP_FAILED} and {@link #ended()} completes with this failure)
+     */
     public void stop() throws AudioException {
-        synchronized (library) {
-            if (active) {
-                library.stopSession(this);
-                active = false;
-                library.notifyAll();
-            }
-        }
+        library.stop(this);
     }
 
-    /** The same as {@link #stop()}. */
+    /**
+     * Stops the session as {@link #stop()} does, without a checked exception.
+     *
+     * @throws UncheckedAudioException when the library failed to stop; the session is inactive anyway
+     */
     @Override
-    public void close() throws AudioException {
-        stop();
+    public void close() {
+        try {
+            stop();
+        } catch (AudioException e) {
+            throw new UncheckedAudioException(e);
+        }
     }
 
-    void requireActive() {
-        if (!active) {
-            throw new IllegalStateException("the " + kind() + " has already ended");
-        }
+    /**
+     * Adds a listener for the end of this session.
+     *
+     * @param listener told once when the session has ended
+     */
+    public void addEndListener(EndListener listener) {
+        endListeners.add(Objects.requireNonNull(listener, "listener"));
+    }
+
+    /**
+     * Removes a listener added before; does nothing for one that was not added.
+     *
+     * @param listener the listener
+     */
+    public void removeEndListener(EndListener listener) {
+        endListeners.remove(listener);
+    }
+
+    /**
+     * Adds a listener for the state changes of this session.
+     *
+     * @param listener told START, PAUSE, RESUME and STOP
+     */
+    public void addSessionListener(SessionListener listener) {
+        sessionListeners.add(Objects.requireNonNull(listener, "listener"));
+    }
+
+    /**
+     * Removes a listener added before; does nothing for one that was not added.
+     *
+     * @param listener the listener
+     */
+    public void removeSessionListener(SessionListener listener) {
+        sessionListeners.remove(listener);
+    }
+
+    // ---- for the library, under its control lock --------------------------------------------------------
+    String target() {
+        return target;
     }
 
     abstract String kind();
 
-    void levelChanged(double level) {
+    abstract int startNative(NativeAudio natives);
+
+    State state() {
+        return state;
     }
 
-    /** On the event thread: releases the session and tells the listener, once. */
-    void ended(EndReason reason) {
-        synchronized (library) {
-            if (!active) {
-                return;
-            }
-            try {
-                stop();
-            } catch (AudioException e) {
-                // It stays active, so that the owner's close retries and reports the failure.
-                return;
-            }
-            endReason = reason;
+    void started() {
+        state = State.RUNNING;
+        post(SessionEvent.Type.START);
+    }
+
+    void paused(boolean paused) {
+        state = paused ? State.PAUSED : State.RUNNING;
+        post(paused ? SessionEvent.Type.PAUSE : SessionEvent.Type.RESUME);
+    }
+
+    /** Ends the session: inactive at once, the future completed, the listeners told on the event thread. */
+    void finish(EndReason reason, AudioException failure) {
+        boolean wasStarted = state != State.NEW;
+        state = State.ENDED;
+        endReason = reason;
+        if (failure != null) {
+            end.completeExceptionally(failure);
+        } else {
+            end.complete(reason);
         }
-        if (endListener != null) {
-            endListener.ended(reason);
+        if (wasStarted) {
+            post(SessionEvent.Type.STOP);
+            library.dispatcher().post(() -> {
+                for (EndListener listener : endListeners) {
+                    EventDispatcher.runGuarded(() -> listener.ended(reason));
+                }
+            });
         }
+    }
+
+    // ---- on the event thread -------------------------------------------------------------------------------
+    void deliverLevel(double level) {
+    }
+
+    private void post(SessionEvent.Type type) {
+        SessionEvent event = new SessionEvent(this, type);
+        library.dispatcher().post(() -> {
+            for (SessionListener listener : sessionListeners) {
+                EventDispatcher.runGuarded(() -> listener.update(event));
+            }
+        });
     }
 }

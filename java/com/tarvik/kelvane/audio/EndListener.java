@@ -1,11 +1,16 @@
 package com.tarvik.kelvane.audio;
 
 /**
- * Told once when a playback reached its end or a recording lost its device. By then the session has
- * been stopped and released. Runs on the package's event thread and may call any method.
+ * Told once when a session has ended, whatever ended it: the end of the stream, a lost device, or the
+ * application's own stop or close. By then the session is inactive and its file is complete. Runs on the
+ * package's event thread (see {@link AudioLibrary}) and may call any method of the package.
  */
 @FunctionalInterface
 public interface EndListener {
-    /** @param reason why the session ended */
+    /**
+     * Called once per session when it has ended.
+     *
+     * @param reason why the session ended
+     */
     void ended(EndReason reason);
 }

@@ -1,112 +1,102 @@
 package com.tarvik.kelvane.audio;
 
-import java.util.ArrayDeque;
-import java.util.function.DoubleConsumer;
-import java.util.function.IntConsumer;
+import java.time.Duration;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.RejectedExecutionException;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicReference;
 
 /**
- * Hands the library's callbacks to a thread of the package. The library calls them on its capture and
- * event threads while holding its locks, where calling back into it can deadlock; posting here returns at
- * once, and the listeners run on the dispatcher thread, where they may call any method. Levels are
- * coalesced when the listener is slower than they come (only the newest waits); ends are never dropped.
+ * The package's event thread. The library calls back on its capture and event threads while holding its
+ * locks, where calling back into it can deadlock; posting here returns at once, and the listeners run in
+ * order on one thread of the package, where they may call any method. Levels are coalesced when the
+ * listener is slower than they come (only the newest waits); every other event is delivered.
  */
-final class EventDispatcher implements NativeAudio.Events {
-    private final DoubleConsumer levelSink;
-    private final IntConsumer endSink;
-    private final ArrayDeque<Integer> ends = new ArrayDeque<>();
-    private final Thread thread;
-    private boolean levelPending;
-    private double level;
-    private boolean closing;
+final class EventDispatcher {
+    /** The name of the event thread. */
+    static final String THREAD_NAME = "tessaro-events";
 
-    EventDispatcher(DoubleConsumer levelSink, IntConsumer endSink) {
-        this.levelSink = levelSink;
-        this.endSink = endSink;
-        thread = new Thread(this::run, "tessaro-events");
-        thread.setDaemon(true);
-        thread.start();
+    private record PendingLevel(AudioSession session, double level) {
     }
 
-    @Override
-    public void inputLevel(double value) {
-        synchronized (this) {
-            level = value;
-            levelPending = true;
-            notifyAll();
+    private final ExecutorService executor;
+    private final AtomicReference<PendingLevel> pendingLevel = new AtomicReference<>();
+    private volatile Thread thread;
+
+    EventDispatcher() {
+        executor = Executors.newSingleThreadExecutor(task -> {
+            Thread created = new Thread(task, THREAD_NAME);
+            created.setDaemon(true);
+            thread = created;
+            return created;
+        });
+    }
+
+    /** Runs the task on the event thread after everything posted before it; dropped after close. */
+    void post(Runnable task) {
+        try {
+            executor.execute(() -> runGuarded(task));
+        } catch (RejectedExecutionException closed) {
+            // Closed: nobody listens any more.
         }
     }
 
-    @Override
-    public void stopped(int reason) {
-        synchronized (this) {
-            ends.addLast(reason);
-            notifyAll();
+    /** Hands a level of the session to it on the event thread, replacing a level that still waits. */
+    void postLevel(AudioSession session, double level) {
+        if (pendingLevel.getAndSet(new PendingLevel(session, level)) == null) {
+            post(() -> {
+                PendingLevel newest = pendingLevel.getAndSet(null);
+                if (newest != null) {
+                    newest.session().deliverLevel(newest.level());
+                }
+            });
         }
     }
 
-    /** True on the dispatcher thread, that is inside a listener. */
+    /** True on the event thread, that is inside a listener. */
     boolean isDispatchThread() {
         return Thread.currentThread() == thread;
     }
 
     /**
-     * Delivers what is still queued, then ends the thread. Waits for it unless called from a listener.
+     * Delivers what is already posted, then ends the thread. Unless called from a listener, waits until
+     * that is done, but at most for the given time; a listener still running then is interrupted and left.
+     *
+     * @return false when the wait timed out
      */
-    void close() {
-        synchronized (this) {
-            closing = true;
-            notifyAll();
+    boolean close(Duration wait) {
+        executor.shutdown();
+        if (isDispatchThread()) {
+            return true;
         }
-        if (!isDispatchThread()) {
-            boolean interrupted = false;
-            while (thread.isAlive()) {
-                try {
-                    thread.join();
-                } catch (InterruptedException e) {
-                    interrupted = true;
-                }
-            }
-            if (interrupted) {
-                Thread.currentThread().interrupt();
+        boolean interrupted = false;
+        boolean done = false;
+        long deadline = System.nanoTime() + wait.toNanos();
+        while (!done) {
+            try {
+                done = executor.awaitTermination(Math.max(0, deadline - System.nanoTime()), TimeUnit.NANOSECONDS);
+                break;
+            } catch (InterruptedException e) {
+                interrupted = true;
             }
         }
+        if (!done) {
+            executor.shutdownNow();
+        }
+        if (interrupted) {
+            Thread.currentThread().interrupt();
+        }
+        return done;
     }
 
-    private void run() {
-        for (;;) {
-            boolean deliverLevel;
-            double value;
-            Integer end;
-            synchronized (this) {
-                while (!levelPending && ends.isEmpty() && !closing) {
-                    try {
-                        wait();
-                    } catch (InterruptedException e) {
-                        // Only close ends the thread.
-                    }
-                }
-                if (!levelPending && ends.isEmpty()) {
-                    return;
-                }
-                deliverLevel = levelPending;
-                value = level;
-                levelPending = false;
-                end = deliverLevel ? null : ends.pollFirst();
-            }
-            try {
-                if (deliverLevel) {
-                    levelSink.accept(value);
-                } else {
-                    endSink.accept(end);
-                }
-            } catch (RuntimeException | Error e) {
-                Thread.UncaughtExceptionHandler handler = Thread.getDefaultUncaughtExceptionHandler();
-                if (handler != null) {
-                    handler.uncaughtException(thread, e);
-                } else {
-                    e.printStackTrace();
-                }
-            }
+    /** Runs the task; what it throws goes to the thread's uncaught-exception handler. */
+    static void runGuarded(Runnable task) {
+        try {
+            task.run();
+        } catch (RuntimeException | Error e) {
+            Thread current = Thread.currentThread();
+            current.getUncaughtExceptionHandler().uncaughtException(current, e);
         }
     }
 }

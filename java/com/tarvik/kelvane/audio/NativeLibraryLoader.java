@@ -1,116 +1,371 @@
 package com.tarvik.kelvane.audio;
 
+import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
-import java.nio.file.FileSystems;
+import java.io.UncheckedIOException;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.channels.FileChannel;
+import java.nio.file.AtomicMoveNotSupportedException;
+import java.nio.file.DirectoryStream;
+import java.nio.file.FileSystemException;
 import java.nio.file.Files;
+import java.nio.file.LinkOption;
 import java.nio.file.Path;
 import java.nio.file.StandardCopyOption;
+import java.nio.file.StandardOpenOption;
+import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.PosixFilePermissions;
+import java.security.MessageDigest;
+import java.security.NoSuchAlgorithmException;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Comparator;
+import java.util.List;
+import java.util.Locale;
+import java.util.Optional;
+import java.util.Set;
+import java.util.stream.Stream;
 
 /**
- * Loads the native library Tessaro.dll once per process: from {@code java.library.path} when it is
- * there, otherwise the copy packed in this jar, extracted to a temporary directory that only the
- * current user can read, and removed when the virtual machine exits.
+ * Loads the native library Tessaro.dll once per process, always by absolute path, and tells which file it
+ * loaded ({@link #loadedFile()}).
+ *
+ * <p>By default it loads the jar's own copy for the JVM's architecture: the 32-bit DLL
+ * ({@value #RESOURCE_ROOT}windows-x86/Tessaro.dll) for an x86 JVM, the 64-bit one
+ * ({@value #RESOURCE_ROOT}windows-x86_64/Tessaro.dll) for an x64 JVM. The copy is extracted once per
+ * library version into a per-user cache directory that only the user can write ({@code
+ * %LOCALAPPDATA%\Tessaro\native\VERSION-ARCH}, or the directory named by the system property
+ * {@value #CACHE_DIRECTORY_PROPERTY}), written atomically so that several JVMs may start at once, compared
+ * with the jar's bytes before every load (and rewritten when it differs), and copies left there by other
+ * versions are removed.
+ *
+ * <p>Only when the system property {@value #USE_LIBRARY_PATH_PROPERTY} is "true" is Tessaro.dll taken from
+ * the first directory of {@code java.library.path} that has one. That search includes the current directory
+ * and {@code PATH} on Windows, so a file planted there would run inside the application: use it only where
+ * the directories are trusted. A DLL found there whose architecture does not match the JVM's is refused with
+ * an {@link UnsatisfiedLinkError} that says so.
+ *
+ * <p>On a system other than Windows, or an architecture other than x86 and x64, loading throws an
+ * {@link UnsatisfiedLinkError} that names what was found and what is supported, and extracts nothing.
  */
 public final class NativeLibraryLoader {
-    /** The library's name for {@link System#loadLibrary(String)}. */
-    public static final String LIBRARY_NAME = "Tessaro";
-    /** Where the jar holds the 32-bit Windows build of the library. */
-    public static final String RESOURCE = "/com/tarvik/kelvane/native/windows-x86/Tessaro.dll";
+    /** The library's file name. */
+    public static final String LIBRARY_FILE = "Tessaro.dll";
+    /** Where the jar holds the builds of the library, one directory per platform. */
+    public static final String RESOURCE_ROOT = "/com/tarvik/kelvane/native/";
+    /** Set to "true" to load Tessaro.dll from java.library.path instead of the jar's copy. */
+    public static final String USE_LIBRARY_PATH_PROPERTY = "com.tarvik.kelvane.audio.useLibraryPath";
+    /** Names the directory under which the jar's copy is extracted, instead of the per-user default. */
+    public static final String CACHE_DIRECTORY_PROPERTY = "com.tarvik.kelvane.audio.cacheDirectory";
+
+    /** The platforms the library is built for. */
+    enum Platform {
+        WINDOWS_X86("windows-x86", 0x014C, "32-bit x86"),
+        WINDOWS_X86_64("windows-x86_64", 0x8664, "64-bit x64");
+
+        final String directory;
+        final int machine;
+        final String description;
+
+        Platform(String directory, int machine, String description) {
+            this.directory = directory;
+            this.machine = machine;
+            this.description = description;
+        }
+
+        String resource() {
+            return RESOURCE_ROOT + directory + "/" + LIBRARY_FILE;
+        }
+
+        static Platform of(String osName, String osArch) {
+            String arch = osArch == null ? "" : osArch.toLowerCase(Locale.ROOT);
+            if (osName != null && osName.startsWith("Windows")) {
+                switch (arch) {
+                    case "x86", "i386", "i486", "i586", "i686":
+                        return WINDOWS_X86;
+                    case "amd64", "x86_64", "x64":
+                        return WINDOWS_X86_64;
+                    default:
+                        break;
+                }
+            }
+            throw new UnsatisfiedLinkError("Tessaro runs on Windows x86 (os.arch x86) and Windows x64 (os.arch amd64)"
+                    + " only; this JVM reports os.name \"" + osName + "\" and os.arch \"" + osArch + "\"");
+        }
+    }
 
     /** How a library gets into the virtual machine; replaced in tests. */
     interface Linker {
-        void loadLibrary(String name);
-
         void load(String absolutePath);
     }
 
-    private static final NativeLibraryLoader SYSTEM = new NativeLibraryLoader(new Linker() {
-        @Override
-        public void loadLibrary(String name) {
-            System.loadLibrary(name);
-        }
-
-        @Override
-        public void load(String absolutePath) {
-            System.load(absolutePath);
-        }
-    }, NativeLibraryLoader.class, null);
+    private static final NativeLibraryLoader SYSTEM = new NativeLibraryLoader(System::load,
+            NativeLibraryLoader.class, System.getProperty("os.name"), System.getProperty("os.arch"),
+            defaultCacheRoot(), Boolean.getBoolean(USE_LIBRARY_PATH_PROPERTY),
+            System.getProperty("java.library.path", ""), AudioLibrary.packageVersion());
 
     private final Linker linker;
     private final Class<?> resourceOwner;
-    private final Path temporaryRoot;
+    private final String osName;
+    private final String osArch;
+    private final Path cacheRoot;
+    private final boolean useLibraryPath;
+    private final String libraryPath;
+    private final String version;
     private Path loadedFrom;
-    private boolean loaded;
 
-    NativeLibraryLoader(Linker linker, Class<?> resourceOwner, Path temporaryRoot) {
+    NativeLibraryLoader(Linker linker, Class<?> resourceOwner, String osName, String osArch, Path cacheRoot,
+            boolean useLibraryPath, String libraryPath, String version) {
         this.linker = linker;
         this.resourceOwner = resourceOwner;
-        this.temporaryRoot = temporaryRoot;
+        this.osName = osName;
+        this.osArch = osArch;
+        this.cacheRoot = cacheRoot;
+        this.useLibraryPath = useLibraryPath;
+        this.libraryPath = libraryPath;
+        this.version = version;
     }
 
     /**
      * Loads the library unless it is loaded already.
      *
-     * @throws UnsatisfiedLinkError when neither java.library.path nor the jar gives a loadable library
+     * @return the absolute path of the file loaded
+     * @throws UnsatisfiedLinkError when this system is not supported or no loadable library was found; the
+     *                              message says why and where it looked
      */
-    public static void ensureLoaded() {
-        SYSTEM.load();
+    public static Path ensureLoaded() {
+        return SYSTEM.load();
     }
 
-    /** The extracted file the library was loaded from; null when it came from java.library.path. */
-    synchronized Path extractedPath() {
+    /**
+     * The file the library was loaded from.
+     *
+     * @return its absolute path; empty before {@link #ensureLoaded()} succeeded
+     */
+    public static Optional<Path> loadedFile() {
+        return Optional.ofNullable(SYSTEM.loaded());
+    }
+
+    synchronized Path loaded() {
         return loadedFrom;
     }
 
-    synchronized void load() {
-        if (loaded) {
-            return;
+    synchronized Path load() {
+        if (loadedFrom != null) {
+            return loadedFrom;
         }
+        Platform platform = Platform.of(osName, osArch);
+        Path file = useLibraryPath ? findOnLibraryPath(platform) : extract(platform);
+        linker.load(file.toString());
+        loadedFrom = file;
+        return file;
+    }
+
+    // ---- java.library.path, on request only --------------------------------------------------------------
+    private Path findOnLibraryPath(Platform platform) {
+        for (String directory : libraryPath.split(File.pathSeparator)) {
+            if (directory.isEmpty()) {
+                continue;
+            }
+            Path candidate = Path.of(directory).toAbsolutePath().resolve(LIBRARY_FILE);
+            if (Files.isRegularFile(candidate)) {
+                int machine;
+                try {
+                    machine = machineOf(Files.readAllBytes(candidate));
+                } catch (IOException e) {
+                    throw linkError(candidate + " (found on java.library.path) cannot be read: " + e, e);
+                }
+                if (machine != platform.machine) {
+                    throw new UnsatisfiedLinkError(candidate + " (found on java.library.path) is " + describe(machine)
+                            + " but this JVM (os.arch \"" + osArch + "\") needs the " + platform.description
+                            + " build of " + LIBRARY_FILE);
+                }
+                return candidate;
+            }
+        }
+        throw new UnsatisfiedLinkError("no " + LIBRARY_FILE + " on java.library.path (" + libraryPath + "), which "
+                + USE_LIBRARY_PATH_PROPERTY + "=true asks for");
+    }
+
+    /** The machine field of a PE file's header; -1 when the bytes are not a PE file. */
+    static int machineOf(byte[] image) {
+        ByteBuffer bytes = ByteBuffer.wrap(image).order(ByteOrder.LITTLE_ENDIAN);
+        if (image.length < 0x40 || bytes.getShort(0) != 0x5A4D) {
+            return -1;
+        }
+        int header = bytes.getInt(0x3C);
+        if (header < 0 || header > image.length - 6 || bytes.getInt(header) != 0x00004550) {
+            return -1;
+        }
+        return Short.toUnsignedInt(bytes.getShort(header + 4));
+    }
+
+    private static String describe(int machine) {
+        for (Platform platform : Platform.values()) {
+            if (platform.machine == machine) {
+                return "the " + platform.description + " build";
+            }
+        }
+        return machine < 0 ? "not a Windows DLL" : String.format("a DLL for machine type 0x%04X", machine);
+    }
+
+    // ---- the jar's copy, extracted into the per-user cache ----------------------------------------------
+    private Path extract(Platform platform) {
+        byte[] image = resource(platform);
+        if (cacheRoot == null) {
+            throw new UnsatisfiedLinkError("no per-user directory to extract " + LIBRARY_FILE
+                    + " into: LOCALAPPDATA is not set; set " + CACHE_DIRECTORY_PROPERTY);
+        }
+        String ours = version + "-" + platform.directory;
+        Path directory = cacheRoot.resolve(ours);
+        Path file = directory.resolve(LIBRARY_FILE);
         try {
-            linker.loadLibrary(LIBRARY_NAME);
-            loaded = true;
-            return;
-        } catch (UnsatisfiedLinkError notOnPath) {
-            Path file;
-            try {
-                file = extract();
-            } catch (IOException e) {
-                UnsatisfiedLinkError error = new UnsatisfiedLinkError(LIBRARY_NAME + " is not on java.library.path ("
-                        + notOnPath.getMessage() + ") and could not be extracted from the jar: " + e.getMessage());
-                error.initCause(e);
-                throw error;
+            createPrivateDirectory(cacheRoot);
+            createPrivateDirectory(directory);
+            if (!sameContent(file, image)) {
+                write(directory, file, image);
             }
-            linker.load(file.toAbsolutePath().toString());
-            loadedFrom = file;
-            loaded = true;
+            removeStaleCopies();
+            // Checked again right before loading: what is loaded is what the jar carries.
+            if (!sameContent(file, image)) {
+                throw new IOException(file + " changed while it was being loaded");
+            }
+        } catch (IOException | UncheckedIOException e) {
+            throw linkError("cannot extract " + platform.resource() + " from the jar into " + directory + ": " + e, e);
         }
+        return file;
     }
 
-    private Path extract() throws IOException {
-        try (InputStream in = resourceOwner.getResourceAsStream(RESOURCE)) {
+    private byte[] resource(Platform platform) {
+        try (InputStream in = resourceOwner.getResourceAsStream(platform.resource())) {
             if (in == null) {
-                throw new IOException("the jar has no " + RESOURCE);
+                throw new UnsatisfiedLinkError("the jar has no " + platform.resource() + " for this JVM (os.name \""
+                        + osName + "\", os.arch \"" + osArch + "\")");
             }
-            Path directory = createPrivateDirectory();
-            Path file = directory.resolve(LIBRARY_NAME + ".dll");
-            Files.copy(in, file, StandardCopyOption.REPLACE_EXISTING);
-            file.toFile().deleteOnExit();
-            directory.toFile().deleteOnExit();
-            return file;
+            return in.readAllBytes();
+        } catch (IOException e) {
+            throw linkError("cannot read " + platform.resource() + " from the jar: " + e, e);
         }
     }
 
-    private Path createPrivateDirectory() throws IOException {
-        boolean posix = FileSystems.getDefault().supportedFileAttributeViews().contains("posix");
-        if (posix) {
-            var ownerOnly = PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rwx------"));
-            return temporaryRoot == null ? Files.createTempDirectory("tessaro-", ownerOnly)
-                    : Files.createTempDirectory(temporaryRoot, "tessaro-", ownerOnly);
+    /** Writes a file beside the target and moves it into place in one step, so no one sees it half written. */
+    private static void write(Path directory, Path file, byte[] image) throws IOException {
+        Path temporary = Files.createTempFile(directory, LIBRARY_FILE + "-", ".tmp");
+        try {
+            try (FileChannel channel = FileChannel.open(temporary, StandardOpenOption.WRITE)) {
+                channel.write(ByteBuffer.wrap(image));
+                channel.force(true);
+            }
+            try {
+                Files.move(temporary, file, StandardCopyOption.ATOMIC_MOVE, StandardCopyOption.REPLACE_EXISTING);
+            } catch (AtomicMoveNotSupportedException e) {
+                throw e;
+            } catch (FileSystemException inUse) {
+                // On Windows a DLL that another JVM has loaded cannot be replaced; that JVM wrote the same
+                // bytes unless the copy is damaged, which the check before loading finds.
+                if (!sameContent(file, image)) {
+                    throw inUse;
+                }
+            }
+        } finally {
+            Files.deleteIfExists(temporary);
         }
-        // Elsewhere a new directory under the user's temporary directory is already private to the user.
-        return temporaryRoot == null ? Files.createTempDirectory("tessaro-")
-                : Files.createTempDirectory(temporaryRoot, "tessaro-");
+    }
+
+    private static boolean sameContent(Path file, byte[] image) throws IOException {
+        if (!Files.isRegularFile(file, LinkOption.NOFOLLOW_LINKS) || Files.size(file) != image.length) {
+            return false;
+        }
+        return Arrays.equals(sha256(Files.readAllBytes(file)), sha256(image));
+    }
+
+    private static byte[] sha256(byte[] bytes) {
+        try {
+            return MessageDigest.getInstance("SHA-256").digest(bytes);
+        } catch (NoSuchAlgorithmException e) {
+            throw new IllegalStateException("every Java platform has SHA-256", e);
+        }
+    }
+
+    /**
+     * Makes the directory if needed, private to the user. On POSIX systems it is created rwx------, may not
+     * be writable by group or others, and must be owned by the user (checked against a file the user
+     * creates in it). On Windows the per-user application-data directory it lives in is private to the
+     * user by its access control list.
+     */
+    private static void createPrivateDirectory(Path directory) throws IOException {
+        boolean posix = directory.getFileSystem().supportedFileAttributeViews().contains("posix");
+        if (posix) {
+            try {
+                Files.createDirectories(directory.getParent());
+                Files.createDirectory(directory, PosixFilePermissions.asFileAttribute(
+                        PosixFilePermissions.fromString("rwx------")));
+            } catch (java.nio.file.FileAlreadyExistsException exists) {
+                // Checked below.
+            }
+        } else {
+            Files.createDirectories(directory);
+        }
+        if (!Files.isDirectory(directory, LinkOption.NOFOLLOW_LINKS)) {
+            throw new FileSystemException(directory.toString(), null, "not a directory");
+        }
+        if (posix) {
+            Set<PosixFilePermission> permissions = Files.getPosixFilePermissions(directory, LinkOption.NOFOLLOW_LINKS);
+            if (permissions.contains(PosixFilePermission.GROUP_WRITE)
+                    || permissions.contains(PosixFilePermission.OTHERS_WRITE)) {
+                throw new FileSystemException(directory.toString(), null,
+                        "others may write this directory (" + PosixFilePermissions.toString(permissions) + ")");
+            }
+            Path probe = Files.createTempFile(directory, "owner-", ".tmp");
+            try {
+                if (!Files.getOwner(probe).equals(Files.getOwner(directory, LinkOption.NOFOLLOW_LINKS))) {
+                    throw new FileSystemException(directory.toString(), null,
+                            "owned by " + Files.getOwner(directory) + ", not by this user");
+                }
+            } finally {
+                Files.deleteIfExists(probe);
+            }
+        }
+    }
+
+    /** Removes the copies of other versions; one that another running program holds is left for later. */
+    private void removeStaleCopies() throws IOException {
+        List<Path> stale = new ArrayList<>();
+        try (DirectoryStream<Path> entries = Files.newDirectoryStream(cacheRoot)) {
+            for (Path entry : entries) {
+                String name = entry.getFileName().toString();
+                if (!name.startsWith(version + "-") && Files.isDirectory(entry, LinkOption.NOFOLLOW_LINKS)) {
+                    stale.add(entry);
+                }
+            }
+        }
+        for (Path directory : stale) {
+            try (Stream<Path> tree = Files.walk(directory)) {
+                for (Path path : tree.sorted(Comparator.reverseOrder()).toList()) {
+                    try {
+                        Files.deleteIfExists(path);
+                    } catch (IOException inUse) {
+                        // Loaded by a program still running (Windows); removed by a later start.
+                    }
+                }
+            }
+        }
+    }
+
+    private static Path defaultCacheRoot() {
+        String configured = System.getProperty(CACHE_DIRECTORY_PROPERTY);
+        if (configured != null && !configured.isEmpty()) {
+            return Path.of(configured).toAbsolutePath();
+        }
+        String local = System.getenv("LOCALAPPDATA");
+        return local == null || local.isEmpty() ? null : Path.of(local, "Tessaro", "native");
+    }
+
+    private static UnsatisfiedLinkError linkError(String message, Throwable cause) {
+        UnsatisfiedLinkError error = new UnsatisfiedLinkError(message);
+        error.initCause(cause);
+        return error;
     }
 }

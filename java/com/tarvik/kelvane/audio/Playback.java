@@ -1,50 +1,41 @@
 package com.tarvik.kelvane.audio;
 
+import java.nio.charset.StandardCharsets;
 import java.time.Duration;
 
-/** A playback of a file or URL. It releases itself when it reaches the end. */
+/** A playback of a file or URL. It releases itself when it reaches the end ({@link EndReason#COMPLETED}). */
 public final class Playback extends AudioSession {
-    private final String source;
-
-    Playback(AudioLibrary library, String source, EndListener end) {
-        super(library, end);
-        this.source = source;
-    }
-
-    /** The file path or URL being played. */
-    public String source() {
-        return source;
-    }
-
-    /** The length of the stream in seconds. */
-    public double duration() throws AudioException {
-        synchronized (library) {
-            requireActive();
-            return library.duration();
-        }
+    Playback(AudioLibrary library, String source) {
+        super(library, source);
     }
 
     /**
-     * Waits until the playback has ended or was stopped.
+     * The file or URL being played.
      *
-     * @return false when the timeout passed first
+     * @return the absolute path or the URL as given to the library
      */
-    public boolean awaitEnd(Duration timeout) throws InterruptedException {
-        long deadline = System.nanoTime() + timeout.toNanos();
-        synchronized (library) {
-            while (isActive()) {
-                long left = deadline - System.nanoTime();
-                if (left <= 0) {
-                    return false;
-                }
-                library.wait(Math.max(1, left / 1_000_000));
-            }
-            return true;
-        }
+    public String source() {
+        return target();
+    }
+
+    /**
+     * The length of the stream.
+     *
+     * @return the duration
+     * @throws AudioException        when the library fails to tell it
+     * @throws IllegalStateException when the playback is not active
+     */
+    public Duration duration() throws AudioException {
+        return library.duration(this);
     }
 
     @Override
     String kind() {
         return "playback";
+    }
+
+    @Override
+    int startNative(NativeAudio natives) {
+        return natives.play(target().getBytes(StandardCharsets.UTF_8), 0);
     }
 }

@@ -1,28 +1,57 @@
 package com.tarvik.kelvane.audio;
 
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
+import java.util.List;
+import java.util.Objects;
+import java.util.concurrent.CopyOnWriteArrayList;
 
 /** A recording from the default capture device into a file; stop or close it to complete the file. */
 public final class Recording extends AudioSession {
     private final Path file;
     private final RecordingFormat format;
-    private final LevelListener levelListener;
+    private final List<LevelListener> levelListeners = new CopyOnWriteArrayList<>();
 
-    Recording(AudioLibrary library, Path file, RecordingFormat format, LevelListener levels, EndListener end) {
-        super(library, end);
+    Recording(AudioLibrary library, Path file, RecordingFormat format) {
+        super(library, file.toAbsolutePath().toString());
         this.file = file;
         this.format = format;
-        this.levelListener = levels;
     }
 
-    /** The file being written. */
+    /**
+     * The file being written.
+     *
+     * @return the path as given
+     */
     public Path file() {
         return file;
     }
 
-    /** The format being written. */
+    /**
+     * The format being written.
+     *
+     * @return the format
+     */
     public RecordingFormat format() {
         return format;
+    }
+
+    /**
+     * Adds a listener for the input level.
+     *
+     * @param listener told the level about 25 times a second while the recording runs
+     */
+    public void addLevelListener(LevelListener listener) {
+        levelListeners.add(Objects.requireNonNull(listener, "listener"));
+    }
+
+    /**
+     * Removes a listener added before; does nothing for one that was not added.
+     *
+     * @param listener the listener
+     */
+    public void removeLevelListener(LevelListener listener) {
+        levelListeners.remove(listener);
     }
 
     @Override
@@ -31,9 +60,17 @@ public final class Recording extends AudioSession {
     }
 
     @Override
-    void levelChanged(double level) {
-        if (levelListener != null && isActive()) {
-            levelListener.levelChanged(level);
+    int startNative(NativeAudio natives) {
+        return natives.record(target().getBytes(StandardCharsets.UTF_8), format.formatTag(), format.sampleRate(),
+                format.bitRate());
+    }
+
+    @Override
+    void deliverLevel(double level) {
+        if (isActive()) {
+            for (LevelListener listener : levelListeners) {
+                EventDispatcher.runGuarded(() -> listener.levelChanged(level));
+            }
         }
     }
 }

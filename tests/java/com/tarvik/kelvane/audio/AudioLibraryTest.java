@@ -1,195 +1,239 @@
 package com.tarvik.kelvane.audio;
 
-import static com.tarvik.kelvane.testing.Check.equal;
-import static com.tarvik.kelvane.testing.Check.fails;
-import static com.tarvik.kelvane.testing.Check.isTrue;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTimeoutPreemptively;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
 import java.time.Duration;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
 import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.ExecutionException;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicReference;
 
-/** The session API over fake natives: what reaches the natives, failures, listeners and their threads. */
-public class AudioLibraryTest {
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.Test;
+
+/** The session API over fake natives: what reaches the natives, events and their sessions, closing. */
+class AudioLibraryTest {
     private static final long GUARD = 10; // seconds: only against hanging
+    private static final Duration CLOSE_WAIT = Duration.ofMillis(200);
 
     private final FakeNatives natives = new FakeNatives();
+    private AudioLibrary opened;
 
-    public void testRecordPassesTheAbsoluteUtf8PathAndTheFormat() throws Exception {
-        Path file = Path.of("Tön 日本.wav");
-        try (AudioLibrary audio = AudioLibrary.open(natives);
-                Recording recording = audio.record(file, RecordingFormat.wave(0x11, 22050), null, null)) {
-            equal(file.toAbsolutePath().toString(), natives.lastPathText(), "path");
-            equal(List.of(0x11, 22050, 128000), List.of(natives.lastRecordArguments[0],
-                    natives.lastRecordArguments[1], natives.lastRecordArguments[2]), "record arguments");
-            equal(2051, audio.version(), "version");
-            isTrue(recording.isActive(), "active");
-        }
-        equal(List.of("initLibrary", "record", "getVersion", "stop", "freeLibrary"), natives.calls(), "calls");
+    private AudioLibrary open() throws AudioException {
+        opened = AudioLibrary.open(natives, CLOSE_WAIT);
+        return opened;
     }
 
-    public void testFailuresCarryTheResultCodeAndItsName() throws Exception {
-        natives.recordResult = ResultCodes.VFW_E_UNSUPPORTED_AUDIO;
-        try (AudioLibrary audio = AudioLibrary.open(natives)) {
-            AudioException failure = fails(AudioException.class,
-                    () -> audio.record(Path.of("a.wav"), RecordingFormat.wave(0x1234, 8000), null, null));
-            equal(0x8004025C, failure.resultCode(), "code");
-            equal("VFW_E_UNSUPPORTED_AUDIO", failure.resultName(), "name");
-            isTrue(failure.getMessage().startsWith("record failed: 0x8004025C VFW_E_UNSUPPORTED_AUDIO"),
-                    failure.getMessage());
-            // The graph built before the failure is released, and a new session may start.
-            equal("stop", natives.calls().get(natives.calls().size() - 1), "released after the failure");
-            natives.recordResult = 0;
-            audio.record(Path.of("b.mp3"), null).stop();
-        }
-        natives.initResult = ResultCodes.E_UNEXPECTED;
-        AudioException init = fails(AudioException.class, () -> AudioLibrary.open(natives));
-        equal("E_UNEXPECTED", init.resultName(), "init failure");
-        // A failed open leaves the library closed: it can be opened again.
-        natives.initResult = 0;
-        AudioLibrary.open(natives).close();
-    }
-
-    public void testOneSessionAtATimeAndArgumentChecks() throws Exception {
-        try (AudioLibrary audio = AudioLibrary.open(natives)) {
-            fails(IllegalStateException.class, () -> AudioLibrary.open(new FakeNatives()));
-            fails(NullPointerException.class, () -> audio.record(null, null));
-            fails(IllegalArgumentException.class, () -> audio.play("", null));
-            Playback playback = audio.play("http://host/a.mp3", null);
-            equal("http://host/a.mp3", natives.lastPathText(), "a URL is passed as it is");
-            IllegalStateException busy = fails(IllegalStateException.class, () -> audio.record(Path.of("x.mp3"), null));
-            isTrue(busy.getMessage().contains("playback is active"), busy.getMessage());
-            playback.stop();
-            playback.stop();
-            fails(IllegalStateException.class, playback::pause);
-            audio.record(Path.of("x.mp3"), null).close();
-        }
-        equal(2, Collections.frequency(natives.calls(), "stop"), "each session stopped once");
-    }
-
-    public void testPauseResumePositionAndDuration() throws Exception {
-        try (AudioLibrary audio = AudioLibrary.open(natives); Playback playback = audio.play(Path.of("a.mp3"), null)) {
-            playback.pause();
-            playback.pause();
-            isTrue(playback.isPaused(), "paused");
-            playback.resume();
-            isTrue(!playback.isPaused(), "resumed");
-            equal(2, Collections.frequency(natives.calls(), "pause"), "pause toggles only on a change");
-            equal(2.0, playback.duration(), "duration");
-            equal(0.5, playback.position(), "position");
+    @AfterEach
+    void closeWhatIsOpen() {
+        natives.stopResult = 0;
+        if (opened != null) {
+            opened.close();
         }
     }
 
-    public void testListenersRunOnTheEventThreadAndMayStop() throws Exception {
-        AtomicReference<String> levelThread = new AtomicReference<>();
-        AtomicReference<Exception> stopFailure = new AtomicReference<>();
-        CountDownLatch stopped = new CountDownLatch(1);
-        try (AudioLibrary audio = AudioLibrary.open(natives)) {
-            AtomicReference<Recording> recording = new AtomicReference<>();
-            recording.set(audio.record(Path.of("r.mp3"), RecordingFormat.DEFAULT, level -> {
-                levelThread.set(Thread.currentThread().getName());
-                try {
-                    recording.get().stop();
-                } catch (AudioException e) {
-                    stopFailure.set(e);
-                }
-                stopped.countDown();
-            }, null));
-            natives.raiseLevels(0.5).join();
-            isTrue(stopped.await(GUARD, TimeUnit.SECONDS), "the listener ran");
-            equal(null, stopFailure.get(), "stop from the listener");
-            equal("tessaro-events", levelThread.get(), "listener thread");
-            isTrue(!recording.get().isActive(), "stopped");
-        }
-    }
-
-    public void testASlowLevelListenerNeverHoldsUpTheLibraryAndLevelsCoalesce() throws Exception {
+    @Test
+    void aLateEndOfAStoppedRecordingNeverReachesTheNextOne() throws Exception {
+        CountDownLatch inListener = new CountDownLatch(1);
         CountDownLatch release = new CountDownLatch(1);
-        CountDownLatch first = new CountDownLatch(1);
-        List<Double> seen = Collections.synchronizedList(new ArrayList<>());
-        try (AudioLibrary audio = AudioLibrary.open(natives);
-                Recording recording = audio.record(Path.of("r.mp3"), level -> {
-                    seen.add(level);
-                    first.countDown();
-                    try {
-                        release.await(GUARD, TimeUnit.SECONDS);
-                    } catch (InterruptedException e) {
-                        Thread.currentThread().interrupt();
-                    }
-                })) {
-            natives.raiseLevels(0.1).join();
-            isTrue(first.await(GUARD, TimeUnit.SECONDS), "first level delivered");
-            // The listener blocks; the library's thread still returns from every callback.
-            Thread burst = natives.raiseLevels(0.2, 0.3, 0.4, 0.5);
-            burst.join(TimeUnit.SECONDS.toMillis(GUARD));
-            isTrue(!burst.isAlive(), "the callbacks returned while the listener was busy");
-            release.countDown();
-            waitFor(() -> seen.size() == 2);
-            equal(List.of(0.1, 0.5), new ArrayList<>(seen), "levels coalesced to the newest");
-            isTrue(recording.isActive(), "still recording");
-        }
+        List<EndReason> firstEnds = Collections.synchronizedList(new ArrayList<>());
+        List<EndReason> secondEnds = Collections.synchronizedList(new ArrayList<>());
+        AudioLibrary audio = open();
+        Recording first = audio.record(Path.of("one.mp3"), RecordingFormat.DEFAULT, level -> {
+            inListener.countDown();
+            await(release);
+        }, firstEnds::add);
+        // A slow level listener holds the event thread while the device of the first recording is lost.
+        natives.raiseLevels(0.1).join();
+        assertTrue(inListener.await(GUARD, TimeUnit.SECONDS));
+        natives.raiseStopped(1).join();
+        first.stop();
+        CountDownLatch secondLevel = new CountDownLatch(1);
+        Recording second = audio.record(Path.of("two.mp3"), RecordingFormat.DEFAULT, level -> secondLevel.countDown(),
+                secondEnds::add);
+        release.countDown();
+        // A level of the second recording comes after everything queued before it.
+        natives.raiseLevels(0.2).join();
+        assertTrue(secondLevel.await(GUARD, TimeUnit.SECONDS));
+        assertTrue(second.isActive(), "the second recording still runs");
+        assertEquals(List.of(), secondEnds);
+        assertEquals(List.of(EndReason.STOPPED), firstEnds);
     }
 
-    public void testPlaybackEndReleasesItselfAndIsToldOnce() throws Exception {
-        List<EndReason> reasons = Collections.synchronizedList(new ArrayList<>());
-        try (AudioLibrary audio = AudioLibrary.open(natives)) {
-            Playback playback = audio.play(Path.of("a.mp3"), reasons::add);
-            natives.raiseStopped(0).join();
-            natives.raiseStopped(0).join();
-            isTrue(playback.awaitEnd(Duration.ofSeconds(GUARD)), "ended");
-            equal(EndReason.COMPLETED, playback.endReason(), "end reason");
-            // The stop ran on the package's thread, not inside the library's callback.
-            equal(1, Collections.frequency(natives.calls(), "stop"), "released once");
-            waitFor(() -> reasons.size() == 1);
-            // A new session may start at once; the second, late "Stopped" did not end it.
-            Recording next = audio.record(Path.of("r.mp3"), null);
-            isTrue(next.isActive(), "the next session runs");
-        }
-        equal(List.of(EndReason.COMPLETED), new ArrayList<>(reasons), "told once");
-    }
-
-    public void testEndsAreNeverCoalescedAcrossSessions() throws Exception {
-        List<EndReason> reasons = Collections.synchronizedList(new ArrayList<>());
-        CountDownLatch release = new CountDownLatch(1);
-        try (AudioLibrary audio = AudioLibrary.open(natives)) {
-            audio.record(Path.of("r.mp3"), RecordingFormat.DEFAULT, level -> {
-                try {
-                    release.await(GUARD, TimeUnit.SECONDS);
-                } catch (InterruptedException e) {
-                    Thread.currentThread().interrupt();
-                }
-            }, reasons::add);
-            // While the level listener holds the event thread, the device is lost and many levels come.
-            natives.raiseLevels(0.1).join();
-            natives.raiseStopped(1).join();
-            natives.raiseLevels(0.2, 0.3).join();
-            release.countDown();
-            waitFor(() -> reasons.size() == 1);
-        }
-        equal(List.of(EndReason.DEVICE_LOST), new ArrayList<>(reasons), "device lost");
-    }
-
-    public void testCloseStopsTheActiveSessionAndFreesTheLibrary() throws Exception {
-        AudioLibrary audio = AudioLibrary.open(natives);
-        Recording recording = audio.record(Path.of("r.mp3"), null);
+    @Test
+    void closeThrowsNoCheckedExceptionAndReportsAFailedStop() throws Exception {
+        List<EndReason> ends = Collections.synchronizedList(new ArrayList<>());
+        AudioLibrary audio = open();
+        Recording recording = audio.record(Path.of("r.mp3"), RecordingFormat.DEFAULT, null, ends::add);
         natives.stopResult = ResultCodes.VFW_E_TIMEOUT;
-        AudioException failure = fails(AudioException.class, audio::close);
-        equal("VFW_E_TIMEOUT", failure.resultName(), "stop failure reported by close");
-        isTrue(recording.isActive(), "a session whose stop failed stays active");
-        audio.close();
-        fails(IllegalStateException.class, audio::version);
-        equal("freeLibrary", natives.calls().get(natives.calls().size() - 1), "freed last");
-        AudioLibrary.open(new FakeNatives()).close();
+        UncheckedAudioException failure = assertThrows(UncheckedAudioException.class, recording::close);
+        assertEquals("VFW_E_TIMEOUT", failure.getCause().resultName());
+        assertFalse(recording.isActive(), "inactive after any close");
+        ExecutionException reported = assertThrows(ExecutionException.class,
+                () -> recording.ended().get(GUARD, TimeUnit.SECONDS));
+        assertInstanceOf(AudioException.class, reported.getCause());
+        // The stream the library still holds is released before the next start.
+        natives.stopResult = 0;
+        audio.record(Path.of("s.mp3"), null).close();
+        List<String> calls = natives.calls();
+        assertEquals(List.of("stop", "stop", "record", "stop"), calls.subList(calls.size() - 4, calls.size()));
+        waitFor(() -> ends.size() == 1);
+        assertEquals(List.of(EndReason.STOP_FAILED), ends);
+    }
+
+    @Test
+    void queriesDoNotWaitForAStopThatRuns() throws Exception {
+        AudioLibrary audio = open();
+        Recording recording = audio.record(Path.of("r.mp3"), null);
+        natives.stopGate = new CountDownLatch(1);
+        Thread stopper = new Thread(() -> recording.close());
+        stopper.start();
+        try {
+            assertTrue(natives.stopEntered.await(GUARD, TimeUnit.SECONDS));
+            boolean active = assertTimeoutPreemptively(Duration.ofSeconds(GUARD), recording::isActive);
+            assertTrue(active && stopper.isAlive(), "answered while the stop was still running");
+        } finally {
+            natives.stopGate.countDown();
+            stopper.join();
+        }
+        assertFalse(recording.isActive());
+    }
+
+    @Test
+    void closeGivesUpOnAListenerThatDoesNotReturn() throws Exception {
+        CountDownLatch inListener = new CountDownLatch(1);
+        CountDownLatch interrupted = new CountDownLatch(1);
+        AudioLibrary audio = open();
+        audio.record(Path.of("r.mp3"), level -> {
+            inListener.countDown();
+            try {
+                new CountDownLatch(1).await();
+            } catch (InterruptedException e) {
+                interrupted.countDown();
+            }
+        });
+        natives.raiseLevels(0.5).join();
+        assertTrue(inListener.await(GUARD, TimeUnit.SECONDS));
+        assertTimeoutPreemptively(Duration.ofSeconds(GUARD), audio::close);
+        assertTrue(interrupted.await(GUARD, TimeUnit.SECONDS), "the listener was interrupted");
+        assertEquals("freeLibrary", natives.calls().get(natives.calls().size() - 1));
+    }
+
+    @Test
+    void sessionsReportStartPauseResumeStopAndTheUsersStopToTheEndListener() throws Exception {
+        AudioLibrary audio = open();
+        Playback playback = audio.newPlayback("a.mp3");
+        List<SessionEvent.Type> events = Collections.synchronizedList(new ArrayList<>());
+        List<SessionEvent.Type> removed = Collections.synchronizedList(new ArrayList<>());
+        List<EndReason> ends = Collections.synchronizedList(new ArrayList<>());
+        SessionListener gone = event -> removed.add(event.type());
+        playback.addSessionListener(event -> events.add(event.type()));
+        playback.addSessionListener(gone);
+        playback.removeSessionListener(gone);
+        playback.addEndListener(ends::add);
+        playback.start();
+        playback.pause();
+        playback.pause();
+        playback.resume();
+        playback.stop();
+        assertEquals(EndReason.STOPPED, playback.ended().get(GUARD, TimeUnit.SECONDS));
+        waitFor(() -> ends.size() == 1);
+        assertEquals(List.of(SessionEvent.Type.START, SessionEvent.Type.PAUSE, SessionEvent.Type.RESUME,
+                SessionEvent.Type.STOP), events);
+        assertEquals(List.of(EndReason.STOPPED), ends);
+        assertEquals(List.of(), removed);
+        assertThrows(IllegalStateException.class, playback::start, "a session runs once");
+    }
+
+    @Test
+    void theEndOfAPlaybackReleasesItOnceAndCompletesItsFuture() throws Exception {
+        AudioLibrary audio = open();
+        AtomicReference<String> listenerThread = new AtomicReference<>();
+        Playback playback = audio.play(Path.of("a.mp3"), reason -> listenerThread.set(Thread.currentThread().getName()));
+        natives.raiseStopped(0).join();
+        natives.raiseStopped(0).join();
+        assertEquals(EndReason.COMPLETED, playback.ended().get(GUARD, TimeUnit.SECONDS));
+        assertFalse(playback.isActive());
+        waitFor(() -> listenerThread.get() != null);
+        assertEquals(EventDispatcher.THREAD_NAME, listenerThread.get());
+        assertEquals(1, Collections.frequency(natives.calls(), "stop"), "released once");
+    }
+
+    @Test
+    void aListenerMayStopItsSession() throws Exception {
+        AudioLibrary audio = open();
+        Recording recording = audio.newRecording(Path.of("r.wav"));
+        recording.addLevelListener(level -> recording.close());
+        recording.start();
+        natives.raiseLevels(0.5).join();
+        assertEquals(EndReason.STOPPED, recording.ended().get(GUARD, TimeUnit.SECONDS));
+    }
+
+    @Test
+    void theExtensionChoosesTheFormatAndAMismatchIsRefused() throws Exception {
+        AudioLibrary audio = open();
+        audio.record(Path.of("memo.wav"), null).close();
+        assertEquals(RecordingFormat.PCM_TAG, natives.lastRecordArguments[0]);
+        audio.record(Path.of("memo.MP3"), null).close();
+        assertEquals(RecordingFormat.MP3_TAG, natives.lastRecordArguments[0]);
+        IllegalArgumentException mismatch = assertThrows(IllegalArgumentException.class,
+                () -> audio.record(Path.of("memo.wav"), RecordingFormat.DEFAULT, null, null));
+        assertTrue(mismatch.getMessage().contains(".mp3"), mismatch.getMessage());
+        assertThrows(IllegalArgumentException.class, () -> audio.record(Path.of("memo.ogg"), null));
+        assertThrows(IllegalArgumentException.class,
+                () -> audio.record(Path.of("memo.mp3"), RecordingFormat.pcm(8000), null, null));
+    }
+
+    @Test
+    void valuesTheLibraryWouldChangeOrRefuseAreRefusedWithWhatIsAccepted() {
+        IllegalArgumentException bitRate = assertThrows(IllegalArgumentException.class,
+                () -> RecordingFormat.mp3(44100, 1));
+        assertTrue(bitRate.getMessage().contains("32000, 40000"), bitRate.getMessage());
+        RecordingFormat.mp3(22050, 8000);
+        assertThrows(IllegalArgumentException.class, () -> RecordingFormat.mp3(44100, 8000));
+        IllegalArgumentException rate = assertThrows(IllegalArgumentException.class, () -> RecordingFormat.pcm(96000));
+        assertTrue(rate.getMessage().contains("44100, 48000"), rate.getMessage());
+    }
+
+    @Test
+    void failuresNameTheOperationAndThePathAndFileSystemFailuresAreRecognisable() throws Exception {
+        AudioLibrary audio = open();
+        Path file = Path.of("missing", "memo.mp3");
+        natives.recordResult = 0x80070003;
+        AudioFileException missing = assertThrows(AudioFileException.class, () -> audio.record(file, null));
+        assertInstanceOf(NoSuchFileException.class, missing.getCause());
+        assertEquals(file.toAbsolutePath().toString(), missing.getCause().getFile());
+        assertEquals("record \"" + file.toAbsolutePath() + "\" failed: 0x80070003 HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)"
+                + " (path not found: a directory on the path does not exist)", missing.getMessage());
+        natives.recordResult = ResultCodes.VFW_E_UNSUPPORTED_AUDIO;
+        AudioException unsupported = assertThrows(AudioException.class,
+                () -> audio.record(Path.of("a.wav"), RecordingFormat.wave(0x1234, 8000), null, null));
+        assertFalse(unsupported instanceof AudioFileException);
+        assertEquals("VFW_E_UNSUPPORTED_AUDIO", unsupported.resultName());
+    }
+
+    private static void await(CountDownLatch latch) {
+        try {
+            latch.await(GUARD, TimeUnit.SECONDS);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
     }
 
     private static void waitFor(java.util.function.BooleanSupplier condition) throws InterruptedException {
         long giveUp = System.nanoTime() + TimeUnit.SECONDS.toNanos(GUARD);
         while (!condition.getAsBoolean()) {
-            isTrue(System.nanoTime() < giveUp, "condition not reached");
+            assertTrue(System.nanoTime() < giveUp, "condition not reached");
             Thread.sleep(5);
         }
     }

@@ -20,6 +20,9 @@ final class FakeNatives implements NativeAudio {
     int playResult;
     int stopResult;
     boolean paused;
+    /** When set, stop waits for it (as a stop that waits for the library's threads). */
+    volatile java.util.concurrent.CountDownLatch stopGate;
+    final java.util.concurrent.CountDownLatch stopEntered = new java.util.concurrent.CountDownLatch(1);
     double duration = 2.0;
     double position = 0.5;
     byte[] lastPath;
@@ -103,6 +106,15 @@ final class FakeNatives implements NativeAudio {
     @Override
     public int stop() {
         call("stop");
+        stopEntered.countDown();
+        java.util.concurrent.CountDownLatch gate = stopGate;
+        if (gate != null) {
+            try {
+                gate.await();
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        }
         return locked(() -> stopResult);
     }
 
