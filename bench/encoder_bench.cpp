@@ -12,6 +12,8 @@
 #include "filters/mpeg2_audio_encoder/encoder.h"
 #include "stdax/com/ptr.h"
 
+#include "bench_support.h"
+
 #include <lame/lame.h>
 
 #include <cstdint>
@@ -31,25 +33,7 @@ constexpr ULONG SecondBytes = SampleRate * sizeof(short);
 constexpr ULONG CaptureBufferBytes = SampleRate / 25 * sizeof(short);   // 40 ms of mono
 constexpr int Variants = 4;
 
-// Pink noise (white noise through Paul Kellet's economy filter) from a fixed linear congruential
-// generator, so every run and every program that uses this code sees the same samples.
-std::vector<short> PinkNoise(size_t count)
-{
-    std::vector<short> samples(count);
-    uint32_t state = 0x12345678u;
-    double b0 = 0, b1 = 0, b2 = 0;
-    for (size_t i = 0; i < count; ++i) {
-        state = state * 1664525u + 1013904223u;
-        const double white = static_cast<double>(state >> 8) / 8388608.0 - 1.0;
-        b0 = 0.99765 * b0 + white * 0.0990460;
-        b1 = 0.96300 * b1 + white * 0.2965164;
-        b2 = 0.57000 * b2 + white * 1.0526913;
-        double pink = (b0 + b1 + b2 + white * 0.1848) * 0.05;
-        pink = pink > 1.0 ? 1.0 : (pink < -1.0 ? -1.0 : pink);
-        samples[i] = static_cast<short>(pink * 32767.0);
-    }
-    return samples;
-}
+using Bench::PinkNoise;
 
 void PutLE(std::vector<unsigned char>& out, uint32_t value, int bytes)
 {
@@ -81,14 +65,7 @@ bool WriteWav(const char* path, const std::vector<short>& samples)
     return std::fclose(file) == 0 && ok;
 }
 
-double Now()
-{
-    LARGE_INTEGER counter;
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceCounter(&counter);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using Bench::Now;
 
 // (a) LAME alone, configured as the encoder configures it for this input.
 double BareLame(const std::vector<short>& pcm, size_t& bytesOut)

@@ -17,6 +17,8 @@
 #include "platform/pcm_source/pcm_source.h"
 #include "stdax/com/ptr.h"
 
+#include "bench_support.h"
+
 #include <lame/lame.h>
 
 #include <windows.h>
@@ -34,34 +36,9 @@ constexpr int SampleRate = 44100;
 constexpr int Seconds = 600;
 constexpr int FramesPerCall = 1152;
 
-// The encoder core benchmark's pink noise: white noise from a fixed linear congruential generator
-// through Paul Kellet's economy filter.
-std::vector<short> PinkNoise(size_t count)
-{
-    std::vector<short> samples(count);
-    uint32_t state = 0x12345678u;
-    double b0 = 0, b1 = 0, b2 = 0;
-    for (size_t i = 0; i < count; ++i) {
-        state = state * 1664525u + 1013904223u;
-        const double white = static_cast<double>(state >> 8) / 8388608.0 - 1.0;
-        b0 = 0.99765 * b0 + white * 0.0990460;
-        b1 = 0.96300 * b1 + white * 0.2965164;
-        b2 = 0.57000 * b2 + white * 1.0526913;
-        double pink = (b0 + b1 + b2 + white * 0.1848) * 0.05;
-        pink = pink > 1.0 ? 1.0 : (pink < -1.0 ? -1.0 : pink);
-        samples[i] = static_cast<short>(pink * 32767.0);
-    }
-    return samples;
-}
+using Bench::PinkNoise;
 
-double Now()
-{
-    LARGE_INTEGER counter;
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceCounter(&counter);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using Bench::Now;
 
 double BareLame(const std::vector<short>& pcm, size_t& bytesOut)
 {
