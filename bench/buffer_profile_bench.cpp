@@ -9,8 +9,8 @@
 //     file, and formatting with the write), the receive checks, the encoder core (Encode and
 //     GetBlockAligned on an encoder of its own), LAME alone on the same buffers, a round trip through
 //     the output pin's allocator, one delivery of 640 encoded bytes, and the File Writer's Receive.
-// Each step runs over the same run of buffers in interleaved rounds; the best round counts. The lines
-// the encoder log gains per buffer are counted from the file.
+// Each step runs over the same run of buffers in interleaved rounds; every call is timed and the
+// median call counts. The lines the encoder log gains per buffer are counted from the file.
 //
 //   buffer_profile_bench.exe [seconds [rounds]]   defaults: 20 s of audio per round, 5 rounds
 //
@@ -29,6 +29,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,7 +65,8 @@ IPin* FirstPin(IBaseFilter* filter)
 struct Step {
     const char* name;
     std::function<bool(size_t)> run;
-    double best = 1e30;
+    std::vector<LONGLONG> ticks;   // every call's duration
+    double best = 0;               // the median call, in seconds
 };
 
 // The bytes a file has gained since size were last taken, and the lines among them.
@@ -343,21 +345,31 @@ bool CProfile::Run(int seconds, int rounds)
     };
 
     CLogCounter log(L"MPEG2AudioEncoder.log");
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
     for (int round = 0; round < rounds; ++round) {
         for (Step& step : m_steps) {
             const LONGLONG before = log.Size();
-            const double start = Now();
             for (size_t i = 0; i < m_buffers; ++i) {
-                if (!step.run(i)) {
+                LARGE_INTEGER start, stop;
+                ::QueryPerformanceCounter(&start);
+                const bool ok = step.run(i);
+                ::QueryPerformanceCounter(&stop);
+                if (!ok) {
                     std::fprintf(stderr, "%s failed at buffer %u\n", step.name, static_cast<unsigned>(i));
                     return false;
                 }
+                step.ticks.push_back(stop.QuadPart - start.QuadPart);
             }
-            const double elapsed = (Now() - start) / static_cast<double>(m_buffers);
-            step.best = elapsed < step.best ? elapsed : step.best;
             if (&step == &m_steps.front())
                 m_linesPerBuffer = log.LinesBetween(before, log.Size()) / static_cast<long>(m_buffers);
         }
+    }
+    // The median call: a call that lost its core to another process lies above it, so it stays what one
+    // buffer costs when it runs, however busy the machine is.
+    for (Step& step : m_steps) {
+        std::nth_element(step.ticks.begin(), step.ticks.begin() + step.ticks.size() / 2, step.ticks.end());
+        step.best = static_cast<double>(step.ticks[step.ticks.size() / 2]) / static_cast<double>(frequency.QuadPart);
     }
     Report(rounds);
 
@@ -389,8 +401,8 @@ void CProfile::Report(int rounds)
     const double deliveryOwn = delivery - allocator - writer;
     const double listed = traceFile + checksOwn + coreOwn + lame + allocator + deliveryOwn + writer;
 
-    std::printf("one 40 ms buffer (44.1 kHz mono, 3528 bytes) on the MP3 path, %u buffers per round, best of %d\n",
-                static_cast<unsigned>(m_buffers), rounds);
+    std::printf("one 40 ms buffer (44.1 kHz mono, 3528 bytes) on the MP3 path, median of %d rounds of %u buffers\n",
+                rounds, static_cast<unsigned>(m_buffers));
     std::printf("encoder log lines per buffer: %ld\n\n", m_linesPerBuffer);
     std::printf("%-58s %10s\n", "step", "us/buffer");
     auto row = [](const char* name, double value) { std::printf("%-58s %10.2f\n", name, value); };
@@ -407,7 +419,7 @@ void CProfile::Report(int rounds)
     row("whole Receive at the encoder's input pin (measured)", whole);
     std::printf("\nour own work per buffer (whole - LAME - File Writer): %.2f us; whole / LAME = %.3f\n",
                 whole - lame - writer, whole / lame);
-    std::printf("\nraw figures, us per call:\n");
+    std::printf("\nraw figures, median us per call:\n");
     for (const Step& step : m_steps)
         std::printf("  %-60s %10.2f\n", step.name, step.best * 1e6);
 }
