@@ -9,8 +9,8 @@
 //     file, and formatting with the write), the receive checks, the encoder core (Encode and
 //     GetBlockAligned on an encoder of its own), LAME alone on the same buffers, a round trip through
 //     the output pin's allocator, one delivery of 640 encoded bytes, and the File Writer's Receive.
-// Each step runs over the same run of buffers in interleaved rounds; every call is timed and the
-// median call counts. The lines the encoder log gains per buffer are counted from the file.
+// Each step runs over the same run of buffers in interleaved rounds; every call is timed, and the mean
+// of the calls that kept their core counts. The lines the encoder log gains per buffer are counted from the file.
 //
 //   buffer_profile_bench.exe [seconds [rounds]]   defaults: 20 s of audio per round, 5 rounds
 //
@@ -35,6 +35,14 @@
 #include <cstring>
 #include <functional>
 #include <vector>
+
+namespace MPEG2AudioEncoder {
+// The encoder's LAME context, for timing LAME alone on the very context the encoder uses (the same heap
+// layout and state), so that what lies beyond LAME is a difference of two calls on equal terms.
+struct CEncoderTestSeam {
+    static lame_global_flags* Lame(CEncoder& encoder) { return encoder.m_pLame; }
+};
+} // namespace MPEG2AudioEncoder
 
 namespace {
 
@@ -66,8 +74,54 @@ struct Step {
     const char* name;
     std::function<bool(size_t)> run;
     std::vector<LONGLONG> ticks;   // every call's duration
-    double best = 0;               // the median call, in seconds
+    double best = 0;               // the mean call, in seconds
+    // Paired steps: after each call, LAME alone encodes the same buffer again on the same LAME context;
+    // the call's time and LAME's, per buffer.
+    std::vector<LONGLONG> callTicks;
+    std::vector<LONGLONG> lameTicks;
 };
+
+// The mean of the values not above three times their median.
+double RobustMean(std::vector<LONGLONG> values)
+{
+    if (values.empty())
+        return 0;
+    std::vector<LONGLONG> sorted(values);
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const LONGLONG limit = 3 * sorted[sorted.size() / 2];
+    double sum = 0;
+    size_t count = 0;
+    for (const LONGLONG value : values) {
+        if (value <= limit) {
+            sum += static_cast<double>(value);
+            ++count;
+        }
+    }
+    return count > 0 ? sum / static_cast<double>(count) : 0;
+}
+
+LONGLONG Ticks()
+{
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    return counter.QuadPart;
+}
+
+// One 40 ms buffer through LAME alone, in calls of at most 1152 sample frames as the encoder makes them.
+bool LameOnly(lame_global_flags* lame, const short* source, int frames)
+{
+    static unsigned char out[MPEG2AudioEncoder::CEncoder::OutputBufferSize];
+    while (frames > 0) {
+        const int count = frames < MPEG2AudioEncoder::CEncoder::MaxSampleFramesPerCall
+                              ? frames
+                              : MPEG2AudioEncoder::CEncoder::MaxSampleFramesPerCall;
+        if (lame_encode_buffer(lame, source, source, count, out, sizeof(out)) < 0)
+            return false;
+        source += count;
+        frames -= count;
+    }
+    return true;
+}
 
 // The bytes a file has gained since size were last taken, and the lines among them.
 class CLogCounter {
@@ -135,6 +189,7 @@ private:
     COM::TPtr<MPEG2AudioEncoder::IEncoder> m_ownEncoder;
     lame_global_flags* m_lame = nullptr;
     long m_linesPerBuffer = 0;
+    double m_frequency = 1;
     std::vector<Step> m_steps;
 };
 
@@ -240,21 +295,7 @@ bool CProfile::Run(int seconds, int rounds)
              return true;
          }},
         {"LAME alone, same buffers",
-         [&](size_t i) {
-             static unsigned char out[MPEG2AudioEncoder::CEncoder::OutputBufferSize];
-             const short* source = bufferAt(i);
-             int left = static_cast<int>(frames);
-             while (left > 0) {
-                 const int count = left < MPEG2AudioEncoder::CEncoder::MaxSampleFramesPerCall
-                                       ? left
-                                       : MPEG2AudioEncoder::CEncoder::MaxSampleFramesPerCall;
-                 if (lame_encode_buffer(m_lame, source, source, count, out, sizeof(out)) < 0)
-                     return false;
-                 source += count;
-                 left -= count;
-             }
-             return true;
-         }},
+         [&](size_t i) { return LameOnly(m_lame, bufferAt(i), static_cast<int>(frames)); }},
         {"encoder core: Encode and GetBlockAligned",
          [&](size_t i) {
              ULONG consumed = 0;
@@ -342,7 +383,32 @@ bool CProfile::Run(int seconds, int rounds)
              quietLog.Print(L"CEncoder::Encode() done, return 0x%08X.", 0u);
              return true;
          }},
+        {"paired: whole Receive, then LAME on the filter's context", nullptr},
+        {"paired: Encode and GetBlockAligned, then LAME on that context", nullptr},
     };
+    lame_global_flags* const filterLame = MPEG2AudioEncoder::CEncoderTestSeam::Lame(m_filter->Encoder());
+    lame_global_flags* const ownLame =
+        MPEG2AudioEncoder::CEncoderTestSeam::Lame(*static_cast<MPEG2AudioEncoder::CEncoder*>(m_ownEncoder.p));
+    Step& pairedWhole = m_steps[m_steps.size() - 2];
+    Step& pairedCore = m_steps[m_steps.size() - 1];
+    auto paired = [&](Step& step, lame_global_flags* lame, const std::function<bool(size_t)>& call) {
+        // The second of two calls finds the buffer and LAME's tables in the cache: the order alternates.
+        return [&step, lame, call, &bufferAt, frames](size_t i) {
+            const bool callFirst = i % 2 == 0;
+            const LONGLONG start = Ticks();
+            if (callFirst ? !call(i) : !LameOnly(lame, bufferAt(i), static_cast<int>(frames)))
+                return false;
+            const LONGLONG middle = Ticks();
+            if (callFirst ? !LameOnly(lame, bufferAt(i), static_cast<int>(frames)) : !call(i))
+                return false;
+            const LONGLONG end = Ticks();
+            step.callTicks.push_back(callFirst ? middle - start : end - middle);
+            step.lameTicks.push_back(callFirst ? end - middle : middle - start);
+            return true;
+        };
+    };
+    pairedWhole.run = paired(pairedWhole, filterLame, m_steps[0].run);
+    pairedCore.run = paired(pairedCore, ownLame, m_steps[3].run);
 
     CLogCounter log(L"MPEG2AudioEncoder.log");
     LARGE_INTEGER frequency;
@@ -365,12 +431,12 @@ bool CProfile::Run(int seconds, int rounds)
                 m_linesPerBuffer = log.LinesBetween(before, log.Size()) / static_cast<long>(m_buffers);
         }
     }
-    // The median call: a call that lost its core to another process lies above it, so it stays what one
-    // buffer costs when it runs, however busy the machine is.
-    for (Step& step : m_steps) {
-        std::nth_element(step.ticks.begin(), step.ticks.begin() + step.ticks.size() / 2, step.ticks.end());
-        step.best = static_cast<double>(step.ticks[step.ticks.size() / 2]) / static_cast<double>(frequency.QuadPart);
-    }
+    // The mean call, leaving out calls that took more than three times the median: those lost their core
+    // to another process. (LAME's calls differ by the frames each completes, up to twice the time, so the
+    // median alone would pick one kind of call.)
+    for (Step& step : m_steps)
+        step.best = RobustMean(step.ticks) / static_cast<double>(frequency.QuadPart);
+    m_frequency = static_cast<double>(frequency.QuadPart);
     Report(rounds);
 
     m_ownEncoder->Close(nullptr);
@@ -398,10 +464,12 @@ void CProfile::Report(int rounds)
     const double oneScopeLine = us(10) / 2;
     const double coreOwn = core - lame - (us(12) + 2 * us(10));   // Encode's lines, GetBlockAligned's scope
     const double checksOwn = checks - 2 * oneScopeLine;
-    const double deliveryOwn = delivery - allocator - writer;
-    const double listed = traceFile + checksOwn + coreOwn + lame + allocator + deliveryOwn + writer;
+    // The File Writer step takes its sample from the allocator too: the writer alone is the difference.
+    const double writerOnly = writer - allocator;
+    const double deliveryOwn = delivery - writer;
+    const double listed = traceFile + checksOwn + coreOwn + lame + allocator + deliveryOwn + writerOnly;
 
-    std::printf("one 40 ms buffer (44.1 kHz mono, 3528 bytes) on the MP3 path, median of %d rounds of %u buffers\n",
+    std::printf("one 40 ms buffer (44.1 kHz mono, 3528 bytes) on the MP3 path, mean call of %d rounds of %u buffers\n",
                 rounds, static_cast<unsigned>(m_buffers));
     std::printf("encoder log lines per buffer: %ld\n\n", m_linesPerBuffer);
     std::printf("%-58s %10s\n", "step", "us/buffer");
@@ -412,14 +480,29 @@ void CProfile::Report(int rounds)
     row("receive checks, without their trace lines", checksOwn);
     row("encoder core outside LAME, without its trace lines", coreOwn);
     row("LAME itself", lame);
-    row("allocator round trip", allocator);
+    row("allocator round trip (the platform's allocator)", allocator);
     row("delivery: copy and stamps, beyond allocator and File Writer", deliveryOwn);
-    row("File Writer Receive (the platform's part)", writer);
+    row("File Writer Receive (the platform's part)", writerOnly);
     row("rest of the filter (locks, sample calls, loop)", whole - listed);
     row("whole Receive at the encoder's input pin (measured)", whole);
-    std::printf("\nour own work per buffer (whole - LAME - File Writer): %.2f us; whole / LAME = %.3f\n",
+    std::printf("\nwhole - LAME - allocator - File Writer: %.2f us; whole / LAME = %.3f (separate steps)\n",
                 whole - lame - writer, whole / lame);
-    std::printf("\nraw figures, median us per call:\n");
+    auto mean = [this](const std::vector<LONGLONG>& values) { return RobustMean(values) * 1e6 / m_frequency; };
+    const Step& pairedWhole = m_steps[m_steps.size() - 2];
+    const Step& pairedCore = m_steps[m_steps.size() - 1];
+    const double wholeLame = mean(pairedWhole.lameTicks);
+    const double wholeBeyond = mean(pairedWhole.callTicks) - wholeLame;
+    const double coreLame = mean(pairedCore.lameTicks);
+    const double coreBeyond = mean(pairedCore.callTicks) - coreLame;
+    std::printf("\nsame-context pairs (each buffer: the call and LAME alone on the call's own LAME context, in turns "
+                "first; means as above):\n");
+    std::printf("  encoder core (Encode, GetBlockAligned): LAME %.2f us, beyond LAME %.2f us, ratio %.3f\n", coreLame,
+                coreBeyond, 1 + coreBeyond / coreLame);
+    std::printf("  whole Receive: LAME %.2f us, beyond LAME %.2f us, ratio %.3f; beyond LAME without the allocator\n"
+                "  round trip and the File Writer (the platform's, figures above): %.2f us, ratio %.3f\n",
+                wholeLame, wholeBeyond, 1 + wholeBeyond / wholeLame, wholeBeyond - writer,
+                1 + (wholeBeyond - writer) / wholeLame);
+    std::printf("\nraw figures, us per call:\n");
     for (const Step& step : m_steps)
         std::printf("  %-60s %10.2f\n", step.name, step.best * 1e6);
 }
