@@ -16,6 +16,7 @@
 //
 // The File Writer's file (buffer_profile_bench.mp3) is written over by the delivery steps: its content
 // means nothing.
+#include "bench_graph.h"
 #include "bench_support.h"
 
 #include "filters/mpeg2_audio_encoder/filter.h"
@@ -60,14 +61,7 @@ constexpr ULONG EncodedBytes = 640;   // 40 ms at 128 kbit/s
         }                                                                                            \
     } while (0)
 
-IPin* FirstPin(IBaseFilter* filter)
-{
-    COM::TPtr<IEnumPins> pins;
-    IPin* pin = nullptr;
-    if (SUCCEEDED(filter->EnumPins(&pins)) && pins->Next(1, &pin, nullptr) == S_OK)
-        return pin;
-    return nullptr;
-}
+using Bench::FirstPin;
 
 // One step of the profile: run(i) for every buffer i of a round; the best round's time per call.
 struct Step {

@@ -69,36 +69,7 @@ bool WriteWav(const char* path, const std::vector<short>& samples)
 using Bench::Now;
 
 // (a) LAME alone, configured as the encoder configures it for this input.
-double BareLame(const std::vector<short>& pcm, size_t& bytesOut)
-{
-    static unsigned char output[CEncoder::OutputBufferSize];
-    const double start = Now();
-    lame_global_flags* lame = lame_init();
-    lame_set_num_channels(lame, 1);
-    lame_set_in_samplerate(lame, SampleRate);
-    lame_set_out_samplerate(lame, SampleRate);
-    lame_set_brate(lame, 128);
-    lame_set_VBR(lame, vbr_off);
-    lame_set_copyright(lame, 0);
-    lame_set_original(lame, 0);
-    lame_set_bWriteVbrTag(lame, 0);
-    lame_set_mode(lame, MONO);
-    lame_set_quality(lame, 5);
-    lame_init_params(lame);
-    bytesOut = 0;
-    for (size_t at = 0; at < pcm.size(); at += CEncoder::MaxSampleFramesPerCall) {
-        const int count = static_cast<int>(
-            pcm.size() - at < CEncoder::MaxSampleFramesPerCall ? pcm.size() - at : CEncoder::MaxSampleFramesPerCall);
-        const int written = lame_encode_buffer(lame, &pcm[at], &pcm[at], count, output, sizeof(output));
-        if (written < 0)
-            return -1;
-        bytesOut += static_cast<size_t>(written);
-    }
-    const int written = lame_encode_flush(lame, output, sizeof(output));
-    bytesOut += written > 0 ? static_cast<size_t>(written) : 0;
-    lame_close(lame);
-    return Now() - start;
-}
+const auto BareLame = &Bench::BareLameLoop;
 
 bool TakeOut(IEncoder* encoder, size_t& bytesOut)
 {

@@ -17,6 +17,7 @@
 #include "platform/pcm_source/pcm_source.h"
 #include "stdax/com/ptr.h"
 
+#include "bench_graph.h"
 #include "bench_support.h"
 
 #include <lame/lame.h>
@@ -34,48 +35,15 @@ namespace {
 
 constexpr int SampleRate = 44100;
 constexpr int Seconds = 600;
-constexpr int FramesPerCall = 1152;
 
 using Bench::PinkNoise;
 
 using Bench::Now;
 
-double BareLame(const std::vector<short>& pcm, size_t& bytesOut)
-{
-    static unsigned char output[MPEG2AudioEncoder::CEncoder::OutputBufferSize];
-    const double start = Now();
-    lame_global_flags* lame = lame_init();
-    lame_set_num_channels(lame, 1);
-    lame_set_in_samplerate(lame, SampleRate);
-    lame_set_out_samplerate(lame, SampleRate);
-    lame_set_brate(lame, 128);
-    lame_set_VBR(lame, vbr_off);
-    lame_set_bWriteVbrTag(lame, 0);
-    lame_set_mode(lame, MONO);
-    lame_set_quality(lame, 5);
-    lame_init_params(lame);
-    bytesOut = 0;
-    for (size_t at = 0; at < pcm.size(); at += FramesPerCall) {
-        const int count = static_cast<int>(pcm.size() - at < FramesPerCall ? pcm.size() - at : FramesPerCall);
-        const int written = lame_encode_buffer(lame, &pcm[at], &pcm[at], count, output, sizeof(output));
-        if (written < 0)
-            return -1;
-        bytesOut += static_cast<size_t>(written);
-    }
-    const int written = lame_encode_flush(lame, output, sizeof(output));
-    bytesOut += written > 0 ? static_cast<size_t>(written) : 0;
-    lame_close(lame);
-    return Now() - start;
-}
+// (a) LAME alone, configured as the encoder configures it for this input.
+const auto BareLame = &Bench::BareLameLoop;
 
-IPin* FirstPin(IBaseFilter* filter)
-{
-    COM::TPtr<IEnumPins> pins;
-    IPin* pin = nullptr;
-    if (SUCCEEDED(filter->EnumPins(&pins)) && pins->Next(1, &pin, nullptr) == S_OK)
-        return pin;
-    return nullptr;
-}
+using Bench::FirstPin;
 
 #define CHECK(call)                                                                                  \
     do {                                                                                             \

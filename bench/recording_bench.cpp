@@ -137,18 +137,25 @@ private:
 
 // --- children -----------------------------------------------------------------------------------------
 
+// JNI_OnLoad and initLibrary with a new Quillmar object of the stand-in VM.
+bool Start(CLibrary& library, TestJvm::CJavaVm& jvm, const std::wstring& dll, jobject* java)
+{
+    if (!library.Usable()) {
+        std::fprintf(stderr, "cannot load %s\n", Utf8(dll).c_str());
+        return false;
+    }
+    *java = jvm.NewQuillmar();
+    library.onLoad(jvm.Vm(), nullptr);
+    return library.init(jvm.Env(), *java) == 0;
+}
+
 // One recording of `seconds`; writes "cpu wall levels" to result.txt in the current directory.
 int ChildCpu(jint tag, double seconds, const std::wstring& dll)
 {
     TestJvm::CJavaVm jvm;
     CLibrary library(dll);
-    if (!library.Usable()) {
-        std::fprintf(stderr, "cannot load %s\n", Utf8(dll).c_str());
-        return 1;
-    }
-    jobject java = jvm.NewQuillmar();
-    library.onLoad(jvm.Vm(), nullptr);
-    if (library.init(jvm.Env(), java) != 0)
+    jobject java = nullptr;
+    if (!Start(library, jvm, dll, &java))
         return 1;
     LONG levels = 0;
     jvm.OnCall([&levels](const TestJvm::JavaCall& call) {
@@ -263,13 +270,8 @@ int ChildFirstAudio(const std::wstring& dll)
     {
         TestJvm::CJavaVm jvm;
         CLibrary library(dll);
-        if (!library.Usable()) {
-            std::fprintf(stderr, "cannot load %s\n", Utf8(dll).c_str());
-            return 1;
-        }
-        jobject java = jvm.NewQuillmar();
-        library.onLoad(jvm.Vm(), nullptr);
-        if (library.init(jvm.Env(), java) != 0)
+        jobject java = nullptr;
+        if (!Start(library, jvm, dll, &java))
             return 1;
         HANDLE levelEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         double start = 0;
