@@ -377,8 +377,8 @@ bool CProfile::Run(int seconds, int rounds)
              quietLog.Print(L"CEncoder::Encode() done, return 0x%08X.", 0u);
              return true;
          }},
-        {"paired: whole Receive, then LAME on the filter's context", nullptr},
-        {"paired: Encode and GetBlockAligned, then LAME on that context", nullptr},
+        {"paired: whole Receive and LAME alone on its context, in turns", nullptr},
+        {"paired: Encode, GetBlockAligned and LAME alone on that context", nullptr},
     };
     lame_global_flags* const filterLame = MPEG2AudioEncoder::CEncoderTestSeam::Lame(m_filter->Encoder());
     lame_global_flags* const ownLame =
