@@ -12,10 +12,13 @@
 #include "filters/mpeg2_audio_encoder/encoder.h"
 #include "stdax/com/ptr.h"
 
+#include "bench_support.h"
+
 #include <lame/lame.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -31,25 +34,7 @@ constexpr ULONG SecondBytes = SampleRate * sizeof(short);
 constexpr ULONG CaptureBufferBytes = SampleRate / 25 * sizeof(short);   // 40 ms of mono
 constexpr int Variants = 4;
 
-// Pink noise (white noise through Paul Kellet's economy filter) from a fixed linear congruential
-// generator, so every run and every program that uses this code sees the same samples.
-std::vector<short> PinkNoise(size_t count)
-{
-    std::vector<short> samples(count);
-    uint32_t state = 0x12345678u;
-    double b0 = 0, b1 = 0, b2 = 0;
-    for (size_t i = 0; i < count; ++i) {
-        state = state * 1664525u + 1013904223u;
-        const double white = static_cast<double>(state >> 8) / 8388608.0 - 1.0;
-        b0 = 0.99765 * b0 + white * 0.0990460;
-        b1 = 0.96300 * b1 + white * 0.2965164;
-        b2 = 0.57000 * b2 + white * 1.0526913;
-        double pink = (b0 + b1 + b2 + white * 0.1848) * 0.05;
-        pink = pink > 1.0 ? 1.0 : (pink < -1.0 ? -1.0 : pink);
-        samples[i] = static_cast<short>(pink * 32767.0);
-    }
-    return samples;
-}
+using Bench::PinkNoise;
 
 void PutLE(std::vector<unsigned char>& out, uint32_t value, int bytes)
 {
@@ -81,46 +66,10 @@ bool WriteWav(const char* path, const std::vector<short>& samples)
     return std::fclose(file) == 0 && ok;
 }
 
-double Now()
-{
-    LARGE_INTEGER counter;
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceCounter(&counter);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using Bench::Now;
 
 // (a) LAME alone, configured as the encoder configures it for this input.
-double BareLame(const std::vector<short>& pcm, size_t& bytesOut)
-{
-    static unsigned char output[CEncoder::OutputBufferSize];
-    const double start = Now();
-    lame_global_flags* lame = lame_init();
-    lame_set_num_channels(lame, 1);
-    lame_set_in_samplerate(lame, SampleRate);
-    lame_set_out_samplerate(lame, SampleRate);
-    lame_set_brate(lame, 128);
-    lame_set_VBR(lame, vbr_off);
-    lame_set_copyright(lame, 0);
-    lame_set_original(lame, 0);
-    lame_set_bWriteVbrTag(lame, 0);
-    lame_set_mode(lame, MONO);
-    lame_set_quality(lame, 5);
-    lame_init_params(lame);
-    bytesOut = 0;
-    for (size_t at = 0; at < pcm.size(); at += CEncoder::MaxSampleFramesPerCall) {
-        const int count = static_cast<int>(
-            pcm.size() - at < CEncoder::MaxSampleFramesPerCall ? pcm.size() - at : CEncoder::MaxSampleFramesPerCall);
-        const int written = lame_encode_buffer(lame, &pcm[at], &pcm[at], count, output, sizeof(output));
-        if (written < 0)
-            return -1;
-        bytesOut += static_cast<size_t>(written);
-    }
-    const int written = lame_encode_flush(lame, output, sizeof(output));
-    bytesOut += written > 0 ? static_cast<size_t>(written) : 0;
-    lame_close(lame);
-    return Now() - start;
-}
+const auto BareLame = &Bench::BareLameLoop;
 
 bool TakeOut(IEncoder* encoder, size_t& bytesOut)
 {
@@ -184,29 +133,36 @@ int main(int argc, char** argv)
     }
 
     const ULONG whole = static_cast<ULONG>(pcm.size() * sizeof(short));
+    const int runs = argc > 2 && std::atoi(argv[2]) > 0 ? std::atoi(argv[2]) : Runs;
     double best[Variants];
+    double bestCpu[Variants];
     size_t bytes[Variants] = {};
-    for (double& time : best)
-        time = 1e30;
-    for (int run = 0; run < Runs; ++run) {
-        const double times[Variants] = {BareLame(pcm, bytes[0]), ThroughEncoder(pcm, whole, bytes[1]),
-                                        ThroughEncoder(pcm, SecondBytes, bytes[2]),
-                                        ThroughEncoder(pcm, CaptureBufferBytes, bytes[3])};
+    for (int i = 0; i < Variants; ++i)
+        best[i] = bestCpu[i] = 1e30;
+    for (int run = 0; run < runs; ++run) {
         for (int i = 0; i < Variants; ++i) {
-            if (times[i] < 0) {
+            const double cpuStart = Bench::ProcessCpuSeconds();
+            const double time = i == 0   ? BareLame(pcm, bytes[0])
+                                : i == 1 ? ThroughEncoder(pcm, whole, bytes[1])
+                                : i == 2 ? ThroughEncoder(pcm, SecondBytes, bytes[2])
+                                         : ThroughEncoder(pcm, CaptureBufferBytes, bytes[3]);
+            const double cpu = Bench::ProcessCpuSeconds() - cpuStart;
+            if (time < 0) {
                 std::fprintf(stderr, "encoding failed\n");
                 return 1;
             }
-            if (times[i] < best[i])
-                best[i] = times[i];
+            best[i] = time < best[i] ? time : best[i];
+            bestCpu[i] = cpu < bestCpu[i] ? cpu : bestCpu[i];
         }
     }
 
     const char* const names[Variants] = {"(a) bare LAME loop", "(b) CEncoder, whole rest offered",
                                          "(b) CEncoder, 1 s pieces", "(b) CEncoder, 40 ms pieces"};
-    std::printf("%d s of 44.1 kHz mono pink noise, 128 kbit/s, quality 5, best of %d\n", Seconds, Runs);
+    std::printf("%d s of 44.1 kHz mono pink noise, 128 kbit/s, quality 5, best of %d (wall time; CPU time of the process)\n",
+                Seconds, runs);
     for (int i = 0; i < Variants; ++i)
-        std::printf("%-36s %8.3f s  %7.1f x real time  %9zu bytes  ratio to (a) %.3f\n", names[i], best[i],
-                    Seconds / best[i], bytes[i], best[i] / best[0]);
+        std::printf("%-36s %8.3f s  %7.1f x real time  %9zu bytes  ratio to (a) %.3f   cpu %7.3f s  ratio %.3f\n",
+                    names[i], best[i], Seconds / best[i], bytes[i], best[i] / best[0], bestCpu[i],
+                    bestCpu[i] / bestCpu[0]);
     return 0;
 }

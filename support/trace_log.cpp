@@ -9,10 +9,11 @@ namespace {
 constexpr LONGLONG TimeUnitsPerSecond = 10000000;           // 100-ns units
 constexpr ULONGLONG TimeUnitsPerMinute = 60 * 10000000ULL;
 constexpr ULONGLONG TimeUnitsPerHour = 60 * TimeUnitsPerMinute;
-constexpr size_t ThreadColumnCapacity = 16;                  // "| XXXXXXXX | " and the terminator
-constexpr size_t TimeColumnCapacity = 21;                    // " HH:MM:SS.FFFFFFF | " and the terminator
+constexpr size_t ThreadColumnMaximum = 13;                   // "| XXXXXXXX | "
+constexpr size_t TimeColumnLength = 20;                      // " HH:MM:SS.FFFFFFF | "
 constexpr size_t IndentCapacity = 512;
 constexpr size_t TempPathCapacity = MAX_PATH + 1;
+constexpr wchar_t HexDigits[] = L"0123456789ABCDEF";
 
 // Formats into buffer (capacity characters with the terminator). Returns the length, or -1 when the text
 // does not fit or cannot be formatted; the buffer is terminated in every case.
@@ -34,23 +35,92 @@ int FormatIntoV(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list
     return length;
 }
 
-int FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, ...)
+// The pieces of a line are put together by hand: the columns and the fixed texts of the scopes cost a
+// few stores each instead of a pass of the runtime's printf.
+
+// "| %04X | ": at least four upper-case hex digits, as many as the id needs. Returns the length.
+size_t PutThreadColumn(wchar_t* out, DWORD threadId)
 {
-    va_list args;
-    va_start(args, format);
-    const int length = FormatIntoV(buffer, capacity, format, args);
-    va_end(args);
+    int digits = 4;
+    while (digits < 8 && (threadId >> (4 * digits)) != 0)
+        ++digits;
+    wchar_t* p = out;
+    *p++ = L'|';
+    *p++ = L' ';
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        *p++ = HexDigits[(threadId >> shift) & 0xF];
+    *p++ = L' ';
+    *p++ = L'|';
+    *p++ = L' ';
+    return static_cast<size_t>(p - out);
+}
+
+void PutDecimal(wchar_t* out, unsigned value, int digits)
+{
+    for (int i = digits - 1; i >= 0; --i) {
+        out[i] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    }
+}
+
+// "%lc%02d:%02d:%02d.%07d | " with the sign (blank or "-") and the magnitude's hours modulo 24.
+size_t PutTimeColumn(wchar_t* out, LONGLONG time)
+{
+    wchar_t sign = L' ';
+    ULONGLONG magnitude = static_cast<ULONGLONG>(time);
+    if (time < 0) {
+        sign = L'-';
+        magnitude = 0 - magnitude;
+    }
+    out[0] = sign;
+    PutDecimal(out + 1, static_cast<unsigned>(magnitude / TimeUnitsPerHour % 24), 2);
+    out[3] = L':';
+    PutDecimal(out + 4, static_cast<unsigned>(magnitude / TimeUnitsPerMinute % 60), 2);
+    out[6] = L':';
+    PutDecimal(out + 7, static_cast<unsigned>(magnitude / TimeUnitsPerSecond % 60), 2);
+    out[9] = L'.';
+    PutDecimal(out + 10, static_cast<unsigned>(magnitude % TimeUnitsPerSecond), 7);
+    out[17] = L' ';
+    out[18] = L'|';
+    out[19] = L' ';
+    return TimeColumnLength;
+}
+
+// "%08X"
+void PutHex8(wchar_t* out, unsigned value)
+{
+    for (int i = 7; i >= 0; --i) {
+        out[i] = HexDigits[value & 0xF];
+        value >>= 4;
+    }
+}
+
+// "%d"; returns the length (at most 11).
+size_t PutSigned(wchar_t* out, int value)
+{
+    wchar_t digits[11];
+    size_t count = 0;
+    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    size_t length = 0;
+    if (value < 0)
+        out[length++] = L'-';
+    while (count > 0)
+        out[length++] = digits[--count];
     return length;
 }
 
-// Appends length characters of piece to the line; false when they do not fit with the terminator.
-bool Append(wchar_t* line, size_t capacity, size_t& used, const wchar_t* piece, size_t length)
+// Copies length characters to buffer at used when they fit with a terminator; false otherwise.
+bool Append(wchar_t* buffer, size_t capacity, size_t& used, const wchar_t* piece, size_t length)
 {
     if (used + length + 1 > capacity)
         return false;
-    std::memcpy(line + used, piece, length * sizeof(wchar_t));
+    std::memcpy(buffer + used, piece, length * sizeof(wchar_t));
     used += length;
-    line[used] = L'\0';
+    buffer[used] = L'\0';
     return true;
 }
 
@@ -118,24 +188,66 @@ void CTraceLog::Print(const wchar_t* format, ...)
 void CTraceLog::PrintV(const wchar_t* format, va_list args)
 {
     const LONGLONG time = CurrentTime();
-    wchar_t message[MessageCapacity];
-    if (FormatIntoV(message, MessageCapacity, format, args) < 0)
+    if (!format)
         return;
-    WriteLine(::GetCurrentThreadId(), time, message);
-}
-
-void CTraceLog::WriteLine(DWORD threadId, LONGLONG time, const wchar_t* message)
-{
+    const DWORD threadId = ::GetCurrentThreadId();
     wchar_t line[LineCapacity];
     const bool toFile = HasFile();
-    const int length = AssembleLine(line, LineCapacity, threadId, time, Depth(threadId), message, toFile);
+    const size_t used = WriteLineStart(line, threadId, time, Depth(threadId));
+    // The message is formatted straight into the line: at most MessageCapacity - 1 characters, and no
+    // more than leave room for the line end and the terminator.
+    const size_t lineEnd = toFile ? 2 : 1;
+    size_t room = LineCapacity - 1 - lineEnd - used;
+    if (room > MessageCapacity - 1)
+        room = MessageCapacity - 1;
+    const int length = _vsnwprintf(line + used, room, format, args);
     if (length < 0)
         return;
+    WriteLine(line, used + static_cast<size_t>(length), toFile);
+}
+
+void CTraceLog::PrintPieces(const SPiece* pieces, size_t count)
+{
+    const LONGLONG time = CurrentTime();
+    const DWORD threadId = ::GetCurrentThreadId();
+    wchar_t line[LineCapacity];
+    const bool toFile = HasFile();
+    size_t used = WriteLineStart(line, threadId, time, Depth(threadId));
+    const size_t lineEnd = toFile ? 2 : 1;
+    size_t room = LineCapacity - 1 - lineEnd - used;
+    if (room > MessageCapacity - 1)
+        room = MessageCapacity - 1;
+    for (size_t i = 0; i < count; ++i) {
+        if (pieces[i].length > room)
+            return;
+        std::memcpy(line + used, pieces[i].text, pieces[i].length * sizeof(wchar_t));
+        used += pieces[i].length;
+        room -= pieces[i].length;
+    }
+    WriteLine(line, used, toFile);
+}
+
+size_t CTraceLog::WriteLineStart(wchar_t* line, DWORD threadId, LONGLONG time, unsigned depth)
+{
+    size_t used = PutThreadColumn(line, threadId);
+    used += PutTimeColumn(line + used, time);
+    // Depth is at most MaxDepth: the indentation always fits (2 x 255 blanks).
+    for (size_t i = 0; i < 2 * static_cast<size_t>(depth); ++i)
+        line[used++] = L' ';
+    return used;
+}
+
+void CTraceLog::WriteLine(wchar_t* line, size_t used, bool toFile)
+{
+    if (toFile)
+        line[used++] = L'\r';
+    line[used++] = L'\n';
+    line[used] = L'\0';
 
     Synchronization::CAutoLock lock(&m_writeLock);
     if (toFile) {
         DWORD written = 0;
-        ::WriteFile(m_file, line, static_cast<DWORD>(length * sizeof(wchar_t)), &written, nullptr);
+        ::WriteFile(m_file, line, static_cast<DWORD>(used * sizeof(wchar_t)), &written, nullptr);
     } else if (::IsDebuggerPresent()) {
         ::OutputDebugStringW(line);
     }
@@ -189,22 +301,22 @@ void CTraceLog::DecreaseDepth(DWORD threadId)
 
 int CTraceLog::FormatThreadColumn(wchar_t* buffer, size_t capacity, DWORD threadId)
 {
-    return FormatInto(buffer, capacity, L"| %04X | ", static_cast<unsigned>(threadId));
+    wchar_t column[ThreadColumnMaximum];
+    const size_t length = PutThreadColumn(column, threadId);
+    size_t used = 0;
+    if (!buffer || capacity == 0 || !Append(buffer, capacity, used, column, length))
+        return -1;
+    return static_cast<int>(used);
 }
 
 int CTraceLog::FormatTimeColumn(wchar_t* buffer, size_t capacity, LONGLONG time)
 {
-    wchar_t sign = L' ';
-    ULONGLONG magnitude = static_cast<ULONGLONG>(time);
-    if (time < 0) {
-        sign = L'-';
-        magnitude = 0 - magnitude;
-    }
-    const int hours = static_cast<int>(magnitude / TimeUnitsPerHour % 24);
-    const int minutes = static_cast<int>(magnitude / TimeUnitsPerMinute % 60);
-    const int seconds = static_cast<int>(magnitude / TimeUnitsPerSecond % 60);
-    const int fraction = static_cast<int>(magnitude % TimeUnitsPerSecond);
-    return FormatInto(buffer, capacity, L"%lc%02d:%02d:%02d.%07d | ", sign, hours, minutes, seconds, fraction);
+    wchar_t column[TimeColumnLength];
+    const size_t length = PutTimeColumn(column, time);
+    size_t used = 0;
+    if (!buffer || capacity == 0 || !Append(buffer, capacity, used, column, length))
+        return -1;
+    return static_cast<int>(used);
 }
 
 int CTraceLog::AssembleLine(wchar_t* buffer, size_t capacity, DWORD threadId, LONGLONG time, unsigned depth,
@@ -213,41 +325,29 @@ int CTraceLog::AssembleLine(wchar_t* buffer, size_t capacity, DWORD threadId, LO
     if (!buffer || capacity == 0 || !message)
         return -1;
     buffer[0] = L'\0';
+    const size_t indentLength = 2 * static_cast<size_t>(depth);
+    if (indentLength >= IndentCapacity)
+        return -1;
+    wchar_t start[ThreadColumnMaximum + TimeColumnLength + IndentCapacity];
+    const size_t startLength = WriteLineStart(start, threadId, time, depth);
     size_t used = 0;
-
-    wchar_t threadColumn[ThreadColumnCapacity];
-    const int threadLength = FormatThreadColumn(threadColumn, ThreadColumnCapacity, threadId);
-    if (threadLength < 0 || !Append(buffer, capacity, used, threadColumn, threadLength))
+    if (!Append(buffer, capacity, used, start, startLength) ||
+        !Append(buffer, capacity, used, message, std::wcslen(message)))
         return -1;
-
-    wchar_t timeColumn[TimeColumnCapacity];
-    const int timeLength = FormatTimeColumn(timeColumn, TimeColumnCapacity, time);
-    if (timeLength < 0 || !Append(buffer, capacity, used, timeColumn, timeLength))
-        return -1;
-
-    if (depth > 0) {
-        const size_t indentLength = 2 * static_cast<size_t>(depth);
-        if (indentLength >= IndentCapacity)
-            return -1;
-        wchar_t indent[IndentCapacity];
-        std::wmemset(indent, L' ', indentLength);
-        if (!Append(buffer, capacity, used, indent, indentLength))
-            return -1;
-    }
-
-    if (!Append(buffer, capacity, used, message, std::wcslen(message)))
-        return -1;
-
-    const wchar_t* const lineEnd = toFile ? L"\r\n" : L"\n";
-    if (!Append(buffer, capacity, used, lineEnd, std::wcslen(lineEnd)))
+    if (!Append(buffer, capacity, used, toFile ? L"\r\n" : L"\n", toFile ? 2 : 1))
         return -1;
     return static_cast<int>(used);
 }
 
 CTraceScope::CTraceScope(CTraceLog& log)
-    : m_log(&log), m_name{}, m_arguments{}, m_header{}, m_begun(false), m_ended(false),
-      m_resultKind(ResultNone), m_result(nullptr)
+    : m_log(&log), m_nameLength(0), m_headerLength(0), m_begun(false), m_ended(false), m_resultKind(ResultNone),
+      m_result(nullptr)
 {
+    // Only the terminators: a scope is built for every traced call, and its 4 KiB of text buffers are
+    // filled as far as they are used.
+    m_name[0] = L'\0';
+    m_arguments[0] = L'\0';
+    m_header[0] = L'\0';
 }
 
 CTraceScope::CTraceScope(CTraceLog& log, const char* name) : CTraceScope(log)
@@ -264,12 +364,27 @@ void CTraceScope::SetName(const char* name)
 {
     if (!name)
         return;
-    wchar_t converted[NameCapacity];
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, name, -1, converted, static_cast<int>(NameCapacity));
-    if (length <= 0)
+    // Every ANSI code page maps the bytes below 0x80 to the same UTF-16 values, so a plain ASCII name (as
+    // every traced function's is) is widened byte by byte; anything else goes through the code page.
+    size_t length = 0;
+    while (length < NameCapacity && name[length] != '\0' && static_cast<unsigned char>(name[length]) < 0x80)
+        ++length;
+    if (length < NameCapacity && name[length] == '\0') {
+        for (size_t i = 0; i <= length; ++i)
+            m_name[i] = static_cast<wchar_t>(name[i]);
+        m_nameLength = length;
         return;
-    std::memcpy(m_name, converted, length * sizeof(wchar_t));
+    }
+    if (length == NameCapacity)
+        return;   // no terminator within the field: the name does not fit
+    wchar_t converted[NameCapacity];
+    const int converted_length =
+        ::MultiByteToWideChar(CP_ACP, 0, name, -1, converted, static_cast<int>(NameCapacity));
+    if (converted_length <= 0)
+        return;
+    std::memcpy(m_name, converted, converted_length * sizeof(wchar_t));
     m_name[NameCapacity - 1] = L'\0';
+    m_nameLength = std::wcslen(m_name);
 }
 
 void CTraceScope::Begin(HRESULT* result, const wchar_t* format, ...)
@@ -306,13 +421,25 @@ void CTraceScope::BeginV(EResultKind kind, void* result, const wchar_t* format, 
     }
     if (format && FormatIntoV(m_arguments, ArgumentsCapacity, format, args) < 0)
         return;
-    const int headerLength = m_arguments[0] == L'\0'
-                                 ? FormatInto(m_header, HeaderCapacity, L"%ls()", m_name)
-                                 : FormatInto(m_header, HeaderCapacity, L"%ls( %ls )", m_name, m_arguments);
-    if (headerLength < 0)
+    // "<name>()" or "<name>( <arguments> )".
+    size_t used = 0;
+    m_header[0] = L'\0';
+    bool fits = Append(m_header, HeaderCapacity, used, m_name, m_nameLength);
+    if (m_arguments[0] == L'\0') {
+        fits = fits && Append(m_header, HeaderCapacity, used, L"()", 2);
+    } else {
+        fits = fits && Append(m_header, HeaderCapacity, used, L"( ", 2) &&
+               Append(m_header, HeaderCapacity, used, m_arguments, std::wcslen(m_arguments)) &&
+               Append(m_header, HeaderCapacity, used, L" )", 2);
+    }
+    if (!fits) {
+        m_header[HeaderCapacity - 1] = L'\0';
         return;
+    }
+    m_headerLength = used;
 
-    m_log->Print(L"%ls begin\x2026", m_header);
+    const CTraceLog::SPiece line[] = {{m_header, m_headerLength}, {L" begin\x2026", 7}};
+    m_log->PrintPieces(line, 2);
     m_log->IncreaseDepth(::GetCurrentThreadId());
     m_resultKind = kind;
     m_result = result;
@@ -328,13 +455,22 @@ void CTraceScope::End()
 
     // A kind without a result variable has nothing to print.
     const EResultKind kind = m_result ? m_resultKind : ResultNone;
+    const CTraceLog::SPiece header = {m_header, m_headerLength};
+    wchar_t value[16];
     switch (kind) {
-    case ResultBool:
-        m_log->Print(L"%ls done, return %ls.", m_header, *static_cast<const bool*>(m_result) ? L"true" : L"false");
+    case ResultBool: {
+        const bool flag = *static_cast<const bool*>(m_result);
+        const CTraceLog::SPiece line[] = {
+            header, {L" done, return ", 14}, {flag ? L"true" : L"false", flag ? 4u : 5u}, {L".", 1}};
+        m_log->PrintPieces(line, 4);
         break;
-    case ResultInt:
-        m_log->Print(L"%ls done, return %d.", m_header, *static_cast<const int*>(m_result));
+    }
+    case ResultInt: {
+        const size_t length = PutSigned(value, *static_cast<const int*>(m_result));
+        const CTraceLog::SPiece line[] = {header, {L" done, return ", 14}, {value, length}, {L".", 1}};
+        m_log->PrintPieces(line, 4);
         break;
+    }
     case ResultFloat:
         m_log->Print(L"%ls done, return %f.", m_header, static_cast<double>(*static_cast<const float*>(m_result)));
         break;
@@ -342,14 +478,17 @@ void CTraceScope::End()
         m_log->Print(L"%ls done, return %f.", m_header, *static_cast<const double*>(m_result));
         break;
     case ResultUInt32:
-        m_log->Print(L"%ls done, return 0x%08X.", m_header, *static_cast<const UINT32*>(m_result));
+    case ResultHResult: {
+        PutHex8(value, kind == ResultUInt32 ? *static_cast<const UINT32*>(m_result)
+                                            : static_cast<unsigned>(*static_cast<const HRESULT*>(m_result)));
+        const CTraceLog::SPiece line[] = {header, {L" done, return 0x", 16}, {value, 8}, {L".", 1}};
+        m_log->PrintPieces(line, 4);
         break;
-    case ResultHResult:
-        m_log->Print(L"%ls done, return 0x%08X.", m_header,
-                     static_cast<unsigned>(*static_cast<const HRESULT*>(m_result)));
+    }
+    default: {
+        const CTraceLog::SPiece line[] = {header, {L" done.", 6}};
+        m_log->PrintPieces(line, 2);
         break;
-    default:
-        m_log->Print(L"%ls done.", m_header);
-        break;
+    }
     }
 }

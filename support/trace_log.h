@@ -62,8 +62,21 @@ public:
     static LONGLONG CounterToTime(LONGLONG counterDifference, LONGLONG frequency);
 
 private:
+    friend class CTraceScope;
+
+    // One piece of a message written without printf formatting.
+    struct SPiece {
+        const wchar_t* text;
+        size_t length;
+    };
+
     HANDLE CreateLogFile(const wchar_t* path) const;
-    void WriteLine(DWORD threadId, LONGLONG time, const wchar_t* message);
+    // Thread column, time column and indentation of the calling thread's next line; the length.
+    static size_t WriteLineStart(wchar_t* line, DWORD threadId, LONGLONG time, unsigned depth);
+    // The message made of the pieces, written as one line (dropped like any message that is too long).
+    void PrintPieces(const SPiece* pieces, size_t count);
+    // Ends the line at used characters and writes it.
+    void WriteLine(wchar_t* line, size_t used, bool toFile);
 
     LONGLONG m_frequency;
     LONGLONG m_counterAtOpen;
@@ -120,6 +133,8 @@ private:
     wchar_t m_name[NameCapacity];
     wchar_t m_arguments[ArgumentsCapacity];
     wchar_t m_header[HeaderCapacity];
+    size_t m_nameLength;
+    size_t m_headerLength;
     bool m_begun;
     bool m_ended;
     EResultKind m_resultKind;

@@ -63,7 +63,7 @@ HRESULT ReadExactly(IStream* stream, void* buffer, ULONG size)
 CEncoder::CEncoder(IUnknown* outer, HRESULT* result)
     : CUnknown(outer), m_pLame(nullptr), m_wfxIn{}, m_bInputTypeSet(false), m_settings{},
       m_bSettingsValid(false), m_pOutput(nullptr), m_bFlushed(false), m_nFramesSeen(0), m_cbFill(0),
-      m_cbRead(0)
+      m_cbRead(0), m_nChannels(0)
 {
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CEncoder::CEncoder");
     scope.BeginNoResult();
@@ -238,14 +238,18 @@ HRESULT CEncoder::PrimeWithSilence()
     lame_global_flags* const lame = m_pLame;
     BYTE* const output = m_pOutput;
     int written = 0;
+    int channels = 0;
     const HRESULT hr = Win32::RunGuarded([&] {
-        if (lame_get_num_channels(lame) == 2)
+        channels = lame_get_num_channels(lame);
+        if (channels == 2)
             written = lame_encode_buffer_interleaved(lame, silence, PrimeSampleFrames, output, OutputBufferSize);
         else
             written = lame_encode_buffer(lame, silence, silence, PrimeSampleFrames, output, OutputBufferSize);
     });
     if (FAILED(hr))
         return hr;
+    // The channel count cannot change while the context lives: Encode uses this copy.
+    m_nChannels = channels;
     if (written > 0)
         m_cbFill += written;
     return S_OK;
@@ -269,7 +273,7 @@ HRESULT CEncoder::EncodeSamples(const short* pcm, ULONG cbPcm, ULONG* pcbConsume
     *pcbConsumed = 0;
     if (cbPcm == 0)
         return E_INVALIDARG;
-    if (!IsReadable(pcm, cbPcm))
+    if (pcm == nullptr)
         return E_POINTER;
     if (m_pLame == nullptr)
         return E_UNEXPECTED;
@@ -278,8 +282,11 @@ HRESULT CEncoder::EncodeSamples(const short* pcm, ULONG cbPcm, ULONG* pcbConsume
     m_bFlushed = false;
 
     lame_global_flags* const lame = m_pLame;
-    int channels = 0;
-    HRESULT hr = Win32::RunGuarded([&] { channels = lame_get_num_channels(lame); });
+    HRESULT hr = S_OK;
+    int channels = m_nChannels;
+    // Not primed (an Open that failed half-way): the context itself is asked.
+    if (channels == 0)
+        hr = Win32::RunGuarded([&] { channels = lame_get_num_channels(lame); });
     if (FAILED(hr))
         return hr;
     if (channels < 1)
@@ -294,6 +301,11 @@ HRESULT CEncoder::EncodeSamples(const short* pcm, ULONG cbPcm, ULONG* pcbConsume
         if (sampleFrames > MaxSampleFramesPerCall)
             sampleFrames = MaxSampleFramesPerCall;
         short* const source = const_cast<short*>(pcm) + consumed / sizeof(short);
+        // Exactly the bytes LAME is about to read must be readable.
+        if (!IsReadable(source, bytesPerSampleFrame * sampleFrames)) {
+            hr = E_POINTER;
+            break;
+        }
         BYTE* const destination = m_pOutput + m_cbFill;
         const int room = static_cast<int>(OutputBufferSize) - m_cbFill;
         const int count = static_cast<int>(sampleFrames);
@@ -447,6 +459,7 @@ HRESULT STDMETHODCALLTYPE CEncoder::Close(IStream* stream)
         })
         .Do([&] { return Win32::RunGuarded([&] { lame_close(lame); }); });
     m_pLame = nullptr;
+    m_nChannels = 0;
     return hr;
 }
 

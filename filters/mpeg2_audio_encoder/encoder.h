@@ -83,6 +83,8 @@ private:
     ULONG m_nFramesSeen;
     LONG m_cbFill;
     LONG m_cbRead;
+    // The open context's channel count, read once when it is primed.
+    int m_nChannels;
 };
 
 } // namespace MPEG2AudioEncoder

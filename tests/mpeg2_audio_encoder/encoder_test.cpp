@@ -244,6 +244,33 @@ TEST(EncoderEncode, ConsumesWholeSampleFramesAndChecksItsArguments)
     EXPECT_EQ(test.encoder->Encode(pcm.data(), 4, nullptr), E_POINTER);
 }
 
+// Only the bytes that are read must be readable: whole sample frames up to an unreadable page pass,
+// the part of a frame that reaches into the page is left; samples in the page itself are refused.
+TEST(EncoderEncode, ChecksTheBytesItReads)
+{
+    CTestEncoder test;
+    OpenWith(test, PcmFormat(44100, 2));
+    SYSTEM_INFO system;
+    ::GetSystemInfo(&system);
+    const ULONG page = system.dwPageSize;
+    BYTE* const block = static_cast<BYTE*>(::VirtualAlloc(nullptr, 2 * page, MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(block, nullptr);
+    DWORD old = 0;
+    ASSERT_TRUE(::VirtualProtect(block + page, page, PAGE_NOACCESS, &old));
+    const std::vector<short> tone = Tone(44100, 2, 1000, 440, 660);
+    const ULONG bytes = 1000 * 4;
+    BYTE* const start = block + page - bytes;   // 1,000 frames end where the unreadable page begins
+    std::memcpy(start, tone.data(), bytes);
+
+    ULONG consumed = 77;
+    EXPECT_EQ(test.encoder->Encode(reinterpret_cast<const short*>(start), bytes + 3, &consumed), S_OK);
+    EXPECT_EQ(consumed, bytes);
+    consumed = 77;
+    EXPECT_EQ(test.encoder->Encode(reinterpret_cast<const short*>(block + page), 8, &consumed), E_POINTER);
+    EXPECT_EQ(consumed, 0u);
+    ::VirtualFree(block, 0, MEM_RELEASE);
+}
+
 // LAME is asked to write only while fewer than 8,192 bytes are held; a full buffer takes nothing more
 // until bytes are taken out, and Flush refuses while the bytes are still held.
 TEST(EncoderEncode, FullBufferTakesNothingUntilBytesAreTakenOut)
