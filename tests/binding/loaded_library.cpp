@@ -54,6 +54,13 @@ void CLoadedLibrary::Unload()
     }
 }
 
+std::wstring WorkPath(const std::wstring& file)
+{
+    wchar_t directory[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, directory);
+    return std::wstring(directory) + L"\\" + file;
+}
+
 CJavaThread::CJavaThread(TestJvm::CJavaVm& jvm, std::function<void(JNIEnv*)> call)
     : m_jvm(jvm), m_call(std::move(call))
 {

@@ -60,6 +60,18 @@ private:
     jint m_onLoadResult = 0;
 };
 
+// A file in the test's working directory.
+std::wstring WorkPath(const std::wstring& file);
+
+// Polls the condition every 10 ms until it holds; false when it still does not after the time.
+template <class Condition>
+bool WaitFor(Condition condition, DWORD milliseconds = 15000)
+{
+    for (DWORD waited = 0; waited < milliseconds && !condition(); waited += 10)
+        ::Sleep(10);
+    return condition();
+}
+
 // Runs a call on a thread of its own, attached to the VM as another Java thread would be, for calls
 // that may not return: the test waits for it with a bound.
 class CJavaThread {

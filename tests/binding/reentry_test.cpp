@@ -21,14 +21,6 @@ namespace {
 const std::wstring kToneWav = TEST_DATA_DIR L"/tone-2s.wav";
 constexpr jint kRefused = static_cast<jint>(0x8007046B);  // HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK)
 
-template <class Condition>
-bool WaitFor(Condition condition, DWORD milliseconds = 10000)
-{
-    for (DWORD waited = 0; waited < milliseconds && !condition(); waited += 10)
-        ::Sleep(10);
-    return condition();
-}
-
 template <class Function>
 Function Export(const wchar_t* module, const char* name)
 {

@@ -23,21 +23,6 @@ namespace {
 const std::wstring kToneWav = TEST_DATA_DIR L"/tone-2s.wav";
 constexpr jint kRefused = static_cast<jint>(0x8007046B);  // HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK)
 
-std::wstring WorkPath(const std::wstring& file)
-{
-    wchar_t directory[MAX_PATH] = {};
-    ::GetCurrentDirectoryW(MAX_PATH, directory);
-    return std::wstring(directory) + L"\\" + file;
-}
-
-template <class Condition>
-bool WaitFor(Condition condition, DWORD milliseconds = 15000)
-{
-    for (DWORD waited = 0; waited < milliseconds && !condition(); waited += 10)
-        ::Sleep(10);
-    return condition();
-}
-
 class RecordingReentry : public ::testing::Test {
 public:
     void SetUp() override { ASSERT_EQ(library.InitLibrary(), S_OK); }
