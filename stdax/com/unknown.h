@@ -72,6 +72,13 @@ HRESULT GetInterface(IUnknown* unknown, void** ppv);
 // stores its failure in *result (which holds S_OK on entry) and still returns the object.
 using ObjectCreator = CUnknown* (*)(IUnknown* outer, HRESULT* result);
 
+// How a constructor hands its result out: stored in *result when result is given.
+inline void ReportResult(HRESULT* result, HRESULT hr)
+{
+    if (result != nullptr)
+        *result = hr;
+}
+
 // Creates an object with creator and hands out its riid interface in *ppv, by the COM creation
 // rules: aggregation only for IID_IUnknown (CLASS_E_NOAGGREGATION otherwise), E_OUTOFMEMORY when
 // the creator returns null, the creator's own failure (object deleted, ppv untouched), else the
