@@ -5,7 +5,7 @@
 //
 // Read once per sample: a second ReadFrom before Reset is refused. The record's pMediaType stays
 // null; the carried type is MediaType(), valid when AM_SAMPLE_TYPECHANGED is set.
-#include "graph/media_type.h"
+#include "support/media_type.h"
 
 #include <windows.h>
 #include <strmif.h>

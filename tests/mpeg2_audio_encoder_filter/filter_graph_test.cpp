@@ -6,8 +6,8 @@
 #include "platform/pcm_source/pcm_signal.h"
 #include "platform/pcm_source/pcm_source.h"
 #include "platform/render_sink/render_sink.h"
-#include "graph/media_type.h"
 #include "stdax/com/ptr.h"
+#include "support/media_type.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The media type record (DirectShow::CMediaType and its validating operations) and the framework's
 // own operations on negotiated types.
-#include "graph/media_type.h"
 #include "stdax/media_type_operations.h"
+#include "support/media_type.h"
 #include "test_filter.h"
 
 #include <gtest/gtest.h>

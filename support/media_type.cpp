@@ -1,4 +1,4 @@
-#include "graph/media_type.h"
+#include "support/media_type.h"
 
 #include <cstring>
 
