@@ -227,9 +227,12 @@ HRESULT CBasePin::TryMediaTypes(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt, IEn
         ULONG fetched = 0;
         if (pEnum->Next(1, &type, &fetched) != S_OK)
             break;
-        // A peer that claims a type and hands out none has nothing to offer here.
-        if (type == nullptr || fetched != 1)
+        // A peer that miscounts what it handed out has nothing to offer here; a record it handed out
+        // all the same is ours to delete.
+        if (type == nullptr || fetched != 1) {
+            DeleteMediaTypeRecord(type);
             break;
+        }
         // A type that does not fit the caller's pattern is passed over; it is no reason of its
         // own, so it does not hide the reason a fitting type was refused for.
         if (pmt != nullptr && !MediaTypeMatchesPartially(pmt, type)) {
