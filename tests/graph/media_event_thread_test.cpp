@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -127,9 +128,25 @@ TEST_F(MediaEventThread, DetachFromInsideTheCallbackTimesOut)
     ASSERT_TRUE(WaitFor([&] { return inside != S_OK; }, 5000));
     EXPECT_EQ(inside, VFW_E_TIMEOUT);
     g_inside = nullptr;
-    // The worker carries out the late request once the callback has returned; a new Detach is answered.
+
+    // Once the callback has returned, the worker carries out the late request and acknowledges it
+    // with nobody waiting. That acknowledgement must not answer the next request: with the worker
+    // held while Detach and Attach are asked for, an early answer to the Detach lets the worker take
+    // the attach first and the detach after it, and stop listening to the graph just attached.
+    ::Sleep(300);
+    HANDLE worker = ::OpenThread(THREAD_SUSPEND_RESUME, FALSE, EventsWithCode(kTestEvent)[0].threadId);
+    ASSERT_NE(worker, nullptr);
+    ASSERT_NE(::SuspendThread(worker), static_cast<DWORD>(-1));
+    std::thread resume([worker] {
+        ::Sleep(300);
+        ::ResumeThread(worker);
+    });
     EXPECT_EQ(thread.Detach(), S_OK);
     EXPECT_EQ(thread.Attach(graph.p), S_OK);
+    resume.join();
+    ::CloseHandle(worker);
+    ASSERT_EQ(Post(kTestEvent, 1, 0), S_OK);
+    EXPECT_TRUE(WaitFor([] { return EventsWithCode(kTestEvent).size() == 2; })) << "the event after the attach is lost";
     EXPECT_EQ(thread.Detach(), S_OK);
 }
 
