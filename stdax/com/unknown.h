@@ -10,7 +10,7 @@
 //         COM_FORWARD_IUNKNOWN
 //         HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override
 //         {
-//             if (ppv == nullptr) return E_POINTER;      // (or the full probe, see CUnknown)
+//             if (COM::IsBadOutPointer(ppv)) return E_POINTER;   // stdax/com/pointer_probes.h
 //             if (riid == IID_IBaseFilter) {
 //                 *ppv = static_cast<IBaseFilter*>(this);
 //                 return COM::GetInterface(static_cast<IBaseFilter*>(this), ppv);
