@@ -10,7 +10,7 @@
 #include <dshow.h>
 
 #include "graph/filter_graph.h"
-#include "graph/media_type.h"
+#include "support/media_type.h"
 
 namespace DirectShow {
 

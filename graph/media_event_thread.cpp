@@ -98,7 +98,7 @@ HRESULT CMediaEventThread::Attach(IUnknown* graph)
     Synchronization::CAutoLock lock(&m_lock);
     // A worker asked to end watches nothing more: as after Shutdown, there is nobody to attach to.
     if (m_ending)
-        return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
+        return E_HANDLE;
     {
         Synchronization::CAutoLock state(&m_stateLock);
         if (m_mediaEvent.IsValid())

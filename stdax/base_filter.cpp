@@ -1,6 +1,7 @@
 #include "stdax/base_filter.h"
 
 #include "stdax/base_pin.h"
+#include "stdax/com/pointer_probes.h"
 #include "stdax/enum_pins.h"
 #include "support/step_sequence.h"
 
@@ -10,13 +11,6 @@
 namespace stdax {
 
 namespace {
-
-// Writes a result to an optional out-parameter.
-void Report(HRESULT* result, HRESULT hr)
-{
-    if (result != nullptr)
-        *result = hr;
-}
 
 // The file or key that a registration step looked for does not exist: nothing was registered.
 constexpr HRESULT NothingRegistered = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -46,14 +40,14 @@ CBaseFilter::CBaseFilter(const AMOVIESETUP_FILTER* setup, IUnknown* outer,
     const HRESULT hr = CheckSetupData(setup);
     if (SUCCEEDED(hr))
         m_setup = *setup;
-    Report(result, hr);
+    COM::ReportResult(result, hr);
 }
 
 CBaseFilter::~CBaseFilter() = default;
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
 {
-    if (ppv == nullptr || ::IsBadReadPtr(ppv, sizeof(*ppv)) || ::IsBadWritePtr(ppv, sizeof(*ppv)))
+    if (COM::IsBadOutPointer(ppv))
         return E_POINTER;
     if (riid == IID_IBaseFilter || riid == IID_IMediaFilter || riid == IID_IPersist) {
         *ppv = static_cast<IBaseFilter*>(this);
@@ -171,7 +165,7 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::GetSyncSource(IReferenceClock** clock)
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::EnumPins(IEnumPins** ppEnum)
 {
-    if (ppEnum == nullptr || ::IsBadReadPtr(ppEnum, sizeof(*ppEnum)) || ::IsBadWritePtr(ppEnum, sizeof(*ppEnum)))
+    if (COM::IsBadOutPointer(ppEnum))
         return E_POINTER;
     *ppEnum = CEnumPins::Create(this, nullptr);
     return *ppEnum != nullptr ? S_OK : E_OUTOFMEMORY;
@@ -179,7 +173,7 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::EnumPins(IEnumPins** ppEnum)
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::FindPin(LPCWSTR id, IPin** ppPin)
 {
-    if (ppPin == nullptr || ::IsBadReadPtr(ppPin, sizeof(*ppPin)) || ::IsBadWritePtr(ppPin, sizeof(*ppPin)))
+    if (COM::IsBadOutPointer(ppPin))
         return E_POINTER;
     *ppPin = nullptr;
     // A name that cannot be read matches no pin.

@@ -1,5 +1,6 @@
 #include "stdax/base_input_pin.h"
 
+#include "stdax/com/pointer_probes.h"
 #include "stdax/media_type_operations.h"
 
 #include <evcode.h>
@@ -20,7 +21,7 @@ CBaseInputPin::~CBaseInputPin()
 
 HRESULT STDMETHODCALLTYPE CBaseInputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv)
 {
-    if (ppv == nullptr || ::IsBadReadPtr(ppv, sizeof(*ppv)) || ::IsBadWritePtr(ppv, sizeof(*ppv)))
+    if (COM::IsBadOutPointer(ppv))
         return E_POINTER;
     if (riid == IID_IMemInputPin) {
         *ppv = static_cast<IMemInputPin*>(this);

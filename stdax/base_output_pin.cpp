@@ -1,16 +1,13 @@
 #include "stdax/base_output_pin.h"
 
+#include "stdax/com/pointer_probes.h"
+
 #include <uuids.h>
 #include <vfwmsgs.h>
 
 namespace stdax {
 
 namespace {
-
-bool IsBadInterface(IUnknown* unknown)
-{
-    return unknown == nullptr || ::IsBadReadPtr(unknown, sizeof(void*));
-}
 
 void ReleaseAndClear(IMemAllocator** ppAlloc)
 {
@@ -71,7 +68,7 @@ HRESULT CBaseOutputPin::BreakConnect()
 
 HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc)
 {
-    if (IsBadInterface(pPin) || ppAlloc == nullptr || ::IsBadWritePtr(ppAlloc, sizeof(*ppAlloc)))
+    if (COM::IsBadInterface(pPin) || ppAlloc == nullptr || ::IsBadWritePtr(ppAlloc, sizeof(*ppAlloc)))
         return E_POINTER;
     *ppAlloc = nullptr;
 
@@ -111,7 +108,7 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAl
 
 HRESULT CBaseOutputPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequirements)
 {
-    if (IsBadInterface(pAlloc) || pRequirements == nullptr || ::IsBadReadPtr(pRequirements, sizeof(*pRequirements)))
+    if (COM::IsBadInterface(pAlloc) || pRequirements == nullptr || ::IsBadReadPtr(pRequirements, sizeof(*pRequirements)))
         return E_POINTER;
     ALLOCATOR_PROPERTIES request = *pRequirements;
     HRESULT hr = OnDecideBufferSize(&request);
@@ -141,7 +138,7 @@ HRESULT CBaseOutputPin::Deliver(IMediaSample* pSample)
 {
     if (m_inputPin.IsNull())
         return VFW_E_NOT_CONNECTED;
-    if (IsBadInterface(pSample))
+    if (COM::IsBadInterface(pSample))
         return E_POINTER;
     return m_inputPin->Receive(pSample);
 }

@@ -1,5 +1,6 @@
 #include "stdax/base_pin.h"
 
+#include "stdax/com/pointer_probes.h"
 #include "stdax/enum_media_types.h"
 #include "stdax/media_type_operations.h"
 
@@ -8,12 +9,6 @@
 namespace stdax {
 
 namespace {
-
-void Report(HRESULT* result, HRESULT hr)
-{
-    if (result != nullptr)
-        *result = hr;
-}
 
 // Refusals that say only "not this type": a more telling failure is preferred when there is one.
 bool IsPlainRefusal(HRESULT hr)
@@ -24,11 +19,6 @@ bool IsPlainRefusal(HRESULT hr)
 bool IsBadMediaType(const AM_MEDIA_TYPE* pmt)
 {
     return pmt == nullptr || ::IsBadReadPtr(pmt, sizeof(*pmt));
-}
-
-bool IsBadInterface(IUnknown* unknown)
-{
-    return unknown == nullptr || ::IsBadReadPtr(unknown, sizeof(void*));
 }
 
 } // namespace
@@ -61,7 +51,7 @@ CBasePin::CBasePin(CBaseFilter* filter, Synchronization::CCriticalSection* lock,
         m_setup = *setup;
         hr = ::StringCchCopyW(m_name, NameLength, name != nullptr ? name : setup->strName);
     }
-    Report(result, hr);
+    COM::ReportResult(result, hr);
 }
 
 CBasePin::~CBasePin()
@@ -72,7 +62,7 @@ CBasePin::~CBasePin()
 
 HRESULT STDMETHODCALLTYPE CBasePin::NonDelegatingQueryInterface(REFIID riid, void** ppv)
 {
-    if (ppv == nullptr || ::IsBadReadPtr(ppv, sizeof(*ppv)) || ::IsBadWritePtr(ppv, sizeof(*ppv)))
+    if (COM::IsBadOutPointer(ppv))
         return E_POINTER;
     if (riid == IID_IPin) {
         *ppv = static_cast<IPin*>(this);
@@ -183,7 +173,7 @@ HRESULT CBasePin::OnGetMediaType(int, AM_MEDIA_TYPE*)
 
 HRESULT STDMETHODCALLTYPE CBasePin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt)
 {
-    if (IsBadInterface(pReceivePin))
+    if (COM::IsBadInterface(pReceivePin))
         return E_POINTER;
     if (pmt != nullptr && IsBadMediaType(pmt))
         return E_POINTER;
@@ -237,9 +227,12 @@ HRESULT CBasePin::TryMediaTypes(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt, IEn
         ULONG fetched = 0;
         if (pEnum->Next(1, &type, &fetched) != S_OK)
             break;
-        // A peer that claims a type and hands out none has nothing to offer here.
-        if (type == nullptr || fetched != 1)
+        // A peer that miscounts what it handed out has nothing to offer here; a record it handed out
+        // all the same is ours to delete.
+        if (type == nullptr || fetched != 1) {
+            DeleteMediaTypeRecord(type);
             break;
+        }
         // A type that does not fit the caller's pattern is passed over; it is no reason of its
         // own, so it does not hide the reason a fitting type was refused for.
         if (pmt != nullptr && !MediaTypeMatchesPartially(pmt, type)) {
@@ -290,7 +283,7 @@ HRESULT CBasePin::AttemptConnection(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt)
 
 HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt)
 {
-    if (IsBadInterface(pConnector) || IsBadMediaType(pmt))
+    if (COM::IsBadInterface(pConnector) || IsBadMediaType(pmt))
         return E_POINTER;
     Synchronization::CAutoLock lock(m_lock);
     if (IsConnected())
@@ -399,7 +392,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::QueryAccept(const AM_MEDIA_TYPE* pmt)
 
 HRESULT STDMETHODCALLTYPE CBasePin::EnumMediaTypes(IEnumMediaTypes** ppEnum)
 {
-    if (ppEnum == nullptr || ::IsBadReadPtr(ppEnum, sizeof(*ppEnum)) || ::IsBadWritePtr(ppEnum, sizeof(*ppEnum)))
+    if (COM::IsBadOutPointer(ppEnum))
         return E_POINTER;
     *ppEnum = CEnumMediaTypes::Create(this, nullptr);
     return *ppEnum != nullptr ? S_OK : E_OUTOFMEMORY;

@@ -8,26 +8,6 @@
 
 namespace stdax {
 
-namespace {
-
-template <class T>
-bool IsBadOutPointer(T** pp)
-{
-    return pp == nullptr || ::IsBadReadPtr(pp, sizeof(*pp)) || ::IsBadWritePtr(pp, sizeof(*pp));
-}
-
-// An array of count pointers: a count whose size does not fit the address space is no array.
-template <class T>
-bool IsBadArray(T** array, ULONG count)
-{
-    const ULONGLONG bytes = static_cast<ULONGLONG>(sizeof(*array)) * count;
-    if (array == nullptr || bytes > MAXLONG)
-        return true;
-    return ::IsBadReadPtr(array, static_cast<UINT_PTR>(bytes)) || ::IsBadWritePtr(array, static_cast<UINT_PTR>(bytes));
-}
-
-} // namespace
-
 CEnumMediaTypes* CEnumMediaTypes::Create(CBasePin* pin, const CEnumMediaTypes* source)
 {
     CEnumMediaTypes* const enumerator = new (std::nothrow) CEnumMediaTypes(pin);
@@ -43,7 +23,7 @@ CEnumMediaTypes* CEnumMediaTypes::Create(CBasePin* pin, const CEnumMediaTypes* s
     return enumerator;
 }
 
-CEnumMediaTypes::CEnumMediaTypes(CBasePin* pin) : m_position(0), m_pin(pin), m_version(0), m_references(1)
+CEnumMediaTypes::CEnumMediaTypes(CBasePin* pin) : m_position(0), m_pin(pin), m_version(0)
 {
     m_pin->PinInterface()->AddRef();
 }
@@ -53,50 +33,25 @@ CEnumMediaTypes::~CEnumMediaTypes()
     m_pin->PinInterface()->Release();
 }
 
-HRESULT STDMETHODCALLTYPE CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv)
-{
-    if (IsBadOutPointer(ppv))
-        return E_POINTER;
-    if (riid == IID_IEnumMediaTypes || riid == IID_IUnknown) {
-        *ppv = static_cast<IEnumMediaTypes*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE CEnumMediaTypes::AddRef()
-{
-    return static_cast<ULONG>(::InterlockedIncrement(&m_references));
-}
-
-ULONG STDMETHODCALLTYPE CEnumMediaTypes::Release()
-{
-    const LONG remaining = ::InterlockedDecrement(&m_references);
-    if (remaining == 0)
-        delete this;
-    return static_cast<ULONG>(remaining);
-}
-
 bool CEnumMediaTypes::IsOutOfSync() const
 {
     return m_version != m_pin->GetMediaTypeVersion();
 }
 
+CEnumMediaTypes* CEnumMediaTypes::Copy() const
+{
+    return Create(m_pin, this);
+}
+
 HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, ULONG* pcFetched)
 {
-    if (IsBadArray(ppMediaTypes, cMediaTypes))
+    if (COM::IsBadPointerArray(ppMediaTypes, cMediaTypes))
         return E_POINTER;
     if (IsOutOfSync())
         return VFW_E_ENUM_OUT_OF_SYNC;
-    if (pcFetched != nullptr) {
-        if (::IsBadWritePtr(pcFetched, sizeof(*pcFetched)))
-            return E_POINTER;
-        *pcFetched = 0;
-    } else if (cMediaTypes > 1) {
-        return E_INVALIDARG;
-    }
+    const HRESULT begun = BeginNext(cMediaTypes, pcFetched);
+    if (FAILED(begun))
+        return begun;
 
     HRESULT failure = S_OK;
     ULONG fetched = 0;
@@ -121,11 +76,7 @@ HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE
         ppMediaTypes[fetched++] = record;
     }
 
-    if (pcFetched != nullptr)
-        *pcFetched = fetched;
-    if (FAILED(failure))
-        return failure;
-    return fetched == cMediaTypes ? S_OK : S_FALSE;
+    return EndNext(cMediaTypes, fetched, pcFetched, failure);
 }
 
 HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Skip(ULONG cMediaTypes)
@@ -149,17 +100,6 @@ HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Reset()
     m_position = 0;
     m_version = m_pin->GetMediaTypeVersion();
     return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Clone(IEnumMediaTypes** ppEnum)
-{
-    if (IsBadOutPointer(ppEnum))
-        return E_POINTER;
-    *ppEnum = nullptr;
-    if (IsOutOfSync())
-        return VFW_E_ENUM_OUT_OF_SYNC;
-    *ppEnum = Create(m_pin, this);
-    return *ppEnum != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
 } // namespace stdax

@@ -8,26 +8,6 @@
 
 namespace stdax {
 
-namespace {
-
-template <class T>
-bool IsBadOutPointer(T** pp)
-{
-    return pp == nullptr || ::IsBadReadPtr(pp, sizeof(*pp)) || ::IsBadWritePtr(pp, sizeof(*pp));
-}
-
-// An array of count pointers: a count whose size does not fit the address space is no array.
-template <class T>
-bool IsBadArray(T** array, ULONG count)
-{
-    const ULONGLONG bytes = static_cast<ULONGLONG>(sizeof(*array)) * count;
-    if (array == nullptr || bytes > MAXLONG)
-        return true;
-    return ::IsBadReadPtr(array, static_cast<UINT_PTR>(bytes)) || ::IsBadWritePtr(array, static_cast<UINT_PTR>(bytes));
-}
-
-} // namespace
-
 CEnumPins* CEnumPins::Create(CBaseFilter* filter, const CEnumPins* source)
 {
     CEnumPins* const enumerator = new (std::nothrow) CEnumPins(filter);
@@ -50,7 +30,7 @@ CEnumPins* CEnumPins::Create(CBaseFilter* filter, const CEnumPins* source)
 }
 
 CEnumPins::CEnumPins(CBaseFilter* filter)
-    : m_position(0), m_pinCount(0), m_filter(filter), m_version(0), m_references(1)
+    : m_position(0), m_pinCount(0), m_filter(filter), m_version(0)
 {
     m_filter->BaseFilterInterface()->AddRef();
 }
@@ -60,35 +40,14 @@ CEnumPins::~CEnumPins()
     m_filter->BaseFilterInterface()->Release();
 }
 
-HRESULT STDMETHODCALLTYPE CEnumPins::QueryInterface(REFIID riid, void** ppv)
-{
-    if (IsBadOutPointer(ppv))
-        return E_POINTER;
-    if (riid == IID_IEnumPins || riid == IID_IUnknown) {
-        *ppv = static_cast<IEnumPins*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE CEnumPins::AddRef()
-{
-    return static_cast<ULONG>(::InterlockedIncrement(&m_references));
-}
-
-ULONG STDMETHODCALLTYPE CEnumPins::Release()
-{
-    const LONG remaining = ::InterlockedDecrement(&m_references);
-    if (remaining == 0)
-        delete this;
-    return static_cast<ULONG>(remaining);
-}
-
 bool CEnumPins::IsOutOfSync() const
 {
     return m_version != m_filter->GetPinVersion();
+}
+
+CEnumPins* CEnumPins::Copy() const
+{
+    return Create(m_filter, this);
 }
 
 void CEnumPins::Restart()
@@ -105,15 +64,11 @@ bool CEnumPins::WasHandedOut(IPin* pin) const
 
 HRESULT STDMETHODCALLTYPE CEnumPins::Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched)
 {
-    if (IsBadArray(ppPins, cPins))
+    if (COM::IsBadPointerArray(ppPins, cPins))
         return E_POINTER;
-    if (pcFetched != nullptr) {
-        if (::IsBadWritePtr(pcFetched, sizeof(*pcFetched)))
-            return E_POINTER;
-        *pcFetched = 0;
-    } else if (cPins > 1) {
-        return E_INVALIDARG;
-    }
+    const HRESULT begun = BeginNext(cPins, pcFetched);
+    if (FAILED(begun))
+        return begun;
 
     // The pin set changed: walk it again from the start, passing over the pins already returned.
     if (IsOutOfSync()) {
@@ -149,11 +104,7 @@ HRESULT STDMETHODCALLTYPE CEnumPins::Next(ULONG cPins, IPin** ppPins, ULONG* pcF
         --wanted;
     }
 
-    if (pcFetched != nullptr)
-        *pcFetched = fetched;
-    if (FAILED(failure))
-        return failure;
-    return fetched == cPins ? S_OK : S_FALSE;
+    return EndNext(cPins, fetched, pcFetched, failure);
 }
 
 HRESULT STDMETHODCALLTYPE CEnumPins::Skip(ULONG cPins)
@@ -172,17 +123,6 @@ HRESULT STDMETHODCALLTYPE CEnumPins::Reset()
     Restart();
     m_handedOut.clear();
     return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE CEnumPins::Clone(IEnumPins** ppEnum)
-{
-    if (IsBadOutPointer(ppEnum))
-        return E_POINTER;
-    *ppEnum = nullptr;
-    if (IsOutOfSync())
-        return VFW_E_ENUM_OUT_OF_SYNC;
-    *ppEnum = Create(m_filter, this);
-    return *ppEnum != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
 } // namespace stdax

@@ -3,9 +3,10 @@
 //
 // It holds a reference on its filter and remembers every pin it has handed out since its last
 // Reset, so that a walk that restarts because the filter's pin set changed (the filter's pin
-// version moved on) never returns a pin twice; a clone inherits that memory. Not a framework COM
-// object: it is allocated from the free store and lives until its last reference goes. Reference
-// counting is interlocked; otherwise one thread at a time uses it.
+// version moved on) never returns a pin twice; a clone inherits that memory. Its COM frame is
+// TEnumerator's; one thread at a time uses it.
+#include "stdax/enumerator.h"
+
 #include <windows.h>
 #include <strmif.h>
 #include <vfwmsgs.h>
@@ -16,26 +17,24 @@ namespace stdax {
 
 class CBaseFilter;
 
-class CEnumPins : public IEnumPins {
+class CEnumPins : public TEnumerator<CEnumPins, IEnumPins, IID_IEnumPins> {
 public:
     // Builds an enumerator with one reference on filter, a copy of source (a clone) or, without
     // source, a fresh walk from the first pin. Returns null when out of memory.
     static CEnumPins* Create(CBaseFilter* filter, const CEnumPins* source);
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
     HRESULT STDMETHODCALLTYPE Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) override;
     HRESULT STDMETHODCALLTYPE Skip(ULONG cPins) override;
     HRESULT STDMETHODCALLTYPE Reset() override;
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins** ppEnum) override;
 
     virtual ~CEnumPins();
 
 private:
+    friend class TEnumerator<CEnumPins, IEnumPins, IID_IEnumPins>;
+
     explicit CEnumPins(CBaseFilter* filter);
     bool IsOutOfSync() const;
+    CEnumPins* Copy() const;
     void Restart();
     bool WasHandedOut(IPin* pin) const;
 
@@ -43,7 +42,6 @@ private:
     int m_pinCount;
     CBaseFilter* const m_filter;
     LONG m_version;
-    volatile LONG m_references;
     std::vector<IPin*> m_handedOut; // identity only: no references held
 };
 

@@ -6,8 +6,8 @@
 // IID_IFileSinkFilter2 with it, and reads FileName() when it opens its file. The name and the mode
 // are unset until their first successful set. A refused SetFileName (a name too long, a media type
 // that cannot be copied) changes nothing. The four methods are serialised by the object's own lock.
-#include "graph/media_type.h"
 #include "support/critical_section.h"
+#include "support/media_type.h"
 
 #include <windows.h>
 #include <strmif.h>

@@ -1,5 +1,8 @@
 #include "stdax/media_sample_properties.h"
 
+#include "stdax/com/pointer_probes.h"
+#include "stdax/media_type_operations.h"
+
 #include <cstring>
 
 namespace stdax {
@@ -39,11 +42,19 @@ HRESULT CMediaSampleProperties::Reset()
 
 HRESULT CMediaSampleProperties::ReadFrom(IMediaSample* pSample)
 {
-    if (pSample == nullptr || ::IsBadReadPtr(pSample, sizeof(void*)))
+    if (COM::IsBadInterface(pSample))
         return E_POINTER;
     if (m_read)
         return E_UNEXPECTED;
+    const HRESULT hr = ReadProperties(pSample);
+    // A failed read leaves nothing behind for the next one to build on.
+    if (FAILED(hr))
+        Reset();
+    return hr;
+}
 
+HRESULT CMediaSampleProperties::ReadProperties(IMediaSample* pSample)
+{
     m_mediaTimeValid = pSample->GetMediaTime(&m_mediaStart, &m_mediaStop) == S_OK;
 
     HRESULT hr = pSample->IsDiscontinuity();
@@ -91,6 +102,10 @@ HRESULT CMediaSampleProperties::ReadMediaType(IMediaSample* pSample)
     if (SUCCEEDED(copied))
         m_properties.dwSampleFlags |= AM_SAMPLE_TYPECHANGED;
     const HRESULT deleted = DirectShow::DeleteMediaType(&type);
+    // A format block announced with length 0 makes the validating delete refuse the record; it is
+    // still the sample's copy for us, and goes with its block and its reference.
+    if (deleted == E_INVALIDARG)
+        DeleteMediaTypeRecord(type);
     return FAILED(copied) ? copied : (FAILED(deleted) ? deleted : S_OK);
 }
 

@@ -5,7 +5,7 @@
 //
 // Read once per sample: a second ReadFrom before Reset is refused. The record's pMediaType stays
 // null; the carried type is MediaType(), valid when AM_SAMPLE_TYPECHANGED is set.
-#include "graph/media_type.h"
+#include "support/media_type.h"
 
 #include <windows.h>
 #include <strmif.h>
@@ -21,7 +21,8 @@ public:
     CMediaSampleProperties& operator=(const CMediaSampleProperties&) = delete;
 
     // E_POINTER for an unusable sample, E_UNEXPECTED when already read; otherwise the first failure
-    // of the sample's flag, media type or buffer queries (a sample without times is no failure).
+    // of the sample's flag, media type or buffer queries (a sample without times is no failure),
+    // after which the record is reset.
     HRESULT ReadFrom(IMediaSample* pSample);
     // Frees the media type, clears the record; ready for the next ReadFrom unless freeing failed.
     HRESULT Reset();
@@ -36,6 +37,7 @@ public:
     const DirectShow::CMediaType& MediaType() const { return m_mediaType; }
 
 private:
+    HRESULT ReadProperties(IMediaSample* pSample);
     HRESULT ReadMediaType(IMediaSample* pSample);
 
     BYTE m_read;

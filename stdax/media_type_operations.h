@@ -4,7 +4,7 @@
 // A record owns its format block (cbFormat bytes from the COM task allocator) and one reference on
 // pUnk when pUnk is set. These operations trust the records they are given (they belong to the
 // framework's own pins); the validating versions for records from outside are in
-// graph/media_type.h.
+// support/media_type.h.
 #include <windows.h>
 #include <strmif.h>
 #include <vfwmsgs.h>

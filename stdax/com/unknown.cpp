@@ -1,5 +1,7 @@
 #include "stdax/com/unknown.h"
 
+#include "stdax/com/pointer_probes.h"
+
 namespace COM {
 
 namespace {
@@ -33,7 +35,7 @@ IUnknown* CUnknown::NonDelegatingIdentity()
 
 HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID riid, void** ppv)
 {
-    if (ppv == nullptr || ::IsBadReadPtr(ppv, sizeof(void*)) || ::IsBadWritePtr(ppv, sizeof(void*)))
+    if (IsBadOutPointer(ppv))
         return E_POINTER;
     if (riid == IID_IUnknown) {
         *ppv = NonDelegatingIdentity();
@@ -63,7 +65,7 @@ ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingRelease()
 
 HRESULT GetInterface(IUnknown* unknown, void** ppv)
 {
-    if (unknown == nullptr || ::IsBadReadPtr(unknown, sizeof(void*)))
+    if (IsBadInterface(unknown))
         return E_POINTER;
     static_cast<IUnknown*>(*ppv)->AddRef();
     return S_OK;

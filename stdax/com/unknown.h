@@ -10,7 +10,7 @@
 //         COM_FORWARD_IUNKNOWN
 //         HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override
 //         {
-//             if (ppv == nullptr) return E_POINTER;      // (or the full probe, see CUnknown)
+//             if (COM::IsBadOutPointer(ppv)) return E_POINTER;   // stdax/com/pointer_probes.h
 //             if (riid == IID_IBaseFilter) {
 //                 *ppv = static_cast<IBaseFilter*>(this);
 //                 return COM::GetInterface(static_cast<IBaseFilter*>(this), ppv);
@@ -71,6 +71,13 @@ HRESULT GetInterface(IUnknown* unknown, void** ppv);
 // Builds one object for CreateObject. Returns null when out of memory; a constructor that fails
 // stores its failure in *result (which holds S_OK on entry) and still returns the object.
 using ObjectCreator = CUnknown* (*)(IUnknown* outer, HRESULT* result);
+
+// How a constructor hands its result out: stored in *result when result is given.
+inline void ReportResult(HRESULT* result, HRESULT hr)
+{
+    if (result != nullptr)
+        *result = hr;
+}
 
 // Creates an object with creator and hands out its riid interface in *ppv, by the COM creation
 // rules: aggregation only for IID_IUnknown (CLASS_E_NOAGGREGATION otherwise), E_OUTOFMEMORY when

@@ -93,6 +93,7 @@ TEST_F(Transport, AddBufferOnlyTraces)
     EXPECT_TRUE(library.Jvm().Releases().empty());
     const std::vector<std::wstring> messages = Messages();
     const std::wstring header = L"Java_com_tarvik_kelvane_Quillmar_addBuffer";
+    ASSERT_GE(messages.size(), 11u);
     EXPECT_THAT(std::vector<std::wstring>(messages.begin() + 7, messages.begin() + 11),
                 ElementsAre(header + L"( -5, 1 ) begin…", header + L"( -5, 1 ) done, return 0x00000000.",
                             header + L"( 7, 0 ) begin…", header + L"( 7, 0 ) done, return 0x00000000."));

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -116,7 +117,7 @@ TEST_F(MediaEventThread, EventsReachTheCallbackOnTheWorkerUntilDetached)
     EXPECT_EQ(EventsWithCode(kTestEvent).size(), 2u);
 }
 
-TEST_F(MediaEventThread, DetachFromInsideTheCallbackTimesOut)
+TEST_F(MediaEventThread, DetachFromInsideTheCallbackReleasesAndAttachListensAgain)
 {
     ASSERT_EQ(thread.Initialise(&RecordEvent), S_OK);
     ASSERT_EQ(thread.Attach(graph.p), S_OK);
@@ -128,7 +129,10 @@ TEST_F(MediaEventThread, DetachFromInsideTheCallbackTimesOut)
     EXPECT_EQ(inside, S_OK);  // the worker does not wait for itself
     g_inside = nullptr;
     EXPECT_EQ(thread.Detach(), S_FALSE);
+    // The worker listens to the graph attached next: an event posted afterwards arrives.
     EXPECT_EQ(thread.Attach(graph.p), S_OK);
+    ASSERT_EQ(Post(kTestEvent, 1, 0), S_OK);
+    EXPECT_TRUE(WaitFor([] { return EventsWithCode(kTestEvent).size() == 2; })) << "the event after the attach is lost";
     EXPECT_EQ(thread.Detach(), S_OK);
 }
 

@@ -8,9 +8,9 @@
 #include "platform/pcm_source/pcm_source.h"
 #include "platform/oversized_sample.h"
 #include "platform/render_sink/render_sink.h"
-#include "graph/media_type.h"
 #include "stdax/com/ptr.h"
 #include "stdax/media_type_operations.h"
+#include "support/media_type.h"
 
 #include <gtest/gtest.h>
 

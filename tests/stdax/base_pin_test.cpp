@@ -71,6 +71,38 @@ protected:
     CTestFilter* m_down = nullptr;
 };
 
+// A peer's media type enumerator that hands out one record (holding a reference on unknown) in
+// its first Next and says it fetched none, then has nothing more.
+class CMiscountingTypes : public IEnumMediaTypes {
+public:
+    explicit CMiscountingTypes(IUnknown* unknown) : m_unknown(unknown) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override
+    {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE Next(ULONG, AM_MEDIA_TYPE** types, ULONG* fetched) override
+    {
+        if (m_handedOut)
+            return S_FALSE;
+        m_handedOut = true;
+        types[0] = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+        MakeAudioType(types[0], MEDIASUBTYPE_PCM, 8000);
+        m_unknown->AddRef();
+        types[0]->pUnk = m_unknown;
+        *fetched = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes**) override { return E_NOTIMPL; }
+
+    IUnknown* const m_unknown;
+    bool m_handedOut = false;
+};
+
 // A pin of a test filter with a record given by the test, for the construction checks.
 HRESULT ConstructPin(CTestFilter* filter, const AMOVIESETUP_PIN& record, LPCWSTR name = nullptr, HRESULT incoming = S_OK)
 {
@@ -295,6 +327,17 @@ TEST_F(BasePinTest, APartiallySpecifiedTypeFiltersTheOffers)
     // A telling refusal of the peer is reported rather than the generic one.
     In()->m_refusal = VFW_E_INVALIDSUBTYPE;
     EXPECT_EQ(VFW_E_INVALIDSUBTYPE, Out()->Connect(In()->PinInterface(), &floatOnly));
+}
+
+TEST_F(BasePinTest, ARecordThePeerHandsOutWithAWrongCountIsDeleted)
+{
+    CCountedUnknown unknown;
+    CMiscountingTypes types(&unknown);
+    In()->m_typesEnumerator = &types;
+    EXPECT_EQ(S_OK, Out()->Connect(In()->PinInterface(), nullptr)) << "agreed on a type of its own";
+    In()->m_typesEnumerator = nullptr;
+    EXPECT_TRUE(types.m_handedOut);
+    EXPECT_EQ(1, unknown.m_references);
 }
 
 TEST_F(BasePinTest, ConnectRefusals)

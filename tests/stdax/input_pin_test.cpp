@@ -155,6 +155,31 @@ TEST_F(CInputPinTest, SamplePropertiesAreReadFromRealSamples)
     EXPECT_EQ(0u, properties.Flags());
 }
 
+TEST_F(CInputPinTest, AFailedSampleReadingLeavesNeitherFlagsNorTheSamplesType)
+{
+    // A type whose format block is announced with length 0: copying it fails, and so does reading
+    // the sample, after the discontinuity was seen.
+    CCountedUnknown unknown;
+    BYTE block[4] = {};
+    AM_MEDIA_TYPE broken = {};
+    broken.majortype = MEDIATYPE_Audio;
+    broken.pbFormat = block;
+    broken.pUnk = &unknown;
+    COM::TPtr<IMediaSample> sample = Sample(0, 10);
+    ASSERT_EQ(S_OK, sample->SetDiscontinuity(TRUE));
+    ASSERT_EQ(S_OK, sample->SetMediaType(&broken));
+
+    stdax::CMediaSampleProperties properties;
+    const LONG references = unknown.m_references;
+    EXPECT_EQ(VFW_E_INVALID_MEDIA_TYPE, properties.ReadFrom(sample));
+    EXPECT_EQ(references, unknown.m_references) << "the sample's copy of the type was deleted";
+
+    ASSERT_EQ(S_OK, sample->SetMediaType(nullptr));
+    ASSERT_EQ(S_OK, sample->SetDiscontinuity(FALSE));
+    ASSERT_EQ(S_OK, properties.ReadFrom(sample));
+    EXPECT_EQ(static_cast<DWORD>(AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID), properties.Flags());
+}
+
 TEST_F(CInputPinTest, RefusedTypeChangeEndsTheStreamAndFailsLaterSamplesUntilFlushOrStop)
 {
     ConnectSource();

@@ -1,7 +1,7 @@
 // The media type record (DirectShow::CMediaType and its validating operations) and the framework's
 // own operations on negotiated types.
-#include "graph/media_type.h"
 #include "stdax/media_type_operations.h"
+#include "support/media_type.h"
 #include "test_filter.h"
 
 #include <gtest/gtest.h>
@@ -112,6 +112,30 @@ TEST(MediaTypeRecord, CopyDuplicatesTheFormatBlockAndReferencesPUnk)
     EXPECT_EQ(S_OK, DirectShow::FreeMediaType(&target));
     EXPECT_EQ(S_OK, DirectShow::FreeMediaType(&source));
     EXPECT_EQ(1, unknown.m_references);
+}
+
+TEST(MediaTypeRecord, CopyFromARecordSharingTheTargetsBlockAndLastReference)
+{
+    // Counts its references and remembers whether they ever ran out (where a real object dies).
+    struct CLastReference : CCountedUnknown {
+        ULONG STDMETHODCALLTYPE Release() override
+        {
+            const ULONG left = CCountedUnknown::Release();
+            ranOut = ranOut || left == 0;
+            return left;
+        }
+        bool ranOut = false;
+    } unknown;
+    unknown.m_references = 0;
+    AM_MEDIA_TYPE target;
+    MakeRecord(&target, "shared wave format", &unknown);
+    const AM_MEDIA_TYPE view = target;  // the same block and the target's only reference
+
+    ASSERT_EQ(S_OK, DirectShow::CopyMediaType(&target, &view));
+    EXPECT_FALSE(unknown.ranOut);
+    EXPECT_EQ(1, unknown.m_references);
+    EXPECT_STREQ("shared wave format", reinterpret_cast<const char*>(target.pbFormat));
+    EXPECT_EQ(S_OK, DirectShow::FreeMediaType(&target));
 }
 
 TEST(MediaTypeRecord, DeleteFreesContentsAndRecord)

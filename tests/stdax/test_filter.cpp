@@ -100,6 +100,15 @@ HRESULT CTestPin::BreakConnect()
     return m_breakConnectResult;
 }
 
+HRESULT STDMETHODCALLTYPE CTestPin::EnumMediaTypes(IEnumMediaTypes** ppEnum)
+{
+    if (m_typesEnumerator == nullptr)
+        return CBasePin::EnumMediaTypes(ppEnum);
+    m_typesEnumerator->AddRef();
+    *ppEnum = m_typesEnumerator;
+    return S_OK;
+}
+
 HRESULT CTestPin::OnGetMediaType(int, AM_MEDIA_TYPE* pmt)
 {
     AM_MEDIA_TYPE full;

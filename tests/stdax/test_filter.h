@@ -37,6 +37,8 @@ public:
     HRESULT m_refusal = VFW_E_TYPE_NOT_ACCEPTED;
     // Sample rate written into the offered format blocks.
     DWORD m_offeredRate = 44100;
+    // When set, EnumMediaTypes hands out this enumerator instead of the framework's.
+    IEnumMediaTypes* m_typesEnumerator = nullptr;
 
     // What happened.
     std::vector<GUID> m_checkedSubtypes;
@@ -55,6 +57,7 @@ public:
     HRESULT CompleteConnect(IPin* pReceivePin) override;
     HRESULT BreakConnect() override;
     HRESULT OnGetMediaType(int position, AM_MEDIA_TYPE* pmt) override;
+    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes** ppEnum) override;
 
     HRESULT STDMETHODCALLTYPE EndOfStream() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE BeginFlush() override { return S_OK; }

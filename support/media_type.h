@@ -18,9 +18,10 @@ HRESULT FreeMediaType(AM_MEDIA_TYPE* mt);
 
 // Replaces dst's contents with a copy of src: the format block is duplicated and pUnk gets one more
 // reference. E_POINTER for an unusable src or dst (or src's pUnk / format block), E_INVALIDARG when
-// dst is src, VFW_E_INVALID_MEDIA_TYPE for a src format block of length 0; dst's own contents are
-// freed first with FreeMediaType (its failure is returned). When the new format block cannot be
-// made, dst is left with the other fields copied and no format block.
+// dst is src, VFW_E_INVALID_MEDIA_TYPE for a src format block of length 0. The copy is made before
+// dst's own contents are freed with FreeMediaType (its failure is returned, dst unchanged), so src
+// may share dst's format block or pUnk reference. When the new format block cannot be made, dst is
+// left with the other fields copied and no format block (E_OUTOFMEMORY).
 HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE* src);
 
 // Frees *pmt's contents and the record itself (allocated with CoTaskMemAlloc), then sets *pmt to

@@ -1,4 +1,4 @@
-#include "graph/media_type.h"
+#include "support/media_type.h"
 
 #include <cstring>
 
@@ -57,24 +57,36 @@ HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE* src)
     }
     if (IsBadRecord(dst))
         return E_POINTER;
-    const HRESULT freed = FreeMediaType(dst);
-    if (FAILED(freed))
-        return freed;
 
-    *dst = *src;
-    if (dst->pUnk != nullptr)
-        dst->pUnk->AddRef();
-    dst->cbFormat = 0;
-    dst->pbFormat = nullptr;
+    // The copy is made before dst lets go of what it holds: src may share dst's format block or
+    // its last reference on pUnk (src may even lie in dst's block).
+    AM_MEDIA_TYPE copy = *src;
+    copy.cbFormat = 0;
+    copy.pbFormat = nullptr;
+    HRESULT result = S_OK;
     if (src->pbFormat != nullptr) {
         BYTE* const block = static_cast<BYTE*>(::CoTaskMemAlloc(src->cbFormat));
-        if (block == nullptr)
-            return E_OUTOFMEMORY;
-        std::memcpy(block, src->pbFormat, src->cbFormat);
-        dst->pbFormat = block;
-        dst->cbFormat = src->cbFormat;
+        if (block != nullptr) {
+            std::memcpy(block, src->pbFormat, src->cbFormat);
+            copy.pbFormat = block;
+            copy.cbFormat = src->cbFormat;
+        } else {
+            result = E_OUTOFMEMORY;
+        }
     }
-    return S_OK;
+    if (copy.pUnk != nullptr)
+        copy.pUnk->AddRef();
+
+    const HRESULT freed = FreeMediaType(dst);
+    if (FAILED(freed)) {
+        if (copy.pUnk != nullptr)
+            copy.pUnk->Release();
+        if (copy.pbFormat != nullptr)
+            ::CoTaskMemFree(copy.pbFormat);
+        return freed;
+    }
+    *dst = copy;
+    return result;
 }
 
 HRESULT DeleteMediaType(AM_MEDIA_TYPE** pmt)
