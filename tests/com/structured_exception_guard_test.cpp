@@ -11,11 +11,16 @@
 
 namespace {
 
-// The head of the calling thread's handler chain (fs:[0]).
+// The head of the calling thread's handler chain (NT_TIB::ExceptionList: fs:[0] on x86; x64 finds its
+// handlers in tables, and gs:[0] stays as the thread started).
 void* HandlerChainHead()
 {
     void* head;
+#if defined(__x86_64__)
+    __asm__ __volatile__("movq %%gs:0, %0" : "=r"(head));
+#else
     __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head));
+#endif
     return head;
 }
 
@@ -117,6 +122,18 @@ TEST(StructuredExceptionGuard, CallResultsPassThrough)
     EXPECT_EQ(S_OK, Win32::RunGuarded([&] { value = Divide(84, 2); }));
     EXPECT_EQ(42, value);
     EXPECT_EQ(S_OK, Win32::RunGuarded([] { return 7; }));
+}
+
+// A fault that code inside the call handles itself (IsBadReadPtr catches its own access violation)
+// is not the guard's: the call goes on and returns its own result.
+TEST(StructuredExceptionGuard, FaultsHandledInsideTheCallAreNotTheGuards)
+{
+    BOOL bad = FALSE;
+    EXPECT_EQ(S_FALSE, Win32::RunGuarded([&] {
+        bad = ::IsBadReadPtr(reinterpret_cast<const void*>(s_lowAddress), sizeof(int));
+        return S_FALSE;
+    }));
+    EXPECT_TRUE(bad);
 }
 
 TEST(StructuredExceptionGuard, ManyFaultsInARow)
