@@ -163,7 +163,9 @@ TEST(StructuredExceptionGuard, NestedGuards)
               }));
     EXPECT_EQ(E_ABORT, inner);
     EXPECT_NE(nullptr, innerHead);
-    EXPECT_NE(head, innerHead);
+#if defined(__i386__)
+    EXPECT_NE(head, innerHead);   // the outer guard's record was in the chain (x64 has no chain)
+#endif
 
     // A fault after a completed inner guard is the outer guard's.
     int afterInner = 0;
