@@ -18,7 +18,7 @@
 //     millisecond of local time each read at its start).
 #include "bench_support.h"
 
-#include "platform/jvm/java_vm.h"
+#include "jvm/java_vm.h"
 #include "platform/trace_reader/trace_reader.h"
 
 #include <windows.h>

@@ -14,3 +14,18 @@ function(tessaro_library name dir)
     target_link_libraries(${name} INTERFACE ${ARG_LINKS})
   endif()
 endfunction()
+
+# tessaro_release_binary(TARGET)
+# A binary that ships (bin/): after linking, its debug information moves into bin/.debug/<file>.debug
+# (objcopy --only-keep-debug) and the binary itself is stripped and given a debug link to that file,
+# where gdb and winedbg look for it.
+function(tessaro_release_binary target)
+  set(debug_dir $<TARGET_FILE_DIR:${target}>/.debug)
+  set(debug_file ${debug_dir}/$<TARGET_FILE_NAME:${target}>.debug)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${debug_dir}
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> ${debug_file}
+    COMMAND ${CMAKE_OBJCOPY} --strip-debug --strip-unneeded --remove-section=.gnu_debuglink
+      --add-gnu-debuglink=${debug_file} $<TARGET_FILE:${target}>
+    VERBATIM)
+endfunction()

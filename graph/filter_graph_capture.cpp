@@ -13,19 +13,20 @@
 #include "support/com_init.h"
 #include "support/library_logs.h"
 #include "support/step_sequence.h"
+#include "support/trace_address.h"
 #include "support/trace_log.h"
 
 namespace {
 
 // Addresses as the trace prints them.
 template <class T>
-unsigned Address(T* pointer)
+Win32::TraceAddressValue Address(T* pointer)
 {
-    return static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pointer));
+    return Win32::TraceAddress(pointer);
 }
-unsigned Address(VolumeMeter::LevelCallback callback)
+Win32::TraceAddressValue Address(VolumeMeter::LevelCallback callback)
 {
-    return static_cast<unsigned>(reinterpret_cast<UINT_PTR>(reinterpret_cast<void*>(callback)));
+    return Win32::TraceAddress(reinterpret_cast<void*>(callback));
 }
 
 // Only the low 16 bits of a format tag count.
@@ -116,7 +117,7 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
 {
     HRESULT hr = S_OK;
     CTraceScope scope(s_MainLog, "CFilterGraph_Capture::Init");
-    scope.Begin(&hr, L"\"%ls\", %d, %d, %d, 0x%08X", path != nullptr ? path : L"", Tag(formatTag), sampleRate,
+    scope.Begin(&hr, L"\"%ls\", %d, %d, %d, " TRACE_ADDRESS, path != nullptr ? path : L"", Tag(formatTag), sampleRate,
                 bitRate, Address(&VolumeMeter_Callback));
     Synchronization::CAutoLock lock(&m_lock);
 
@@ -212,7 +213,7 @@ HRESULT CFilterGraph_Capture::InsertVolumeMeter(IPin* upstream, VolumeMeter::Lev
 {
     HRESULT hr = S_OK;
     CTraceScope scope(s_MainLog, "CFilterGraph_Capture::InsertVolumeMeter");
-    scope.Begin(&hr, L"0x%08X, 0x%08X", Address(upstream), Address(callback));
+    scope.Begin(&hr, TRACE_ADDRESS L", " TRACE_ADDRESS, Address(upstream), Address(callback));
 
     COM::TPtr<IBaseFilter> meter;
     COM::TPtr<IPin> input;
@@ -242,7 +243,7 @@ HRESULT CFilterGraph_Capture::InsertEncoderChain(int formatTag, IPin* upstream, 
 {
     HRESULT hr = S_OK;
     CTraceScope scope(s_MainLog, "CFilterGraph_Capture::InsertEncoderChain");
-    scope.Begin(&hr, L"0x%08X, \"%ls\", %d, %d", Address(upstream), path != nullptr ? path : L"", Tag(formatTag),
+    scope.Begin(&hr, TRACE_ADDRESS L", \"%ls\", %d, %d", Address(upstream), path != nullptr ? path : L"", Tag(formatTag),
                 bitRate);
 
     const bool mp3 = static_cast<WORD>(formatTag) == MpegLayer3Tag;

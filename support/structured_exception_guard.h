@@ -8,9 +8,11 @@
 //     int written = 0;
 //     HRESULT hr = Win32::RunGuarded([&] { written = lame_encode_flush(...); });
 //
-// The guard links a structured-exception record into the calling thread's chain for the length of
-// the call and takes it out again on both paths, so the chain is as it was. It works on any
-// thread, nests, and needs nothing set up beforehand.
+// On x86 the guard links a structured-exception record into the calling thread's chain for the
+// length of the call and takes it out again on both paths, so the chain is as it was; on x64 the
+// call runs inside a small function whose unwind table names the guard's handler. Either way it
+// works on any thread, nests, lets handlers inside the call deal with their own faults first, and
+// needs nothing set up beforehand.
 //
 // After a fault the call is abandoned where it stood: destructors of C++ objects inside the call
 // do not run, and locks it held stay held. Guard plain C code such as the encoder, not C++ code

@@ -4,6 +4,7 @@
 #include "support/library_logs.h"
 #include "support/step_sequence.h"
 #include "support/structured_exception_guard.h"
+#include "support/trace_address.h"
 #include "support/trace_log.h"
 
 #include <vfwmsgs.h>
@@ -26,9 +27,9 @@ constexpr int FrameHeaderSize = 4;
 constexpr DWORD s_acceptedRates[] = {48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
 
 // Pointer arguments as the trace shows them.
-unsigned Address(const void* pointer)
+Win32::TraceAddressValue Address(const void* pointer)
 {
-    return static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pointer));
+    return Win32::TraceAddress(pointer);
 }
 
 bool IsReadable(const void* pointer, UINT_PTR size)
@@ -110,7 +111,7 @@ HRESULT STDMETHODCALLTYPE CEncoder::CheckInputType(const WAVEFORMATEX* format)
 {
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CEncoder::CheckInputType");
     HRESULT hr = S_OK;
-    scope.Begin(&hr, L"0x%08X", Address(format));
+    scope.Begin(&hr, TRACE_ADDRESS, Address(format));
     if (!IsReadable(format, sizeof(WAVEFORMATEX)))
         return hr = E_POINTER;
 
@@ -127,7 +128,7 @@ HRESULT STDMETHODCALLTYPE CEncoder::SetInputType(const WAVEFORMATEX* format)
 {
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CEncoder::SetInputType");
     HRESULT hr = S_OK;
-    scope.Begin(&hr, L"0x%08X", Address(format));
+    scope.Begin(&hr, TRACE_ADDRESS, Address(format));
     hr = static_cast<IEncoder*>(this)->CheckInputType(format);
     if (FAILED(hr))
         return hr;
@@ -141,7 +142,7 @@ HRESULT STDMETHODCALLTYPE CEncoder::GetInputType(WAVEFORMATEX* format)
 {
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CEncoder::GetInputType");
     HRESULT hr = S_OK;
-    scope.Begin(&hr, L"0x%08X", Address(format));
+    scope.Begin(&hr, TRACE_ADDRESS, Address(format));
     if (!IsWritable(format, sizeof(WAVEFORMATEX)))
         return hr = E_POINTER;
     if (!m_bInputTypeSet)
@@ -259,8 +260,8 @@ HRESULT CEncoder::PrimeWithSilence()
 
 HRESULT STDMETHODCALLTYPE CEncoder::Encode(const short* pcm, ULONG cbPcm, ULONG* pcbConsumed)
 {
-    s_EncoderLog.Print(L"CEncoder::Encode( 0x%08X, %d, 0x%08X ) begin\x2026", Address(pcm), cbPcm,
-                       Address(pcbConsumed));
+    s_EncoderLog.Print(L"CEncoder::Encode( " TRACE_ADDRESS L", %d, " TRACE_ADDRESS L" ) begin\x2026", Address(pcm),
+                       cbPcm, Address(pcbConsumed));
     const HRESULT hr = EncodeSamples(pcm, cbPcm, pcbConsumed);
     s_EncoderLog.Print(L"CEncoder::Encode() done, return 0x%08X.", hr);
     return hr;

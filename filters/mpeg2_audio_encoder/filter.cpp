@@ -1,6 +1,7 @@
 #include "filters/mpeg2_audio_encoder/filter.h"
 
 #include "support/library_logs.h"
+#include "support/trace_address.h"
 #include "support/trace_log.h"
 
 #include <mmreg.h>
@@ -34,9 +35,9 @@ const AMOVIESETUP_PIN s_pins[] = {
 const AMOVIESETUP_FILTER s_filter = {&CLSID_MPEG2AudioEncoder, L"MPEG2AudioEncoder", MeritSoftwareCompressor, 2,
                                      s_pins};
 
-unsigned Address(const void* pointer)
+Win32::TraceAddressValue Address(const void* pointer)
 {
-    return static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pointer));
+    return Win32::TraceAddress(pointer);
 }
 
 } // namespace
@@ -194,7 +195,7 @@ HRESULT CFilter::StartStreaming()
             rate = settings.dwOutSampleRate;
     } else {
         const AM_MEDIA_TYPE& type = m_pOutputPin->ConnectionType();
-        s_EncoderLog.Print(L"m_pOutputPin->m_mt.pbFormat = 0x%08X.", Address(type.pbFormat));
+        s_EncoderLog.Print(L"m_pOutputPin->m_mt.pbFormat = " TRACE_ADDRESS L".", Address(type.pbFormat));
         if (type.pbFormat != nullptr && type.cbFormat >= sizeof(WAVEFORMATEX))
             rate = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat)->nSamplesPerSec;
         else
@@ -298,7 +299,7 @@ HRESULT CFilter::Receive(IMediaSample* pSample)
 {
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CFilter::Receive");
     HRESULT hr = S_OK;
-    scope.Begin(&hr, L"0x%08X", Address(pSample));
+    scope.Begin(&hr, TRACE_ADDRESS, Address(pSample));
     BYTE* data = nullptr;
     hr = pSample->GetPointer(&data);
     if (FAILED(hr))

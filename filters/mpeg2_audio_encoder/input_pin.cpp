@@ -3,6 +3,7 @@
 #include "filters/mpeg2_audio_encoder/filter.h"
 #include "stdax/media_type_operations.h"
 #include "support/library_logs.h"
+#include "support/trace_address.h"
 #include "support/trace_log.h"
 
 #include <mmreg.h>
@@ -15,9 +16,9 @@ namespace MPEG2AudioEncoder {
 
 namespace {
 
-unsigned Address(const void* pointer)
+Win32::TraceAddressValue Address(const void* pointer)
 {
-    return static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pointer));
+    return Win32::TraceAddress(pointer);
 }
 
 } // namespace
@@ -73,7 +74,7 @@ HRESULT STDMETHODCALLTYPE CInputPin::Receive(IMediaSample* pSample)
     Synchronization::CAutoLock lock(&m_receiveLock);
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CInputPin::Receive");
     HRESULT hr = S_OK;
-    scope.Begin(&hr, L"0x%08X", Address(pSample));
+    scope.Begin(&hr, TRACE_ADDRESS, Address(pSample));
     hr = CBaseInputPin::Receive(pSample);
     if (hr == S_OK)
         hr = RefuseFormatChange(pSample);

@@ -4,6 +4,7 @@
 #include "stdax/media_type_operations.h"
 #include "support/library_logs.h"
 #include "support/structured_exception_guard.h"
+#include "support/trace_address.h"
 #include "support/trace_log.h"
 
 #include <mmreg.h>
@@ -18,9 +19,9 @@ namespace {
 
 constexpr WORD MonoMode = 3;
 
-unsigned Address(const void* pointer)
+Win32::TraceAddressValue Address(const void* pointer)
 {
-    return static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pointer));
+    return Win32::TraceAddress(pointer);
 }
 
 } // namespace
@@ -51,7 +52,7 @@ HRESULT COutputPin::OnGetMediaType(int position, AM_MEDIA_TYPE* pmt)
 {
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::COutputPin::OnGetMediaType");
     HRESULT hr = S_OK;
-    scope.Begin(&hr, L"%d, 0x%08X", position, Address(pmt));
+    scope.Begin(&hr, L"%d, " TRACE_ADDRESS, position, Address(pmt));
     if (m_owner == nullptr || m_owner->InputPin() == nullptr)
         return hr = E_UNEXPECTED;
     if (pmt->majortype == MEDIATYPE_Stream || !m_owner->InputPin()->IsConnected())

@@ -1,11 +1,17 @@
 #!/usr/bin/env python3
 """Checks that Tessaro.dll exports exactly JNI_OnLoad and the native methods that javac -h generates
-for the Java class, under their plain JNI names."""
+for the Java class, under their plain JNI names; that it is built for the expected architecture; and
+that it imports system DLLs only (the runtime is linked in statically)."""
 import argparse
 import os
 import re
 import subprocess
 import sys
+
+
+# DLLs every Windows installation has.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "winmm.dll",
+               "version.dll", "msvcrt.dll", "shell32.dll", "msacm32.dll", "uuid.dll", "quartz.dll"}
 
 
 def main():
@@ -15,6 +21,7 @@ def main():
     ap.add_argument("--objdump", required=True)
     ap.add_argument("--javac", required=True)
     ap.add_argument("--work", required=True)
+    ap.add_argument("--format", required=True, help="objdump's file format, pei-i386 or pei-x86-64")
     args = ap.parse_args()
 
     os.makedirs(args.work, exist_ok=True)
@@ -41,6 +48,16 @@ def main():
     if decorated:
         print(f"decorated export names: {decorated}")
         ok = False
+    file_format = re.search(r"file format (\S+)", dump)
+    if not file_format or file_format.group(1) != args.format:
+        print(f"file format {file_format.group(1) if file_format else '?'}, expected {args.format}")
+        ok = False
+    imported = sorted(set(n.lower() for n in re.findall(r"^\s*DLL Name: (\S+)\s*$", dump, re.M)))
+    foreign = [n for n in imported if n not in SYSTEM_DLLS]
+    if foreign:
+        print(f"imports of DLLs that are not part of Windows: {foreign}")
+        ok = False
+    print(f"imports: {', '.join(imported)}")
     print(f"{len(exported)} exports checked against {len(declared)} natives of {os.path.basename(args.java)}")
     return 0 if ok else 1
 

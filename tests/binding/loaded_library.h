@@ -8,7 +8,7 @@
 
 #include "com_tarvik_kelvane_Quillmar.h"
 
-#include "platform/jvm/java_vm.h"
+#include "jvm/java_vm.h"
 #include "platform/trace_reader/trace_reader.h"
 
 #include <functional>

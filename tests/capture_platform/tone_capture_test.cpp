@@ -331,8 +331,8 @@ TEST_F(ToneCaptureGraph, HoldsDataBackWhilePausedAndStartsAgainAfterAStop)
 
 TEST_F(ToneCaptureGraph, LossOfTheDeviceReachesTheEventQueue)
 {
-    const auto loseDevice = reinterpret_cast<CapturePlatform::LoseDeviceFunction>(
-        ::GetProcAddress(::GetModuleHandleW(CapturePlatform::kModuleName), CapturePlatform::kLoseDeviceExport));
+    const auto loseDevice = reinterpret_cast<CapturePlatform::LoseDeviceFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(CapturePlatform::kModuleName), CapturePlatform::kLoseDeviceExport)));
     ASSERT_NE(nullptr, loseDevice);
     COM::TPtr<IMediaEvent> events = Query<IMediaEvent>(m_graph, IID_IMediaEvent);
     ASSERT_TRUE(events.IsValid());

@@ -33,7 +33,8 @@ public:
     explicit CHugeObject(IUnknown* outer) : CUnknown(outer) { ++s_constructed; }
     static COM::CUnknown* Create(IUnknown* outer, HRESULT*) { return new CHugeObject(outer); }
     static inline int s_constructed = 0;
-    char m_payload[0x7FF00000];
+    // More than the process's address space can hold (2 GiB in 32-bit, 128 TiB in 64-bit processes).
+    char m_payload[sizeof(void*) == 8 ? 0x7FFF00000000ULL : 0x7FF00000];
 };
 
 COM::CUnknown* NullCreator(IUnknown*, HRESULT*)

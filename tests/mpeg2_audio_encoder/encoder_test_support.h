@@ -62,7 +62,7 @@ private:
     size_t m_start;
 };
 
-std::wstring Hex(const void* pointer);   // "0x%08X" of a pointer
+std::wstring Hex(const void* pointer);   // a pointer as the trace prints it: "0x%08X", 64-bit all 16 digits
 
 // Whole files in the current directory (the program's scratch directory).
 bool WriteFileBytes(const wchar_t* path, const std::vector<BYTE>& bytes);

@@ -117,7 +117,7 @@ TEST_F(CInputPinTest, SamplePropertiesAreReadFromRealSamples)
     stdax::FreeMediaTypeContents(&type);
 
     stdax::CMediaSampleProperties properties;
-    EXPECT_EQ(48u, properties.Properties().cbData);
+    EXPECT_EQ(sizeof(void*) == 8 ? 64u : 48u, properties.Properties().cbData);   // AM_SAMPLE2_PROPERTIES
     EXPECT_EQ(E_POINTER, properties.ReadFrom(nullptr));
     ASSERT_EQ(S_OK, properties.ReadFrom(sample));
     const AM_SAMPLE2_PROPERTIES& read = properties.Properties();

@@ -1,5 +1,6 @@
-// The JVM host as Tessaro.dll uses it: the Quillmar class and its two callbacks, global references,
-// array elements copied back by mode, and native threads attaching and detaching.
+// The JVM host (quillmar's view of the in-process JVM) as Tessaro.dll uses it: the Quillmar class and
+// its two callbacks, global references, array elements copied back by mode, and native threads
+// attaching and detaching.
 #include "jvm_host/jvm_host.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +36,8 @@ TEST_F(JvmHostTest, CallbacksReachTheReceiverWithTheirArguments)
     ASSERT_NE(level, nullptr);
     EXPECT_EQ(env->GetMethodID(cls, "Stopped", "(D)V"), nullptr);
     EXPECT_EQ(env->GetMethodID(cls, "Started", "(I)V"), nullptr);
+    EXPECT_TRUE(env->ExceptionCheck());   // NoSuchMethodError, as a real VM leaves it
+    env->ExceptionClear();
 
     jobject global = env->NewGlobalRef(host.Quillmar());
     EXPECT_EQ(host.GlobalRefs(), 1);
@@ -43,7 +46,6 @@ TEST_F(JvmHostTest, CallbacksReachTheReceiverWithTheirArguments)
     env->CallVoidMethod(global, stopped, static_cast<jint>(0));
     EXPECT_FALSE(env->ExceptionCheck());
     env->DeleteGlobalRef(global);
-    env->DeleteGlobalRef(global);   // a second delete changes nothing
     EXPECT_EQ(host.GlobalRefs(), 0);
 
     EXPECT_EQ(callbacks.stopped, (std::vector<jint>{1, 0}));
@@ -78,10 +80,7 @@ TEST_F(JvmHostTest, ArrayElementsAreCopiedBackByMode)
 
     jdoubleArray empty = host.NewDoubleArray(0);
     EXPECT_EQ(env->GetArrayLength(empty), 0);
-    // Arrays of the wrong kind give no elements.
-    EXPECT_EQ(env->GetDoubleArrayElements(reinterpret_cast<jdoubleArray>(paused), nullptr), nullptr);
     host.DeleteArray(bytes);
-    EXPECT_EQ(env->GetArrayLength(bytes), 0);
 }
 
 TEST_F(JvmHostTest, NativeThreadsAttachAndDetach)

@@ -1,12 +1,9 @@
-// A small in-process Java virtual machine for programs that drive Tessaro.dll the way a Java application
-// does, without a Java runtime: it hands the library a JavaVM and per-thread JNIEnv tables that implement
-// the JNI functions the library uses (object class and method lookup, global references, void calls,
-// byte/boolean/double array access, thread attach and detach, exception checks) over one object of
-// class com.tarvik.kelvane.Quillmar. The library's calls of that object's "Stopped" "(I)V" and
-// "InputLevel" "(D)V" reach an IQuillmarCallbacks on the calling (native) thread.
+// The in-process Java virtual machine (jvm/java_vm.h) as quillmar.exe uses it: one object of class
+// com.tarvik.kelvane.Quillmar whose "Stopped" "(I)V" and "InputLevel" "(D)V" calls reach an
+// IQuillmarCallbacks on the calling (native) thread, and the arrays the natives take.
 //
-// Any other JNI function prints its slot number to stderr and ends the process, so a call the host
-// does not implement cannot pass silently. Thread-safe: the library calls in from several threads.
+// Any JNI function the library is not supposed to call, and any misuse of a handle, ends the process
+// with a message, so neither can pass silently. Thread-safe: the library calls in from several threads.
 #pragma once
 
 #include <windows.h>

@@ -1,6 +1,6 @@
-#include "platform/jvm/java_vm.h"
+#include "jvm/java_vm.h"
 
-#include "platform/jvm/jvm_state.h"
+#include "jvm/jvm_state.h"
 
 #include <cstring>
 
@@ -278,6 +278,12 @@ void CJavaVm::OnLookup(std::function<void(const MethodLookup&)> hook)
 {
     std::lock_guard<std::mutex> guard(m_state->lock);
     m_state->onLookup = std::move(hook);
+}
+
+void CJavaVm::KeepRecords(bool keep)
+{
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    m_state->keepRecords = keep;
 }
 
 void CJavaVm::ThrowFromCalls(bool doThrow)

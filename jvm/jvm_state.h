@@ -1,7 +1,7 @@
 // Internals of the test JVM: its objects, references, environments and records, under one lock.
 #pragma once
 
-#include "platform/jvm/java_vm.h"
+#include "jvm/java_vm.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -101,6 +101,7 @@ struct CJavaVm::CState {
     std::vector<ArrayRelease> releases;
     std::vector<std::string> errors;
     int globalRefsCreated = 0;
+    bool keepRecords = true;            // lookups, calls and releases
 
     // Injected behaviour.
     bool failGetObjectClass = false;

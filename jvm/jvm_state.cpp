@@ -1,4 +1,4 @@
-#include "platform/jvm/jvm_state.h"
+#include "jvm/jvm_state.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // The test JVM, driven through its JNI function tables exactly as native code drives a real one.
-#include "platform/jvm/java_vm.h"
+#include "jvm/java_vm.h"
 
 #include <gtest/gtest.h>
 

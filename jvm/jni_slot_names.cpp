@@ -1,5 +1,5 @@
 // Names of the slots of the JNI function tables, in table order, for the messages of slots that fail loudly.
-#include "platform/jvm/jni_slot_names.h"
+#include "jvm/jni_slot_names.h"
 
 #include <jni.h>
 

@@ -1,4 +1,5 @@
-// An in-process stand-in for a Java virtual machine, for test programs that load Tessaro.dll.
+// An in-process Java virtual machine for native programs that load Tessaro.dll as Java does: the test
+// programs and quillmar.exe. It runs no Java code; the methods the library calls back are hooks.
 //
 // CJavaVm hands out a JavaVM and per-thread JNIEnv whose function tables behave like a real
 // virtual machine for the functions the library uses, and records what the library did with them
@@ -107,10 +108,13 @@ public:
     // Drops the calling thread's pending exception, as Java code catching it would.
     void ClearPendingException();
     void ClearRecords();                // lookups, calls, attach/detach counts, releases, errors
+    // Whether lookups, calls and array releases are recorded (the default). A long-running host
+    // turns it off so that the records do not grow with every level callback.
+    void KeepRecords(bool keep);
 
-    // Failure injection: while set, the function returns null (or JNI_ERR for attaching). A failed
-    // GetMethodID (injected or for a method the class lacks) leaves kNoSuchMethodError pending on the
-    // calling thread, as a real VM does.
+    // Failure injection (for tests; off unless asked for): while set, the function returns null (or
+    // JNI_ERR for attaching). A failed GetMethodID (injected or for a method the class lacks) leaves
+    // kNoSuchMethodError pending on the calling thread, as a real VM does.
     void FailGetObjectClass(bool fail);
     void FailGetMethodID(bool fail);
     void FailNewGlobalRef(bool fail);

@@ -1,7 +1,7 @@
 // The two JNI function tables of the test JVM: the functions the library uses behave like a real
 // virtual machine and are recorded; every other slot fails loudly.
-#include "platform/jvm/jni_slot_names.h"
-#include "platform/jvm/jvm_state.h"
+#include "jvm/jni_slot_names.h"
+#include "jvm/jvm_state.h"
 
 #include <cstdio>
 #include <cstring>
@@ -98,7 +98,8 @@ jmethodID JNICALL GetMethodID(JNIEnv* env, jclass clazz, const char* name, const
     if (state.failGetMethodID)
         method = nullptr;
     const MethodLookup lookup{ref->target->className, name, signature, method != nullptr};
-    state.lookups.push_back(lookup);
+    if (state.keepRecords)
+        state.lookups.push_back(lookup);
     // The lookup hook runs without the VM's lock, so that it may block or use the VM.
     const std::function<void(const MethodLookup&)> hook = state.onLookup;
     if (hook) {
@@ -203,7 +204,8 @@ void CallVoid(JNIEnv* env, jobject object, jmethodID methodId, const char* where
     call.threadId = GetCurrentThreadId();
     call.attachedDuringCall = access.Env()->attached;
     call.receiverIsGlobalRef = ref->global;
-    state.calls.push_back(call);
+    if (state.keepRecords)
+        state.calls.push_back(call);
 
     // The Java method runs without the VM's lock, like Java code that may call back in.
     const std::function<void(const JavaCall&)> hook = state.onCall;
@@ -324,7 +326,8 @@ void ReleaseElements(JNIEnv* env, jobject array, Element* elements, jint mode, c
         FailLoudly("%s was given the elements of another array", where);
     if (mode != 0 && mode != JNI_COMMIT && mode != JNI_ABORT)
         FailLoudly("%s was given the unknown mode %ld", where, static_cast<long>(mode));
-    state.releases.push_back(ArrayRelease{ArrayKindName(KindOf<Element>()), mode});
+    if (state.keepRecords)
+        state.releases.push_back(ArrayRelease{ArrayKindName(KindOf<Element>()), mode});
     std::vector<Element>& contents = ElementsOf<Element>(*target);
     if (mode == 0 || mode == JNI_COMMIT) {
         if (!contents.empty())
