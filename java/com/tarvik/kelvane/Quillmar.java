@@ -45,7 +45,11 @@ public class Quillmar {
      */
     public static final int REFUSED_IN_CALLBACK = 0x8007046B;
 
-    /** Binds the callbacks to this object and starts the library's event thread. */
+    /**
+     * Binds the callbacks to this object and starts the library's event thread.
+     *
+     * @return the result code: 0 on success, a negative code on failure
+     */
     public native int initLibrary();
 
     /**
@@ -54,7 +58,11 @@ public class Quillmar {
      */
     public native void freeLibrary();
 
-    /** The file version A.B.C.D of the sibling module "Drovane.tar" as 1000A + 100B + 10C + D; 0 when unknown. */
+    /**
+     * The file version of the sibling module "Drovane.tar".
+     *
+     * @return its version A.B.C.D as 1000A + 100B + 10C + D; 0 when the module or its version is not found
+     */
     public native int getVersion();
 
     /**
@@ -64,6 +72,7 @@ public class Quillmar {
      * @param formatTag  85 for MP3, any other wave format tag for a WAVE file through a system compressor
      * @param sampleRate the capture sample rate in Hz (mono, 16 bits)
      * @param bitRate    the MP3 bit rate in bits per second
+     * @return the result code: 0 when recording, a negative code on failure
      */
     public native int record(byte[] path, int formatTag, int sampleRate, int bitRate);
 
@@ -72,22 +81,49 @@ public class Quillmar {
      *
      * @param path   the path or URL in UTF-8, without a terminator
      * @param number a number written to the trace only
+     * @return the result code: 0 when playing, a negative code on failure
      */
     public native int play(byte[] path, int number);
 
-    /** Toggles pause of the recording, or else of the playback; paused[0] tells the new state. */
+    /**
+     * Toggles pause of the recording, or else of the playback.
+     *
+     * @param paused a one-element array; element 0 receives the new state (true when paused)
+     * @return the result code: 0 on success, a negative code on failure
+     */
     public native int pause(boolean[] paused);
 
-    /** Stops the recording, or else the playback, and releases it. */
+    /**
+     * Stops the recording, or else the playback, and releases it.
+     *
+     * @return the result code: 0 on success, 1 when nothing was held, a negative code on failure
+     */
     public native int stop();
 
-    /** Writes the duration in seconds into seconds[0]. */
+    /**
+     * Reads the duration of the recording, or else of the playback.
+     *
+     * @param seconds a one-element array; element 0 receives the duration in seconds
+     * @return the result code: 0 on success, a negative code on failure
+     */
     public native int getDuration(double[] seconds);
 
-    /** Writes the current position in seconds into seconds[0]. */
+    /**
+     * Reads the current position of the recording, or else of the playback.
+     *
+     * @param seconds a one-element array; element 0 receives the position in seconds
+     * @return the result code: 0 on success, a negative code on failure
+     */
     public native int getCurrentPosition(double[] seconds);
 
-    /** Inactive: returns 0 and does nothing else. */
+    /**
+     * Inactive: does nothing.
+     *
+     * @param data  not used
+     * @param value not used
+     * @param flag  not used
+     * @return always 0
+     */
     public native int addBuffer(byte[] data, int value, boolean flag);
 
     /**
@@ -95,11 +131,17 @@ public class Quillmar {
      * abnormally: its device was lost, or a streaming error (a failed write, a stream error) aborted it,
      * after which nothing more is recorded or played. The graph is still held: call {@link #stop()}
      * (here or on another thread) to release it and close its file. Runs on the library's event thread.
+     *
+     * @param reason 0 when the stream ended, 1 when it ended abnormally
      */
     public void Stopped(int reason) {
     }
 
-    /** Called by the library about 25 times a second while recording, with the input level from 0.0 to 1.0. */
+    /**
+     * Called by the library about 25 times a second while recording. Runs on the capture thread.
+     *
+     * @param level the input level from 0.0 to 1.0: the peak-to-peak span of the last buffer over full scale
+     */
     public void InputLevel(double level) {
     }
 }
