@@ -2,7 +2,8 @@
 // loaded with the stand-in VM, in the test prefix with its capture platform, File Writer and URL source
 // stand-ins and the test audio server.
 //
-//   reliability.exe [--cycles N] [--full] [--seed S] [--group soak|reentry|faults]...
+//   reliability.exe [--cycles N] [--full] [--seed S] [--group soak|reentry|faults]... [--case TEXT]
+//                   [--hang-limit SECONDS]
 //
 // soak     N recordings each of MP3 and WAV of random length and N playbacks stopped at a random
 //          moment (every fifth one played to its end); handles, threads and private bytes of the
@@ -15,7 +16,7 @@
 //          device and an audio renderer that cannot start.
 //
 // Every native call is timed. A call that takes longer than kCallBound is a failure (a hang bound,
-// not a speed target); one that has not returned after kHangLimit stops the program, which then
+// not a speed target); one that has not returned after g_hangLimit stops the program, which then
 // reports the call that hung.
 //
 // Output in the current directory: the files recorded, "files.txt" with one line per file for the
@@ -29,7 +30,6 @@
 
 #include <dshow.h>
 #include <mmreg.h>
-#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -47,7 +47,7 @@
 namespace {
 
 constexpr DWORD kCallBound = 5000;     // ms: no native call may block longer
-constexpr DWORD kHangLimit = 30000;    // ms: a call still inside by then has hung
+DWORD g_hangLimit = 30000;             // ms: a call still inside by then has hung
 constexpr DWORD kCallbackWait = 15000; // ms: how long a case waits for its callback or event
 // Growth of the process over the soak that still counts as the platform's own (its caches and heaps
 // settle after the first cycles, not at once).
@@ -160,7 +160,7 @@ struct InFlight {
 std::mutex g_flightMutex;
 std::map<DWORD, InFlight> g_inFlight;  // by thread id; a thread makes one timed call at a time
 
-// Ends the program when a call has not returned after kHangLimit: the table then names it.
+// Ends the program when a call has not returned after g_hangLimit: the table then names it.
 DWORD WINAPI Watchdog(void*)
 {
     for (;;) {
@@ -169,11 +169,11 @@ DWORD WINAPI Watchdog(void*)
         {
             std::lock_guard<std::mutex> lock(g_flightMutex);
             for (const auto& entry : g_inFlight)
-                if (::GetTickCount() - entry.second.start > kHangLimit)
+                if (::GetTickCount() - entry.second.start > g_hangLimit)
                     hung = entry.second.call;
         }
         if (!hung.empty()) {
-            g_results.Fail("HUNG: " + hung + " did not return within " + std::to_string(kHangLimit / 1000) + " s");
+            g_results.Fail("HUNG: " + hung + " did not return within " + std::to_string(g_hangLimit / 1000) + " s");
             g_results.Case(hung, false);
             g_results.Write("stopped: a call hung");
             ::TerminateProcess(::GetCurrentProcess(), 3);
@@ -371,12 +371,21 @@ struct Resources {
     long long privateBytes = 0;
 };
 
+// Counted by hand: Wine answers GetProcessHandleCount and the private usage of GetProcessMemoryInfo
+// with 0. Handles are small multiples of 4; the scan ends after a long run of unused values.
 Resources Measure()
 {
     Resources resources;
-    DWORD handles = 0;
-    if (::GetProcessHandleCount(::GetCurrentProcess(), &handles))
-        resources.handles = static_cast<long>(handles);
+    int unused = 0;
+    for (UINT_PTR value = 4; unused < 4096; value += 4) {
+        DWORD flags = 0;
+        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+            ++resources.handles;
+            unused = 0;
+        } else {
+            ++unused;
+        }
+    }
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot != INVALID_HANDLE_VALUE) {
         THREADENTRY32 entry = {};
@@ -385,11 +394,16 @@ Resources Measure()
             resources.threads += entry.th32OwnerProcessID == ::GetCurrentProcessId() ? 1 : 0;
         ::CloseHandle(snapshot);
     }
-    PROCESS_MEMORY_COUNTERS_EX memory = {};
-    memory.cb = sizeof(memory);
-    if (::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                               sizeof(memory)))
-        resources.privateBytes = static_cast<long long>(memory.PrivateUsage);
+    // Private bytes: the committed private memory of the address space.
+    SYSTEM_INFO system = {};
+    ::GetSystemInfo(&system);
+    auto* address = static_cast<BYTE*>(system.lpMinimumApplicationAddress);
+    MEMORY_BASIC_INFORMATION region = {};
+    while (address < system.lpMaximumApplicationAddress && ::VirtualQuery(address, &region, sizeof(region)) != 0) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            resources.privateBytes += static_cast<long long>(region.RegionSize);
+        address = static_cast<BYTE*>(region.BaseAddress) + region.RegionSize;
+    }
     return resources;
 }
 
@@ -400,6 +414,7 @@ struct Options {
     bool full = false;
     unsigned seed = 1;
     std::vector<std::string> groups;
+    std::string only;
 };
 
 // One recording of about `buffers` 40 ms buffers; the file is listed for the Linux-side check.
@@ -504,9 +519,9 @@ void Soak(CSession& session, const Options& options, std::mt19937& random)
     }
     const Resources after = Measure();
     char line[256];
-    std::snprintf(line, sizeof(line), "handles %ld -> %ld, threads %ld -> %ld, private bytes %lld -> %lld (%+lld KiB)",
-                  before.handles, after.handles, before.threads, after.threads, before.privateBytes,
-                  after.privateBytes, (after.privateBytes - before.privateBytes) / 1024);
+    std::snprintf(line, sizeof(line), "handles %ld -> %ld, threads %ld -> %ld, private KiB %lld -> %lld (%+lld)",
+                  before.handles, after.handles, before.threads, after.threads, before.privateBytes / 1024,
+                  after.privateBytes / 1024, (after.privateBytes - before.privateBytes) / 1024);
     bool passed = true;
     if (after.handles - before.handles > kHandleAllowance) {
         g_results.Fail("handles grew by " + std::to_string(after.handles - before.handles));
@@ -628,7 +643,7 @@ bool ReentryCase(CSession& session, Source source, const std::string& native, co
         }
         // The inner call is bounded like any other; past the bound it has failed already, past the
         // hang limit the watchdog ends the program.
-        if (::WaitForSingleObject(done, kHangLimit + 5000) != WAIT_OBJECT_0) {
+        if (::WaitForSingleObject(done, g_hangLimit + 5000) != WAIT_OBJECT_0) {
             g_results.Fail(label + ": the call inside the callback never returned");
             passed = false;
         }
@@ -670,6 +685,8 @@ void Reentry(CSession& session, const Options& options)
                     continue;
                 const std::string label =
                     std::string("in ") + SourceName(source) + ": " + kNatives[n] + ", meanwhile " + kActions[a];
+                if (label.find(options.only) == std::string::npos)
+                    continue;
                 g_results.Case(label, ReentryCase(session, source, kNatives[n], kActions[a], index++));
             }
         }
@@ -765,6 +782,7 @@ bool SourceCannotStart(CSession& session, jint tag)
     failStart(HRESULT_FROM_WIN32(ERROR_BUSY));
     const jint recorded = session.Record(WorkPath(Wide(file)), tag, &passed);
     failStart(S_OK);
+    std::printf("      record with a device that cannot start: %s\n", Hex(recorded).c_str());
     if (recorded >= 0) {
         g_results.Fail(file + ": record of a device that cannot start returned " + Hex(recorded));
         passed = false;
@@ -798,6 +816,7 @@ bool RendererCannotStart(CSession& session)
         return false;
     }
     const jint played = session.Play(kToneWav, &passed);
+    std::printf("      play with a renderer that cannot start: %s\n", Hex(played).c_str());
     if (played >= 0) {
         g_results.Fail("play with a renderer that cannot start returned " + Hex(played));
         passed = false;
@@ -838,8 +857,13 @@ int main(int argc, char** argv)
             options.full = true;
         else if (std::strcmp(argv[i], "--group") == 0 && i + 1 < argc)
             options.groups.push_back(argv[++i]);
+        else if (std::strcmp(argv[i], "--case") == 0 && i + 1 < argc)
+            options.only = argv[++i];
+        else if (std::strcmp(argv[i], "--hang-limit") == 0 && i + 1 < argc)
+            g_hangLimit = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
         else {
-            std::fprintf(stderr, "usage: reliability [--cycles N] [--full] [--seed S] [--group soak|reentry|faults]...\n");
+            std::fprintf(stderr, "usage: reliability [--cycles N] [--full] [--seed S] [--group soak|reentry|faults]... [--case TEXT] "
+                         "[--hang-limit SECONDS]\n");
             return 2;
         }
     }

@@ -59,6 +59,16 @@ HRESULT STDMETHODCALLTYPE CFailingRenderer::Pause()
     return CBaseFilter::Pause();
 }
 
+HRESULT STDMETHODCALLTYPE CFailingRenderer::Stop()
+{
+    Synchronization::CAutoLock lock(&m_filterLock);
+    HRESULT hr = S_OK;
+    if (m_state != State_Stopped && m_pin->IsConnected())
+        hr = m_pin->Inactive();
+    m_state = State_Stopped;
+    return hr == VFW_E_NO_ALLOCATOR ? S_OK : hr;
+}
+
 void CFailingRenderer::SetFailure(HRESULT failure)
 {
     ::InterlockedExchange(&g_failure, failure);

@@ -33,6 +33,7 @@ public:
     int GetPinCount() override { return m_pin != nullptr ? 1 : 0; }
     stdax::CBasePin* GetPin(int n) override { return n == 0 ? m_pin : nullptr; }
     HRESULT STDMETHODCALLTYPE Pause() override;
+    HRESULT STDMETHODCALLTYPE Stop() override;
 
     // The failure that Pause gives while set (S_OK: none).
     static void SetFailure(HRESULT failure);
