@@ -1,5 +1,6 @@
 #include "binding/java_arrays.h"
 
+#include "binding/java_method.h"
 #include "support/system_error.h"
 
 #include <new>
@@ -34,8 +35,10 @@ HRESULT WriteFirst(JNIEnv* env, Array array, Element value)
         return E_INVALIDARG;
     using Access = TArrayAccess<Array, Element>;
     Element* elements = Access::Get(env, array);
-    if (elements == nullptr)
+    if (elements == nullptr) {
+        ClearPendingException(env); // OutOfMemoryError
         return E_FAIL;
+    }
     HRESULT hr = kInsufficientBuffer;
     if (env->GetArrayLength(array) >= 1) {
         elements[0] = value;
@@ -64,6 +67,7 @@ HRESULT ReadUtf8Path(JNIEnv* env, jbyteArray array, std::wstring& path)
     HRESULT hr = S_OK;
     jbyte* bytes = env->GetByteArrayElements(array, nullptr);
     if (bytes == nullptr) {
+        ClearPendingException(env); // OutOfMemoryError
         hr = E_FAIL;
     } else {
         const int characters = ::MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(bytes), length,

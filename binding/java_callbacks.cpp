@@ -2,13 +2,15 @@
 
 #include <dshow.h>
 
+#include "binding/callback_thread.h"
 #include "binding/library_objects.h"
 #include "binding/media_event_names.h"
 #include "binding/native_frame.h"
 #include "support/trace_log.h"
 
-void callback_MediaEvent(long code, LONG_PTR /*param1*/, LONG_PTR /*param2*/)
+void callback_MediaEvent(long code, LONG_PTR param1, LONG_PTR /*param2*/)
 {
+    JNI::CCallbackScope inside(JNI::ECallback::Stopped);
     HRESULT hr = S_OK;
     // A code the table does not know is traced as "(null)", as the runtime prints a null string.
     CNativeFrame frame("callback_MediaEvent", &hr, CNativeFrame::WithoutLock, L"%d = %s", static_cast<int>(code),
@@ -22,6 +24,13 @@ void callback_MediaEvent(long code, LONG_PTR /*param1*/, LONG_PTR /*param2*/)
     case EC_DEVICE_LOST:
         stopped = 1;
         break;
+    case EC_ERRORABORT:
+    case EC_STREAM_ERROR_STOPPED:
+        // A streaming error has stopped the data: nothing is recorded or played any more, which Java
+        // hears as an abnormal end. The first parameter is the error.
+        s_MainLog.Print(L"aborted by a streaming error 0x%08X…", static_cast<unsigned>(param1));
+        stopped = 1;
+        break;
     default:
         return;
     }
@@ -32,8 +41,12 @@ void callback_MediaEvent(long code, LONG_PTR /*param1*/, LONG_PTR /*param2*/)
 
 HRESULT VolumeMeter_Callback(double level)
 {
+    JNI::CCallbackScope inside(JNI::ECallback::InputLevel);
     HRESULT hr = S_OK;
     CNativeFrame frame("VolumeMeter_Callback", &hr, CNativeFrame::WithoutLock, L"%f", level);
-    hr = s_InputLevel.Call(static_cast<jdouble>(level));
-    return hr;
+    bool threw = false;
+    hr = s_InputLevel.CallNoting(&threw, static_cast<jdouble>(level));
+    // An exception of the listener is its own bug: the trace shows the failed call, but the sample it
+    // measured goes on through the recording.
+    return threw ? S_OK : hr;
 }

@@ -27,6 +27,12 @@ void TMethodBase::ReleaseEnvironment(bool attached)
         s_JavaVM->DetachCurrentThread();
 }
 
+void ClearPendingException(JNIEnv* env)
+{
+    if (env != nullptr && env->ExceptionCheck())
+        env->ExceptionClear();
+}
+
 TMethod::~TMethod()
 {
     Unbind();
@@ -39,15 +45,24 @@ HRESULT TMethod::Bind(JNIEnv* env, jobject object, const char* name, const char*
     if (object == nullptr)
         return E_INVALIDARG;
     // The class reference is a local reference that the virtual machine frees when the native call returns.
+    // A failed lookup leaves an exception (NoSuchMethodError, OutOfMemoryError) pending: the result
+    // code, not the exception, is what reaches Java.
     jclass objectClass = env->GetObjectClass(object);
-    if (objectClass == nullptr)
+    if (objectClass == nullptr) {
+        ClearPendingException(env);
         return E_ABORT;
+    }
     m_method = env->GetMethodID(objectClass, name, signature);
-    if (m_method == nullptr)
+    if (m_method == nullptr) {
+        ClearPendingException(env);
         return E_ABORT;
+    }
     m_object = env->NewGlobalRef(object);
-    if (m_object == nullptr)
+    if (m_object == nullptr) {
+        ClearPendingException(env);
         return E_ABORT;
+    }
+    m_exceptionDescribed = 0;
     return S_OK;
 }
 
@@ -67,8 +82,9 @@ HRESULT TMethod::Unbind()
     return S_OK;
 }
 
-HRESULT TMethodVoid::CallWithList(int unused, ...)
+HRESULT TMethodVoid::CallWithList(bool* threw, ...)
 {
+    *threw = false;
     if (m_method == nullptr)
         return E_UNEXPECTED;
     if (m_object == nullptr)
@@ -79,15 +95,18 @@ HRESULT TMethodVoid::CallWithList(int unused, ...)
     if (FAILED(hr))
         return hr;
     va_list args;
-    va_start(args, unused);
+    va_start(args, threw);
     env->CallVoidMethodV(m_object, m_method, args);
     va_end(args);
     // Nobody on the Java side can catch an exception thrown into a native callback thread, and one
-    // left pending would break the next JNI call on this thread: report it and drop it here.
+    // left pending would break the next JNI call on this thread: drop it here, describing only the
+    // binding's first one (a listener called 25 times a second would otherwise flood the output).
     HRESULT result = S_OK;
     if (env->ExceptionCheck()) {
-        env->ExceptionDescribe();
+        if (::InterlockedExchange(&m_exceptionDescribed, 1) == 0)
+            env->ExceptionDescribe();
         env->ExceptionClear();
+        *threw = true;
         result = E_FAIL;
     }
     ReleaseEnvironment(attached);

@@ -11,6 +11,9 @@ extern JavaVM* s_JavaVM;
 
 namespace JNI {
 
+// Drops an exception pending on the thread, so that a result code reaches Java instead.
+void ClearPendingException(JNIEnv* env);
+
 class TMethodBase {
 protected:
     // The calling thread's environment, attaching the thread if it is not attached yet; *attached
@@ -37,21 +40,29 @@ public:
 protected:
     jmethodID m_method = nullptr;
     jobject m_object = nullptr;
+    volatile LONG m_exceptionDescribed = 0;  // the binding's first exception has been described
 };
 
 class TMethodVoid : public TMethod {
 public:
     // Calls the bound void method with the arguments of its Java signature (one jint for "(I)V", one
-    // jdouble for "(D)V"). An exception thrown by the method is described and cleared, and the call
-    // then returns E_FAIL.
+    // jdouble for "(D)V"). An exception thrown by the method is cleared (the binding's first one is
+    // described), and the call then returns E_FAIL.
     template <class... Args>
     HRESULT Call(Args... args)
     {
-        return CallWithList(0, args...);
+        bool threw = false;
+        return CallWithList(&threw, args...);
+    }
+    // As Call; *threw tells whether the failure was an exception thrown by the Java method.
+    template <class... Args>
+    HRESULT CallNoting(bool* threw, Args... args)
+    {
+        return CallWithList(threw, args...);
     }
 
 private:
-    HRESULT CallWithList(int unused, ...);
+    HRESULT CallWithList(bool* threw, ...);
 };
 
 } // namespace JNI

@@ -61,7 +61,9 @@ JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* /*reserved*/)
 JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_initLibrary(JNIEnv* env, jobject self)
 {
     HRESULT hr = S_OK;
-    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_initLibrary", &hr, CNativeFrame::WithLibraryLock);
+    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_initLibrary", &hr, CNativeFrame::OutsideCallbacks);
+    if (frame.Refused())
+        return hr;
     CStepSequence steps(hr);
     steps.Do([&] { return s_Stopped.Bind(env, self, "Stopped", "(I)V"); })
         .Do([] { return s_MediaEventThread.Initialise(&callback_MediaEvent); })
@@ -72,10 +74,15 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_initLibrary(JNIEnv* env,
 JNIEXPORT void JNICALL Java_com_tarvik_kelvane_Quillmar_freeLibrary(JNIEnv* /*env*/, jobject /*self*/)
 {
     HRESULT hr = S_OK;
-    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_freeLibrary", &hr, CNativeFrame::WithLibraryLock);
+    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_freeLibrary", &hr, CNativeFrame::WithLibraryLockForChange);
+    if (frame.Refused())
+        return;
     CTearDown tearDown(hr);
     // The capture graph, whose streaming thread raises the level callbacks, is freed first of all,
-    // before "InputLevel" is unbound; the event thread ends before "Stopped" is unbound.
+    // before "InputLevel" is unbound; the event thread ends before "Stopped" is unbound. Inside "Stopped"
+    // the event thread is the calling thread: it is only asked to end, which it does once the callback
+    // has returned (Shutdown gives S_FALSE), and "Stopped" may be unbound under the running call, which
+    // holds its own references.
     tearDown.Do([] { return s_CaptureGraph.Free(); })
         .Do([] { return s_PlaybackGraph.Free(); })
         .Do([] { return s_InputLevel.Unbind(); })

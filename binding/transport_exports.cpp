@@ -89,8 +89,10 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_record(JNIEnv* env, jobj
                                                               jint formatTag, jint sampleRate, jint bitRate)
 {
     HRESULT hr = S_OK;
-    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_record", &hr, CNativeFrame::WithLibraryLock,
+    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_record", &hr, CNativeFrame::WithLibraryLockForChange,
                        L"%d, %d, %d", formatTag, sampleRate, bitRate);
+    if (frame.Refused())
+        return hr;
     std::wstring path;
     CStepSequence steps(hr);
     steps.Do([&] { return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path); })
@@ -103,7 +105,10 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_play(JNIEnv* env, jobjec
                                                             jint number)
 {
     HRESULT hr = S_OK;
-    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_play", &hr, CNativeFrame::WithLibraryLock, L"%d", number);
+    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_play", &hr, CNativeFrame::WithLibraryLockForChange, L"%d",
+                       number);
+    if (frame.Refused())
+        return hr;
     std::wstring path;
     CStepSequence steps(hr);
     steps.Do([&] { return ReadPathArgument(env, pathBytes, L"FilePath = \"%ls\".", path); })
@@ -116,7 +121,9 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_pause(JNIEnv* env, jobje
                                                              jbooleanArray paused)
 {
     HRESULT hr = S_OK;
-    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_pause", &hr, CNativeFrame::WithLibraryLock);
+    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_pause", &hr, CNativeFrame::WithLibraryLockForChange);
+    if (frame.Refused())
+        return hr;
     hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
         DirectShow::CMediaControl control;
         bool nowPaused = false;
@@ -133,14 +140,18 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_pause(JNIEnv* env, jobje
 JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_stop(JNIEnv* /*env*/, jobject /*self*/)
 {
     HRESULT hr = S_OK;
-    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_stop", &hr, CNativeFrame::WithLibraryLock);
+    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_stop", &hr, CNativeFrame::WithLibraryLockForChange);
+    if (frame.Refused())
+        return hr;
     hr = OnChosenGraph([](DirectShow::CFilterGraph& graph) {
         DirectShow::CMediaControl control;
         HRESULT result = S_OK;
         CStepSequence(result)
             .Do([&] { return control.Attach(graph); })
             .Do([&] { return control.Stop(); })
-            .Do([] { return s_MediaEventThread.Detach(); })
+            // Only this graph's: the event thread may serve the other one (a record refused while a
+            // playback runs leaves the playback attached).
+            .Do([&] { return s_MediaEventThread.Detach(graph.p); })
             .Do([&] {
                 control.Release();
                 // Virtual: the capture graph frees its own way (device list, device interfaces).
@@ -156,6 +167,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getDuration(JNIEnv* env,
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_getDuration", &hr, CNativeFrame::WithLibraryLock);
+    if (frame.Refused())
+        return hr;
     hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
         DirectShow::CMediaSeeking seeking;
         LONGLONG duration = 0;
@@ -174,6 +187,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getCurrentPosition(JNIEn
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_getCurrentPosition", &hr, CNativeFrame::WithLibraryLock);
+    if (frame.Refused())
+        return hr;
     hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
         DirectShow::CMediaSeeking seeking;
         LONGLONG position = 0;

@@ -17,6 +17,8 @@ CFilterEnumerator::~CFilterEnumerator()
 
 HRESULT CFilterEnumerator::EnumerateCategory(DWORD flags, REFCLSID category)
 {
+    if (m_comReleased)
+        return E_UNEXPECTED; // filled already
     HRESULT hr = m_com.Initialise();
     if (FAILED(hr))
         return hr;
@@ -37,6 +39,8 @@ HRESULT CFilterEnumerator::EnumerateCategory(DWORD flags, REFCLSID category)
 
 HRESULT CFilterEnumerator::EnumerateMatchingFilters(const CMediaTypePair& input, const CMediaTypePair& output)
 {
+    if (m_comReleased)
+        return E_UNEXPECTED; // filled already
     HRESULT hr = m_com.Initialise();
     if (FAILED(hr))
         return hr;
@@ -155,11 +159,20 @@ HRESULT CFilterEnumerator::Free()
         m_count = 0;
         m_defaultIndex = -1;
     }
-    if (m_com.Initialised()) {
+    if (m_com.Initialised() || m_comReleased) {
         m_com.Uninitialise();
+        m_comReleased = false;
         return hr;
     }
     return hr == S_OK ? S_FALSE : hr;
+}
+
+HRESULT CFilterEnumerator::ReleaseCom()
+{
+    if (!m_com.Initialised())
+        return S_FALSE;
+    m_comReleased = true;
+    return m_com.Uninitialise();
 }
 
 } // namespace DirectShow

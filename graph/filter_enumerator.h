@@ -60,11 +60,16 @@ public:
     // Releases every moniker and undoes the COM initialisation of the fill. S_OK when something was
     // released or COM uninitialised, S_FALSE when there was nothing to do.
     HRESULT Free();
+    // Undoes the fill's COM initialisation now, on the thread that filled the enumerator (the calling
+    // thread), so that Free may run on any thread; the monikers stay, and a second fill is still
+    // refused until Free. S_FALSE when COM was not held.
+    HRESULT ReleaseCom();
 
 private:
     HRESULT Append(IEnumMoniker* monikers);
 
     CComInit m_com;
+    bool m_comReleased = false;  // filled, with the fill's COM initialisation already undone
     IMoniker** m_monikers = nullptr;  // from the COM task allocator, one reference per entry
     ULONG m_count = 0;
     LONG m_defaultIndex = -1;

@@ -18,6 +18,7 @@ CFilterGraph::CFilterGraph() : m_registerInTable(false), m_tableCookie(0), m_wit
 CFilterGraph::~CFilterGraph()
 {
     if (IsValid()) {
+        StopForRelease();
         if (m_registerInTable)
             RevokeFromTable();
         Release();
@@ -36,10 +37,29 @@ HRESULT CFilterGraph::Create()
     return hr;
 }
 
+void CFilterGraph::StopForRelease()
+{
+    if (IsNull())
+        return;
+    COM::TPtr<IMediaControl> control;
+    if (SUCCEEDED(QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control))) && control.IsValid())
+        control->Stop();
+    control.Release();
+    COM::TPtr<IEnumFilters> filters;
+    if (FAILED(p->EnumFilters(&filters)) || filters.IsNull())
+        return;
+    for (COM::TPtr<IBaseFilter> filter; filters->Next(1, &filter, nullptr) == S_OK && filter.IsValid();) {
+        FILTER_STATE state = State_Stopped;
+        if (filter->GetState(0, &state) != S_OK || state != State_Stopped)
+            filter->Stop();
+    }
+}
+
 HRESULT CFilterGraph::Free()
 {
     if (IsNull())
         return S_FALSE;
+    StopForRelease();
     if (m_registerInTable)
         RevokeFromTable();
     Release();

@@ -27,7 +27,8 @@ public:
     // the graph is also registered in the running object table; that registration's own result is not
     // returned (a graph that could not be published is still usable).
     virtual HRESULT Create();
-    // Revokes a registration and releases the graph. S_FALSE when no graph is held.
+    // Stops the graph and every filter still active (see StopForRelease), revokes a registration and
+    // releases the graph. S_FALSE when no graph is held.
     virtual HRESULT Free();
 
     // Adds the filter under the given name. E_UNEXPECTED when no graph is held.
@@ -50,6 +51,12 @@ public:
     static HRESULT FindPinByDirection(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin);
 
 protected:
+    // Makes the held graph releasable: stops it through its media control, then stops every filter
+    // that is still not stopped. A graph manager that failed to run a graph can leave the filters it
+    // had already paused active while it counts itself stopped; such a graph ignores Stop and can never
+    // remove those filters, so its release would not end. Stopping also ends the streaming, and the
+    // callbacks with it, of a graph that someone else (the media event thread) still holds.
+    void StopForRelease();
     HRESULT RegisterInTable();
     HRESULT RevokeFromTable();
 

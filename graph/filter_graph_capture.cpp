@@ -201,6 +201,9 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
     capturer.Release();
     device.Release();
     ::CoTaskMemFree(deviceName);
+    // Every COM initialisation of this thread is undone on it: the device list keeps its monikers, not
+    // the initialisation, until Free, which may run on another thread.
+    m_devices.ReleaseCom();
     com.Uninitialise();
     return hr;
 }
@@ -271,18 +274,6 @@ HRESULT CFilterGraph_Capture::InsertEncoderChain(int formatTag, IPin* upstream, 
     return hr;
 }
 
-void CFilterGraph_Capture::StopFilters()
-{
-    COM::TPtr<IEnumFilters> filters;
-    if (FAILED(p->EnumFilters(&filters)) || filters.IsNull())
-        return;
-    for (COM::TPtr<IBaseFilter> filter; filters->Next(1, &filter, nullptr) == S_OK && filter.IsValid();) {
-        FILTER_STATE state = State_Stopped;
-        if (filter->GetState(0, &state) != S_OK || state != State_Stopped)
-            filter->Stop();
-    }
-}
-
 HRESULT CFilterGraph_Capture::Free()
 {
     HRESULT hr = S_OK;
@@ -294,13 +285,7 @@ HRESULT CFilterGraph_Capture::Free()
     hr = m_devices.Free();
     s_MainLog.Print(L"free FilterGraph…");
     if (IsValid()) {
-        // A graph released while it runs keeps streaming for as long as anyone else (the media event
-        // thread) still holds it, and its level callbacks with it: it is stopped first.
-        COM::TPtr<IMediaControl> control;
-        if (SUCCEEDED(QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control))) && control.IsValid())
-            control->Stop();
-        control.Release();
-        StopFilters();
+        // The base's release stops the graph and every filter first.
         DirectShow::CFilterGraph::Free();
     } else if (hr == S_OK) {
         hr = S_FALSE;

@@ -8,8 +8,8 @@
 //     WAV writer.
 // Only the building is done here; running, pausing and stopping are the transport natives' work.
 //
-// Init and Free hold the object's own lock. The device list keeps COM initialised on the thread that
-// ran Init until Free, which undoes it on its own thread.
+// Init and Free hold the object's own lock. Init initialises COM on its thread and undoes every
+// initialisation there before it returns; Free may run on any thread and initialises nothing.
 #include <windows.h>
 #include <dshow.h>
 
@@ -47,11 +47,6 @@ public:
     HRESULT Free() override;
 
 private:
-    // Stops every filter of the graph that is not stopped. A graph manager that failed to run a graph
-    // can leave the filters it had already paused active while it counts itself stopped; such a
-    // graph ignores Stop and can never remove those filters, so its release would not end.
-    void StopFilters();
-
     Synchronization::CCriticalSection m_lock;
     DirectShow::CFilterEnumerator m_devices;
     COM::TPtr<IAMResourceControl> m_resourceControl;

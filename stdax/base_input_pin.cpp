@@ -63,9 +63,10 @@ HRESULT CBaseInputPin::CheckStreaming()
 
 HRESULT CBaseInputPin::RaiseRuntimeError(HRESULT hr)
 {
-    m_runtimeError = TRUE;
-    // Through the interface, so that the derived pin ends its stream its own way.
+    // Through the interface, so that the derived pin ends its stream its own way; before the error
+    // is set, which would refuse this end of stream like every later streaming call.
     const HRESULT ended = PinInterface()->EndOfStream();
+    m_runtimeError = TRUE;
     IMediaEventSink* const sink = m_filter->EventSink();
     const HRESULT notified = sink != nullptr ? sink->Notify(EC_ERRORABORT, hr, 0) : E_NOTIMPL;
     return SUCCEEDED(notified) || FAILED(ended) ? ended : notified;

@@ -61,6 +61,12 @@ HRESULT CThreadEx::Stop()
     return result;
 }
 
+HRESULT CThreadEx::RequestStop()
+{
+    CAutoLock lock(&m_lock);
+    return m_stopEvent.IsValid() ? m_stopEvent.Set() : S_FALSE;
+}
+
 HRESULT CThreadEx::OnStart()
 {
     return S_OK;

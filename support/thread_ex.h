@@ -29,6 +29,9 @@ public:
     // S_OK after a clean stop; S_FALSE when the thread had to be terminated or when nothing was running;
     // an error otherwise.
     HRESULT Stop();
+    // Signals the stop event without waiting: the thread ends when it next looks at it. Usable on the
+    // worker itself. S_FALSE when nothing is running.
+    HRESULT RequestStop();
 
 protected:
     // Run first on the new thread; a failure ends the thread with that result (Run and OnStop are skipped).

@@ -183,7 +183,14 @@ HRESULT CEncoder::OpenLame()
     steps.Do([&] { return ConfigureLame(); })
         .Do([&] { return Win32::RunGuarded([&] { lame_init_params(m_pLame); }); })
         .Do([&] { return PrimeWithSilence(); });
-    return FAILED(hr) ? hr : S_OK;
+    if (FAILED(hr)) {
+        // Not open after all: the context goes, so that the next Open can start afresh.
+        lame_global_flags* const failed = m_pLame;
+        m_pLame = nullptr;
+        Win32::RunGuarded([failed] { lame_close(failed); });
+        return hr;
+    }
+    return S_OK;
 }
 
 // The setters' results are not looked at: a configuration LAME refuses shows up as a failing Encode.

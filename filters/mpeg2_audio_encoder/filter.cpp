@@ -7,6 +7,8 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
+#include <new>
+
 namespace MPEG2AudioEncoder {
 
 const CLSID CLSID_MPEG2AudioEncoder = {0xC7B9355C, 0xF5C4, 0x4BFF, {0x92, 0x36, 0x69, 0x01, 0x23, 0x97, 0x9D, 0xBF}};
@@ -19,6 +21,8 @@ constexpr ULONG LowFrequencySamplesPerFrame = 576;
 constexpr ULONG SamplesPerFrame = 1152;
 constexpr DWORD LowestMpeg1Rate = 32000;
 constexpr LONGLONG UnitsPerSecond = 10000000;
+// Encoded bytes kept while downstream refuses them (about a minute at 128 kbit/s).
+constexpr size_t UndeliveredLimit = 1 << 20;
 
 const AMOVIESETUP_MEDIATYPE s_inputTypes[] = {{&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM}};
 const AMOVIESETUP_MEDIATYPE s_outputTypes[] = {{&MEDIATYPE_Audio, &MEDIASUBTYPE_MPEGLayer3},
@@ -207,6 +211,7 @@ HRESULT CFilter::StartStreaming()
     m_rtFrameDuration = static_cast<LONGLONG>(m_nSamplesPerFrame) * UnitsPerSecond / rate;
     m_rtNext = -1;
     m_llBytePosition = 0;
+    m_undelivered.clear();
     m_cbMaxDelivery = CEncoder::OutputBufferSize;
     ALLOCATOR_PROPERTIES agreed = {};
     IMemAllocator* const allocator = m_pOutputPin->Allocator();
@@ -269,8 +274,13 @@ HRESULT CFilter::DrainToStream(IStream* stream)
     BYTE* data = nullptr;
     ULONG aligned = 0;
     ULONG size = 0;
-    // Bytes left behind by a failed delivery first, then what the flush brings out of LAME.
-    HRESULT hr = m_encoder.GetBlockAligned(1, &data, &aligned, &size);
+    // Bytes that failed deliveries left behind first, then those not yet taken from the encoder, then
+    // what the flush brings out of LAME.
+    HRESULT hr = WriteToStream(stream, m_undelivered.data(), static_cast<ULONG>(m_undelivered.size()));
+    if (SUCCEEDED(hr)) {
+        m_undelivered.clear();
+        hr = m_encoder.GetBlockAligned(1, &data, &aligned, &size);
+    }
     if (SUCCEEDED(hr))
         hr = WriteToStream(stream, data, size);
     if (SUCCEEDED(hr))
@@ -294,19 +304,67 @@ HRESULT CFilter::Receive(IMediaSample* pSample)
     if (FAILED(hr))
         return hr;
     const LONG length = pSample->GetActualDataLength();
+    // A length beyond the sample's buffer would have the encoder read past its end.
+    if (length > pSample->GetSize())
+        return hr = VFW_E_BUFFER_OVERFLOW;
     ULONG left = length > 0 ? static_cast<ULONG>(length) : 0;
+    HRESULT refused = S_OK;   // the first failed delivery of this sample
     while (left > 0) {
+        // Downstream keeps refusing: what waits for it stays bounded, the rest of the sample is not encoded.
+        if (m_undelivered.size() >= UndeliveredLimit) {
+            const HRESULT retried = FlushEncodedSamples();
+            if (FAILED(retried)) {
+                if (SUCCEEDED(refused))
+                    refused = retried;
+                break;
+            }
+        }
         ULONG consumed = 0;
         hr = m_encoder.Encode(reinterpret_cast<const short*>(data), left, &consumed);
         if (FAILED(hr) || consumed == 0)
             break;   // less than one sample frame left: it is dropped
         hr = FlushEncodedSamples();
-        if (FAILED(hr))
-            break;
+        if (FAILED(hr)) {
+            // Bytes kept for the next delivery: encoding goes on, the failure is reported.
+            if (m_undelivered.empty())
+                break;
+            if (SUCCEEDED(refused))
+                refused = hr;
+            hr = S_OK;
+        }
         data += consumed;
         left -= consumed;
     }
+    if (SUCCEEDED(hr) && FAILED(refused))
+        hr = refused;
     return hr;
+}
+
+HRESULT CFilter::DeliverStream(const BYTE* data, ULONG size, ULONG* delivered)
+{
+    HRESULT hr = S_OK;
+    *delivered = 0;
+    while (*delivered < size) {
+        const ULONG piece = size - *delivered < m_cbMaxDelivery ? size - *delivered : m_cbMaxDelivery;
+        REFERENCE_TIME start = m_llBytePosition;
+        REFERENCE_TIME stop = start + piece;
+        hr = m_pOutputPin->Deliver(data + *delivered, piece, piece, &start, &stop, FALSE);
+        if (FAILED(hr))
+            break;
+        m_llBytePosition += piece;
+        *delivered += piece;
+    }
+    return hr;
+}
+
+HRESULT CFilter::KeepUndelivered(const BYTE* data, ULONG size)
+{
+    try {
+        m_undelivered.insert(m_undelivered.end(), data, data + size);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
 }
 
 HRESULT CFilter::FlushEncodedSamples()
@@ -318,23 +376,31 @@ HRESULT CFilter::FlushEncodedSamples()
         return hr = E_UNEXPECTED;
 
     if (m_pOutputPin->IsStreamOutput()) {
+        // The encoder counts these bytes as handed out: whatever does not go downstream now is kept
+        // here, behind what an earlier failure left, so that the stream has no hole.
         BYTE* data = nullptr;
         ULONG aligned = 0;
         ULONG size = 0;
         hr = m_encoder.GetBlockAligned(1, &data, &aligned, &size);
-        // Pieces no larger than the delivery samples; each one stamped with its byte positions.
-        ULONG done = 0;
-        while (SUCCEEDED(hr) && done < aligned) {
-            const ULONG piece = aligned - done < m_cbMaxDelivery ? aligned - done : m_cbMaxDelivery;
-            const ULONG actual = size - done < piece ? size - done : piece;
-            REFERENCE_TIME start = m_llBytePosition;
-            REFERENCE_TIME stop = start + piece;
-            hr = m_pOutputPin->Deliver(data + done, piece, actual, &start, &stop, FALSE);
-            if (SUCCEEDED(hr)) {
-                m_llBytePosition += actual;
-                done += piece;
+        if (FAILED(hr))
+            return hr;
+        ULONG delivered = 0;
+        if (m_undelivered.empty()) {
+            if (size == 0)
+                return hr;
+            hr = DeliverStream(data, size, &delivered);
+            if (FAILED(hr)) {
+                const HRESULT kept = KeepUndelivered(data + delivered, size - delivered);
+                if (FAILED(kept))
+                    hr = kept;
             }
+            return hr;
         }
+        hr = KeepUndelivered(data, size);
+        if (FAILED(hr))
+            return hr;
+        hr = DeliverStream(m_undelivered.data(), static_cast<ULONG>(m_undelivered.size()), &delivered);
+        m_undelivered.erase(m_undelivered.begin(), m_undelivered.begin() + delivered);
         return hr;
     }
 
@@ -405,6 +471,7 @@ HRESULT CFilter::BeginFlush()
     }
     m_rtNext = -1;
     m_llBytePosition = 0;
+    m_undelivered.clear();
     return hr;
 }
 

@@ -12,6 +12,11 @@
 // tag frame at the start of the stream is rewritten and the encoder closed: the stored file holds all
 // the audio that reached the filter, also when no end of stream came first.
 //
+// In stream output no encoded byte is dropped when downstream refuses a delivery (a failed buffer
+// request or Receive, or a writer that the graph stopped before this filter): the bytes are kept,
+// the failure is returned, and they go out first with the next delivery, or through the downstream
+// stream at Stop or at a flush.
+//
 // Locks: the filter lock for state changes and connection calls, then the input pin's receive lock for
 // Receive, EndOfStream, opening and closing the encoder and draining it at a flush. End of stream runs
 // under the receive lock alone, so the order is never reversed.
@@ -20,6 +25,8 @@
 #include "filters/mpeg2_audio_encoder/output_pin.h"
 #include "stdax/base_filter.h"
 #include "support/critical_section.h"
+
+#include <vector>
 
 namespace MPEG2AudioEncoder {
 
@@ -75,6 +82,11 @@ private:
     HRESULT StartStreaming();
     HRESULT StopStreaming();
     HRESULT FlushEncodedSamples();
+    // Stream output: delivers size bytes in pieces that fit the delivery samples, each stamped with
+    // its byte positions; *delivered receives the bytes that went downstream before a failure.
+    HRESULT DeliverStream(const BYTE* data, ULONG size, ULONG* delivered);
+    // Appends to the bytes waiting for delivery; E_OUTOFMEMORY when they cannot be kept.
+    HRESULT KeepUndelivered(const BYTE* data, ULONG size);
     // Stream output: everything still in the encoder, LAME's tail included, written through the
     // downstream stream behind the bytes delivered so far.
     HRESULT DrainToStream(IStream* stream);
@@ -96,6 +108,9 @@ private:
     bool m_bStreaming;
     // Largest delivery sample in stream output (the allocator's buffer size).
     ULONG m_cbMaxDelivery;
+    // Stream output: encoded bytes that a failed delivery left behind, in stream order. They go out
+    // first at the next delivery, or through the downstream stream at a flush or at Stop.
+    std::vector<BYTE> m_undelivered;
 };
 
 } // namespace MPEG2AudioEncoder

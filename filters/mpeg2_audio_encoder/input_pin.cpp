@@ -1,12 +1,15 @@
 #include "filters/mpeg2_audio_encoder/input_pin.h"
 
 #include "filters/mpeg2_audio_encoder/filter.h"
+#include "stdax/media_type_operations.h"
 #include "support/library_logs.h"
 #include "support/trace_log.h"
 
 #include <mmreg.h>
 #include <uuids.h>
 #include <vfwmsgs.h>
+
+#include <cstring>
 
 namespace MPEG2AudioEncoder {
 
@@ -73,8 +76,25 @@ HRESULT STDMETHODCALLTYPE CInputPin::Receive(IMediaSample* pSample)
     scope.Begin(&hr, L"0x%08X", Address(pSample));
     hr = CBaseInputPin::Receive(pSample);
     if (hr == S_OK)
+        hr = RefuseFormatChange(pSample);
+    if (hr == S_OK)
         hr = m_owner->Receive(pSample);
     return hr;
+}
+
+HRESULT CInputPin::RefuseFormatChange(IMediaSample* pSample)
+{
+    AM_MEDIA_TYPE* type = nullptr;
+    if (pSample->GetMediaType(&type) != S_OK || type == nullptr)
+        return S_OK;
+    // The encoder was opened for the connection's format: only that same format may be announced.
+    WAVEFORMATEX current = {};
+    const bool same = type->formattype == FORMAT_WaveFormatEx && type->pbFormat != nullptr &&
+                      type->cbFormat >= sizeof(WAVEFORMATEX) &&
+                      SUCCEEDED(m_owner->EncoderInterface()->GetInputType(&current)) &&
+                      std::memcmp(&current, type->pbFormat, sizeof(WAVEFORMATEX)) == 0;
+    stdax::DeleteMediaTypeRecord(type);
+    return same ? S_OK : VFW_E_CHANGING_FORMAT;
 }
 
 HRESULT STDMETHODCALLTYPE CInputPin::EndOfStream()

@@ -31,6 +31,10 @@ public:
     Synchronization::CCriticalSection* ReceiveLock() { return &m_receiveLock; }
 
 private:
+    // VFW_E_CHANGING_FORMAT for a sample announcing a format other than the one the encoder was
+    // given at connection (the encoder cannot change it in the stream); S_OK otherwise.
+    HRESULT RefuseFormatChange(IMediaSample* pSample);
+
     CFilter* const m_owner;
     Synchronization::CCriticalSection m_receiveLock;
 };

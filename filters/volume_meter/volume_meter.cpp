@@ -128,6 +128,9 @@ HRESULT CFilter::Measure(const stdax::CMediaSampleProperties& sample, HRESULT re
     const AM_SAMPLE2_PROPERTIES& props = sample.Properties();
     if (props.lActual < 1)
         return hr;
+    // A valid length beyond the sample's buffer would be measured past the buffer's end.
+    if (props.lActual > props.cbBuffer)
+        return VFW_E_BUFFER_OVERFLOW;
     if (m_bytesPerSample == 0 || m_fullScale == 0.0)
         return E_UNEXPECTED;
     const ULONG n = static_cast<ULONG>(props.lActual) / m_bytesPerSample;
@@ -189,10 +192,10 @@ HRESULT STDMETHODCALLTYPE CFilter::Stop()
         // An unconnected pin has no allocator to decommit: stopping it is no failure.
         if (m_pin != nullptr && m_pin->IsConnected())
             hr = m_pin->Inactive();
-        {
-            // A Receive in progress finishes first, so that it cannot store a level after the reset.
-            Synchronization::CAutoLock receive(&m_receiveLock);
-        }
+        // A Receive in progress finishes first; one waiting for the lock then finds the filter
+        // stopped, so no level is stored (and no callback made) after the reset.
+        Synchronization::CAutoLock receive(&m_receiveLock);
+        m_state = State_Stopped;
         if (SUCCEEDED(hr)) {
             Synchronization::CAutoLock level(&m_levelLock);
             m_level = 0.0;

@@ -55,7 +55,12 @@ HRESULT STDMETHODCALLTYPE CInputPin::Receive(IMediaSample* pSample)
         return S_OK;
     if (props.pbBuffer == nullptr)
         return VFW_E_SAMPLE_REJECTED;
-    return m_owner->File().Write(props.pbBuffer, static_cast<ULONG>(props.lActual));
+    hr = m_owner->File().Write(props.pbBuffer, static_cast<ULONG>(props.lActual));
+    // The file holds all RIFF can describe: the stream ends here, and the graph hears why
+    // (EC_ERRORABORT with FileFull); later samples are refused.
+    if (hr == CWaveFile::FileFull)
+        RaiseRuntimeError(hr);
+    return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CInputPin::ReceiveCanBlock()

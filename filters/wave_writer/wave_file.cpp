@@ -20,8 +20,8 @@ constexpr int NameLength = 260;
 } // namespace
 
 CWaveFile::CWaveFile()
-    : m_hmmio(nullptr), m_ckSub(), m_ckRiff(), m_buffer(nullptr), m_buffered(0), m_dataBytes(0), m_format(),
-      m_samplesPerBlock(0)
+    : m_hmmio(nullptr), m_file(INVALID_HANDLE_VALUE), m_factOffset(0), m_dataLimit(0), m_ckSub(), m_ckRiff(),
+      m_buffer(nullptr), m_buffered(0), m_dataBytes(0), m_format(), m_samplesPerBlock(0)
 {
 }
 
@@ -112,6 +112,7 @@ HRESULT CWaveFile::OpenForWrite(LPCWSTR fileName, const WAVEFORMATEX* format, UL
         FreeBuffer();
         return E_FAIL;
     }
+    m_file = file;
     m_format = *format;
     m_samplesPerBlock = 0;
     if (format->wFormatTag != WAVE_FORMAT_PCM && format->cbSize >= sizeof(WORD))
@@ -144,6 +145,7 @@ HRESULT CWaveFile::OpenForWrite(LPCWSTR fileName, const WAVEFORMATEX* format, UL
         .Do([&] {
             // Unknown until the close.
             const DWORD unknown = 0xFFFFFFFF;
+            m_factOffset = m_ckSub.dwDataOffset;
             const LONG written = ::mmioWrite(m_hmmio, reinterpret_cast<const char*>(&unknown), sizeof(unknown));
             return written == sizeof(unknown) ? S_OK : E_FAIL;
         })
@@ -152,6 +154,17 @@ HRESULT CWaveFile::OpenForWrite(LPCWSTR fileName, const WAVEFORMATEX* format, UL
             m_ckSub = MMCKINFO();
             m_ckSub.ckid = kData;
             return ResultFromMmio(::mmioCreateChunk(m_hmmio, &m_ckSub, 0));
+        })
+        .Do([&] {
+            // The file may not pass 4 GiB - 1 bytes; the data ends on a whole block and needs no
+            // pad byte.
+            const DWORD align = m_format.nBlockAlign != 0 ? m_format.nBlockAlign : 1;
+            DWORD limit = 0xFFFFFFFFUL - m_ckSub.dwDataOffset;
+            limit -= limit % align;
+            if (limit % 2 != 0)
+                limit -= align;
+            m_dataLimit = limit;
+            return S_OK;
         });
     if (FAILED(hr)) {
         ::mmioClose(m_hmmio, 0);
@@ -171,16 +184,52 @@ HRESULT CWaveFile::WriteThrough(const BYTE* data, ULONG count)
     // Keep what reached the file and go on right behind it, so that the next bytes leave no gap.
     if (written > 0)
         m_dataBytes += static_cast<DWORD>(written);
-    ::mmioSeek(m_hmmio, static_cast<LONG>(m_ckSub.dwDataOffset + m_dataBytes), SEEK_SET);
+    MoveTo(static_cast<ULONGLONG>(m_ckSub.dwDataOffset) + m_dataBytes);
     return ResultFromMmio(MMIOERR_CANNOTWRITE);
+}
+
+HRESULT CWaveFile::MoveTo(ULONGLONG position)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(position);
+    return ::SetFilePointerEx(m_file, to, nullptr, FILE_BEGIN) ? S_OK : Win32::ResultFromLastError();
+}
+
+HRESULT CWaveFile::WriteAt(ULONGLONG position, const void* data, DWORD count)
+{
+    HRESULT hr = MoveTo(position);
+    if (FAILED(hr))
+        return hr;
+    DWORD written = 0;
+    if (!::WriteFile(m_file, data, count, &written, nullptr))
+        return Win32::ResultFromLastError();
+    return written == count ? S_OK : E_FAIL;
+}
+
+HRESULT CWaveFile::SkipData(DWORD bytes)
+{
+    if (m_hmmio == nullptr)
+        return E_UNEXPECTED;
+    HRESULT hr = Flush();
+    if (FAILED(hr))
+        return hr;
+    if (bytes > m_dataLimit - m_dataBytes)
+        return FileFull;
+    m_dataBytes += bytes;
+    return MoveTo(static_cast<ULONGLONG>(m_ckSub.dwDataOffset) + m_dataBytes);
 }
 
 HRESULT CWaveFile::Flush()
 {
     if (m_buffered == 0)
         return S_OK;
+    const DWORD before = m_dataBytes;
     const HRESULT hr = WriteThrough(m_buffer, m_buffered);
-    m_buffered = 0;
+    // What did not reach the file stays gathered for the next try.
+    const ULONG written = m_dataBytes - before;
+    if (written < m_buffered)
+        std::memmove(m_buffer, m_buffer + written, m_buffered - written);
+    m_buffered -= written;
     return hr;
 }
 
@@ -192,30 +241,30 @@ HRESULT CWaveFile::Write(const BYTE* data, ULONG count)
         return E_POINTER;
     if (count == 0)
         return E_INVALIDARG;
-    while (count > 0) {
-        if (m_buffered == 0 && count >= BufferSize) {
-            // Whole buffers go to the file straight from the caller's memory.
-            const ULONG whole = count - count % BufferSize;
-            const HRESULT hr = WriteThrough(data, whole);
-            if (FAILED(hr))
-                return hr;
-            data += whole;
-            count -= whole;
-            continue;
-        }
-        const ULONG room = BufferSize - m_buffered;
-        const ULONG part = count < room ? count : room;
-        std::memcpy(m_buffer + m_buffered, data, part);
-        m_buffered += part;
-        data += part;
-        count -= part;
-        if (m_buffered == BufferSize) {
-            const HRESULT hr = Flush();
-            if (FAILED(hr))
-                return hr;
-        }
+    // Only what fits below the size limit is taken.
+    const DWORD room = m_dataLimit - DataBytes();
+    const HRESULT taken = count <= room ? S_OK : FileFull;
+    if (count > room)
+        count = room;
+    // The bytes gathered so far belong to earlier calls that succeeded: they go to the file before
+    // these, and when they cannot, this call fails without taking any of its own.
+    if (static_cast<ULONGLONG>(m_buffered) + count > BufferSize) {
+        const HRESULT hr = Flush();
+        if (FAILED(hr))
+            return hr;
     }
-    return S_OK;
+    if (count > BufferSize - m_buffered) {
+        // Whole buffers go to the file straight from the caller's memory (nothing is gathered now).
+        const ULONG whole = count - count % BufferSize;
+        const HRESULT hr = WriteThrough(data, whole);
+        if (FAILED(hr))
+            return hr;
+        data += whole;
+        count -= whole;
+    }
+    std::memcpy(m_buffer + m_buffered, data, count);
+    m_buffered += count;
+    return taken;
 }
 
 DWORD CWaveFile::FrameCount(DWORD dataBytes) const
@@ -261,31 +310,27 @@ HRESULT CWaveFile::Close()
     // A failed last write is reported, but the file is still finished with what reached it.
     const HRESULT flushed = Flush();
 
-    MMRESULT result = ::mmioAscend(m_hmmio, &m_ckSub, 0);
-    if (result == MMSYSERR_NOERROR)
-        result = ::mmioAscend(m_hmmio, &m_ckRiff, 0);
-    if (result != MMSYSERR_NOERROR)
-        return ResultFromMmio(result);
-
-    ::mmioSeek(m_hmmio, 0, SEEK_SET);
-    MMCKINFO riff = MMCKINFO();
-    result = ::mmioDescend(m_hmmio, &riff, nullptr, 0);
-    if (result != MMSYSERR_NOERROR)
-        return ResultFromMmio(result);
-    MMCKINFO fact = MMCKINFO();
-    fact.ckid = kFact;
-    if (::mmioDescend(m_hmmio, &fact, &riff, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
-        const DWORD frames = FrameCount(m_dataBytes);
-        ::mmioWrite(m_hmmio, reinterpret_cast<const char*>(&frames), sizeof(frames));
-        ::mmioAscend(m_hmmio, &fact, 0);
-    }
-    result = ::mmioAscend(m_hmmio, &riff, 0);
-    if (result != MMSYSERR_NOERROR)
-        return ResultFromMmio(result);
+    // The sizes go straight to their places in the file: past 2 GiB mmio's seeks and chunk
+    // operations would take the positions for negative 32-bit offsets.
+    const DWORD dataBytes = m_dataBytes;
+    const ULONGLONG dataEnd = static_cast<ULONGLONG>(m_ckSub.dwDataOffset) + dataBytes;
+    const BYTE pad = 0;
+    const DWORD riffSize = static_cast<DWORD>(dataEnd + dataBytes % 2 - 2 * sizeof(DWORD));
+    const DWORD frames = FrameCount(dataBytes);
+    HRESULT hr = S_OK;
+    CStepSequence steps(hr);
+    // A chunk of odd length is followed by a pad byte.
+    steps.Do([&] { return dataBytes % 2 != 0 ? WriteAt(dataEnd, &pad, sizeof(pad)) : S_OK; })
+        .Do([&] { return WriteAt(m_ckSub.dwDataOffset - sizeof(DWORD), &dataBytes, sizeof(dataBytes)); })
+        .Do([&] { return WriteAt(m_ckRiff.dwDataOffset - sizeof(DWORD), &riffSize, sizeof(riffSize)); })
+        .Do([&] { return WriteAt(m_factOffset, &frames, sizeof(frames)); });
+    if (FAILED(hr))
+        return hr;
 
     // The handle is gone after mmioClose whatever it returns.
-    result = ::mmioClose(m_hmmio, 0);
+    const MMRESULT result = ::mmioClose(m_hmmio, 0);
     m_hmmio = nullptr;
+    m_file = INVALID_HANDLE_VALUE;
     FreeBuffer();
     if (result != MMSYSERR_NOERROR)
         return ResultFromMmio(result);

@@ -11,8 +11,10 @@ For every file listed in encoder_files.txt:
   * mpg123 decodes the file: to exactly that many samples for files with the tag frame (gapless
     decoding), else to every frame, which must hold all input (behind the codec delay the input ends
     within the last two frames); each channel's tone frequency, counted by zero crossings, is within
-    1 % of the input's.
+    1 % of the input's, and its phase runs on without a jump (a lost or doubled stretch of audio
+    shows as a step in the phase of the tone).
 """
+import math
 import os
 import struct
 import subprocess
@@ -115,6 +117,26 @@ def tone_frequency(samples, channels, channel, rate, first, last):
     return crossings / 2.0 / ((last - first) / rate)
 
 
+def largest_phase_step(samples, channels, channel, rate, hz, first, last):
+    """Largest change, in degrees, of the tone's phase from one window of the decoded signal to the
+    next; a continuous tone keeps its phase against the sample index."""
+    window = 2048
+    step = 2.0 * math.pi * hz / rate
+    phases = []
+    for start in range(first, last - window, window):
+        i = q = 0.0
+        for k in range(start, start + window):
+            value = samples[k * channels + channel]
+            i += value * math.sin(step * k)
+            q += value * math.cos(step * k)
+        phases.append(math.atan2(q, i))
+    largest = 0.0
+    for a, b in zip(phases, phases[1:]):
+        change = abs((b - a + math.pi) % (2.0 * math.pi) - math.pi)
+        largest = max(largest, math.degrees(change))
+    return largest
+
+
 def has_tag(data, position, header):
     try:
         tag_samples(data, position, header)
@@ -189,6 +211,9 @@ def check(work, line):
         measured = tone_frequency(samples, channels, channel, rate, first, last)
         if abs(measured - hz) > hz * 0.01:
             raise AssertionError("channel %d: %.1f Hz instead of %.1f Hz" % (channel, measured, hz))
+        jump = largest_phase_step(samples, channels, channel, rate, hz, first, last)
+        if jump > 20.0:
+            raise AssertionError("channel %d: the tone's phase jumps by %.0f degrees" % (channel, jump))
     return "%d frames, %d sample frames decoded (%s)" % (len(frames), decoded, note)
 
 

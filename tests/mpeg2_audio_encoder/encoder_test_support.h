@@ -12,6 +12,7 @@ namespace MPEG2AudioEncoder {
 struct CEncoderTestSeam {
     static lame_global_flags*& Lame(CEncoder& encoder) { return encoder.m_pLame; }
     static BYTE* Output(CEncoder& encoder) { return encoder.m_pOutput; }
+    static BYTE*& OutputBuffer(CEncoder& encoder) { return encoder.m_pOutput; }
     static LONG& Fill(CEncoder& encoder) { return encoder.m_cbFill; }
     static LONG& Read(CEncoder& encoder) { return encoder.m_cbRead; }
 };

@@ -1,19 +1,23 @@
-// The MP3 encoder filter in the platform's filter graph: a PCM tone source in front of it, the File
-// Writer (the test prefix's) or a recording sink behind it. The MP3 files written here are checked
-// afterwards on the Linux side (check_encoder_files.py: frame chain, LAME tag, mpg123 decoding).
+// The MP3 encoder filter in the platform's filter graph: a PCM tone source in front of it (directly or
+// through the infinite tee, as in a recording), the File Writer (the test prefix's) or a recording
+// sink behind it. The MP3 files written here are checked afterwards on the Linux side
+// (check_encoder_files.py: frame chain, LAME tag, mpg123 decoding, the tone's phase).
 #include "filters/mpeg2_audio_encoder/filter.h"
 #include "mpeg2_audio_encoder/encoder_test_support.h"
 #include "platform/pcm_source/pcm_signal.h"
 #include "platform/pcm_source/pcm_source.h"
+#include "platform/oversized_sample.h"
 #include "platform/render_sink/render_sink.h"
 #include "graph/media_type.h"
 #include "stdax/com/ptr.h"
+#include "stdax/media_type_operations.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <dshow.h>
 #include <mmreg.h>
+#include <uuids.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -102,6 +106,32 @@ protected:
                                                m_encoder->InputPin()->PinInterface(), nullptr));
     }
 
+    // The recording's layout: source, infinite tee, the render sink on the tee's first output and the
+    // encoder on "Output2". The tee passes a sample on as long as one branch takes it, so the source
+    // goes on when the encoder's branch fails.
+    void AddSourceBehindATee(const PcmSource::Settings& settings)
+    {
+        HRESULT hr = S_OK;
+        m_source = PcmSource::CFilter::Create(settings, &hr);
+        ASSERT_EQ(S_OK, hr);
+        ASSERT_EQ(S_OK, m_graph->AddFilter(m_source->Interface(), L"Source"));
+        COM::TPtr<IBaseFilter> tee;
+        ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                           reinterpret_cast<void**>(&tee)));
+        ASSERT_EQ(S_OK, m_graph->AddFilter(tee, L"Tee"));
+        RenderSink::CFilter* const sink = RenderSink::CFilter::Create(&hr);
+        ASSERT_EQ(S_OK, hr);
+        m_sink.p = sink->Interface();
+        ASSERT_EQ(S_OK, m_graph->AddFilter(m_sink, L"Sink"));
+        COM::TPtr<IPin> input, first, second;
+        ASSERT_EQ(S_OK, tee->FindPin(L"Input", &input));
+        ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_source->Output()->PinInterface(), input, nullptr));
+        ASSERT_EQ(S_OK, tee->FindPin(L"Output1", &first));
+        ASSERT_EQ(S_OK, m_graph->ConnectDirect(first, sink->Input()->PinInterface(), nullptr));
+        ASSERT_EQ(S_OK, tee->FindPin(L"Output2", &second));
+        ASSERT_EQ(S_OK, m_graph->ConnectDirect(second, m_encoder->InputPin()->PinInterface(), nullptr));
+    }
+
     void AddWriter(const wchar_t* name)
     {
         WCHAR path[MAX_PATH];
@@ -116,6 +146,14 @@ protected:
         m_writerPin = FirstPin(m_writer);
         m_writerPin->Release();   // the filter keeps its pin
         ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_encoder->OutputPin()->PinInterface(), m_writerPin, nullptr));
+    }
+
+    // The allocator of the writer's pin, which the encoder delivers into.
+    void WriterAllocator(IMemAllocator** allocator)
+    {
+        COM::TPtr<IMemInputPin> transport;
+        ASSERT_EQ(S_OK, m_writerPin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&transport)));
+        ASSERT_EQ(S_OK, transport->GetAllocator(allocator));
     }
 
     void SetSettings(DWORD kbps, bool tagFrame)
@@ -213,6 +251,61 @@ TEST_F(EncoderFilterGraph, StoppedWithoutEndOfStreamTheFileHoldsEverythingCaptur
     EXPECT_FALSE(m_source->Output()->EndOfStreamDelivered());
     EXPECT_EQ(30u, m_source->Output()->DeliveredSamples());
     ListFile("stopped_tagged.mp3", 44100, 1, 128, 440.0, m_source->Output()->DeliveredFrames(), "tagged");
+}
+
+// Downstream refuses the encoder's deliveries for a while in the middle of a recording (its buffer
+// requests fail): the encoded bytes wait and go out with the next delivery, so the tone is stored
+// without a hole (the checker decodes it and follows its phase) and the tag frame counts the file's
+// frames. 430.7 Hz turns two lost frames into half a cycle of phase.
+TEST_F(EncoderFilterGraph, DeliveriesRefusedMidRecordingLoseNoEncodedByte)
+{
+    EncoderTest::CEncoderLogReader log;
+    PcmSource::Settings settings;
+    settings.frequency = 430.7;
+    settings.length = 30000000;
+    COM::TPtr<IMemAllocator> allocator;
+    settings.beforeDelivery = [&](ULONG index, IMediaSample*) {
+        if (index == 20)
+            allocator->Decommit();
+        else if (index == 24)
+            allocator->Commit();
+        return S_OK;
+    };
+    AddSourceBehindATee(settings);
+    AddWriter(L"refused_mid_recording.mp3");
+    WriterAllocator(&allocator);
+    SetSettings(128, true);
+    RunUntil(EC_COMPLETE);
+    EXPECT_TRUE(m_source->Output()->EndOfStreamDelivered());
+    EXPECT_TRUE(HasLine(log.NewLines(), L"MPEG2AudioEncoder::CFilter::FlushEncodedSamples() done, return 0x80040211."))
+        << "a delivery was refused (VFW_E_NOT_COMMITTED)";
+    ListFile("refused_mid_recording.mp3", 44100, 1, 128, settings.frequency, m_source->Output()->DeliveredFrames(),
+             "tagged");
+}
+
+// The platform stops the writer before the encoder: the writer's pin decommits its allocator, and
+// deliveries made in between are refused. Their bytes reach the file through the writer's stream at
+// the encoder's Stop, in front of LAME's tail. (The allocator is decommitted here from sample 30 on,
+// as the writer's stop does, and the source then ends with an error.)
+TEST_F(EncoderFilterGraph, DeliveriesRefusedByAWriterStoppedFirstReachTheFileAtStop)
+{
+    PcmSource::Settings settings;
+    settings.frequency = 430.7;
+    settings.length = -1;
+    COM::TPtr<IMemAllocator> allocator;
+    settings.beforeDelivery = [&](ULONG index, IMediaSample*) {
+        if (index == 30)
+            allocator->Decommit();
+        return index == 33 ? E_ABORT : S_OK;
+    };
+    AddSourceBehindATee(settings);
+    AddWriter(L"refused_at_stop.mp3");
+    WriterAllocator(&allocator);
+    SetSettings(128, true);
+    RunUntil(EC_ERRORABORT);
+    EXPECT_EQ(33u, m_source->Output()->DeliveredSamples());
+    ListFile("refused_at_stop.mp3", 44100, 1, 128, settings.frequency, m_source->Output()->DeliveredFrames(),
+             "tagged");
 }
 
 // An upstream flush drains the encoder into the stored stream and cuts the stream there; what follows
@@ -314,6 +407,75 @@ TEST_F(EncoderFilterGraph, SampleOutputDeliversOneFramePerSyncPointAtFrameTimes)
     EXPECT_TRUE(HasLine(lines, L"m_pOutputPin->m_mt.pbFormat = " +
                                    EncoderTest::Hex(m_encoder->OutputPin()->ConnectionType().pbFormat) + L"."));
     EXPECT_TRUE(HasLine(lines, L"dwOutSampleRate = 44100."));
+}
+
+// --- failures -------------------------------------------------------------------------------------------
+
+// LAME faults while the encoder primes it (its output buffer cannot be written): Pause fails and the
+// filter stays stopped with LAME released, so that the next Pause opens the encoder afresh.
+TEST_F(EncoderFilterGraph, APauseAfterAFailedOpenOpensTheEncoderAfresh)
+{
+    PcmSource::Settings settings;
+    AddSource(settings);
+    HRESULT hr = S_OK;
+    RenderSink::CFilter* const sink = RenderSink::CFilter::Create(&hr);
+    ASSERT_EQ(S_OK, hr);
+    m_sink.p = sink->Interface();
+    ASSERT_EQ(S_OK, m_graph->AddFilter(m_sink, L"Sink"));
+    ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_encoder->OutputPin()->PinInterface(), sink->Input()->PinInterface(),
+                                           nullptr));
+    SetSettings(128, true);   // LAME hands out its tag frame while being primed
+
+    MPEG2AudioEncoder::CEncoder& encoder = m_encoder->Encoder();
+    BYTE* const buffer = MPEG2AudioEncoder::CEncoderTestSeam::OutputBuffer(encoder);
+    void* const readOnly = ::VirtualAlloc(nullptr, MPEG2AudioEncoder::CEncoder::OutputBufferSize,
+                                          MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);
+    ASSERT_NE(nullptr, readOnly);
+    MPEG2AudioEncoder::CEncoderTestSeam::OutputBuffer(encoder) = static_cast<BYTE*>(readOnly);
+    EXPECT_EQ(E_ABORT, m_encoderFilter->Pause());
+    MPEG2AudioEncoder::CEncoderTestSeam::OutputBuffer(encoder) = buffer;
+    ::VirtualFree(readOnly, 0, MEM_RELEASE);
+    FILTER_STATE state = State_Running;
+    EXPECT_EQ(S_OK, m_encoderFilter->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+
+    EXPECT_EQ(S_OK, m_encoderFilter->Pause());
+    EXPECT_EQ(S_OK, m_encoderFilter->Stop());
+}
+
+// In the stream the input refuses a sample announcing another format (the encoder keeps the one it was
+// opened with) and a sample whose valid length runs past its buffer; the connection's own format
+// announced again passes.
+TEST_F(EncoderFilterGraph, InputRefusesAFormatChangeAndALengthBeyondTheBuffer)
+{
+    PcmSource::Settings settings;
+    HRESULT changed = E_FAIL, unchanged = E_FAIL, oversized = E_FAIL;
+    IMemInputPin* const input = m_encoder->InputPin()->MemInputPinInterface();
+    settings.beforeDelivery = [&](ULONG index, IMediaSample* sample) {
+        if (index > 0)
+            return S_OK;
+        PcmSource::Settings other = settings;
+        other.sampleRate = 22050;
+        AM_MEDIA_TYPE type = {};
+        PcmSource::MakeMediaType(other, &type);
+        sample->SetMediaType(&type);
+        stdax::FreeMediaTypeContents(&type);
+        changed = input->Receive(sample);
+        PcmSource::MakeMediaType(settings, &type);
+        sample->SetMediaType(&type);
+        stdax::FreeMediaTypeContents(&type);
+        unchanged = input->Receive(sample);
+        COversizedSample* const longer = COversizedSample::Create(3528, 3528 + 4096);
+        oversized = input->Receive(longer);
+        longer->Release();
+        return S_FALSE;
+    };
+    AddSource(settings);
+    AddWriter(L"format_change.mp3");
+    RunUntil(EC_COMPLETE);
+    EXPECT_EQ(VFW_E_CHANGING_FORMAT, changed);
+    EXPECT_EQ(S_OK, unchanged);
+    EXPECT_EQ(VFW_E_BUFFER_OVERFLOW, oversized);
 }
 
 // --- connection -------------------------------------------------------------------------------------------

@@ -178,6 +178,8 @@ TEST_F(CInputPinTest, RefusedTypeChangeEndsTheStreamAndFailsLaterSamplesUntilFlu
     EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, Transport()->Receive(refused));
     EXPECT_EQ(1, m_sink->Record().endOfStream) << "the stream was ended through the pin";
     const std::vector<CGraphEvent> events = TakeEvents();
+    // The end of stream took effect: the running renderer reported its completion.
+    EXPECT_EQ(1, Count(events, EC_COMPLETE));
     ASSERT_EQ(1, Count(events, EC_ERRORABORT));
     for (const CGraphEvent& event : events) {
         if (event.code == EC_ERRORABORT) {

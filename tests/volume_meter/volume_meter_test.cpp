@@ -10,6 +10,7 @@
 #include "filters/volume_meter/volume_meter.h"
 #include "graph/filter_graph.h"
 #include "pcm_settings.h"
+#include "platform/oversized_sample.h"
 #include "pcm_signal.h"
 #include "pcm_source.h"
 #include "push_source.h"
@@ -189,6 +190,17 @@ TEST_F(VolumeMeterGraphTest, InterleavedStereoIsOneStreamAndShortSamplesAreNotMe
     ASSERT_EQ(2u, levels.size());
     EXPECT_EQ(1.0, levels[0]);
     EXPECT_EQ(0.0, levels[1]);
+}
+
+TEST_F(VolumeMeterGraphTest, ASampleClaimingMoreBytesThanItsBufferIsRefusedUnmeasured)
+{
+    PushPcmAndPause(1, 16);
+    COM::TPtr<IMemInputPin> transport;
+    ASSERT_EQ(S_OK, m_input.QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&transport)));
+    COversizedSample* const sample = COversizedSample::Create(64, 64 + 8192);
+    EXPECT_EQ(VFW_E_BUFFER_OVERFLOW, transport->Receive(sample));
+    sample->Release();
+    EXPECT_TRUE(Levels().empty());
 }
 
 TEST_F(VolumeMeterGraphTest, TwentyFourBitIsAcceptedButNotMeasured)

@@ -2,7 +2,8 @@
 // (IMA ADPCM) stream from a source the test pushes itself, each checked here for the exact chunk
 // layout, sizes and frame count and left behind for the readers on the Linux side; a new pause
 // after a stop rewriting the file; refused and empty samples; a write failure returned to the
-// upstream pin while later samples still reach the file.
+// upstream pin while later samples still reach the file; files past 2 GiB and at the RIFF size limit
+// (sparse, through the writer's test hook).
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <control.h>
+#include <evcode.h>
 #include <uuids.h>
 #include <mmreg.h>
 
@@ -115,6 +117,49 @@ std::vector<BYTE> CountingFrames(DWORD first, DWORD count)
         std::memcpy(&bytes[i * 4], &v, 4);
     }
     return bytes;
+}
+
+// Reads of files past 4 GiB, with 64-bit positions.
+ULONGLONG FileLength(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::vector<BYTE> ReadAt(const std::wstring& path, ULONGLONG offset, DWORD count)
+{
+    std::vector<BYTE> bytes(count);
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD done = 0;
+    if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !::ReadFile(file, bytes.data(), count, &done, nullptr))
+        done = 0;
+    bytes.resize(done);
+    ::CloseHandle(file);
+    return bytes;
+}
+
+// The header of a PCM file in the writer's layout (its 56 bytes up to the data), checked against a
+// file of dataBytes bytes of data: every size field and the frame count.
+void ExpectPcmHeader(const std::wstring& path, ULONGLONG dataBytes)
+{
+    const ULONGLONG dataOffset = 56;
+    const std::vector<BYTE> header = ReadAt(path, 0, static_cast<DWORD>(dataOffset));
+    ASSERT_EQ(dataOffset, header.size());
+    EXPECT_EQ(dataOffset + dataBytes, FileLength(path));
+    EXPECT_EQ("RIFF", Tag(header, 0));
+    EXPECT_EQ(dataOffset + dataBytes - 8, Dword(header, 4));
+    EXPECT_EQ("fmt ", Tag(header, 12));
+    EXPECT_EQ(16u, Dword(header, 16));
+    EXPECT_EQ("fact", Tag(header, 36));
+    EXPECT_EQ(dataBytes / 4, Dword(header, 44));
+    EXPECT_EQ("data", Tag(header, 48));
+    EXPECT_EQ(dataBytes, Dword(header, 52));
 }
 
 // An mmio I/O procedure installed in place of the standard file procedure for one test: it works on
@@ -400,6 +445,8 @@ TEST_F(WaveWriterGraphTest, AWriteFailureIsReturnedAndLaterSamplesStillReachTheF
     for (int i = 0; i < 40 && SUCCEEDED(failure); ++i)
         failure = deliver();
     g_failWrites = false;
+    // Every sample before the failed one was reported as written.
+    const DWORD acknowledged = next - framesPerSample;
     EXPECT_TRUE(FAILED(failure));
     EXPECT_GE(g_failedWrites, 1);
     const DWORD recovered = next;
@@ -422,9 +469,66 @@ TEST_F(WaveWriterGraphTest, AWriteFailureIsReturnedAndLaterSamplesStillReachTheF
     const size_t tail = data.size() - head;
     EXPECT_TRUE(std::equal(data.begin() + head, data.end(), stream.end() - tail));
     EXPECT_GE(tail, (next - recovered) * 4u);
-    EXPECT_GE(head, 0u);
+    EXPECT_GE(head, acknowledged * 4u) << "samples reported as written before the failure are in the file";
     EXPECT_EQ(data.size() / 4, layout.fact);
     WriteAll("write_failure.tail.raw", std::vector<BYTE>(stream.end() - (next - recovered) * 4, stream.end()));
+}
+
+// A recording of about three hours of 48 kHz stereo passes 2 GiB. The test hook leaves most of the
+// data chunk unwritten (a sparse file); every header field counts the whole data past 2 GiB, and the
+// bytes on either side of the skipped stretch are where they belong.
+TEST_F(WaveWriterGraphTest, PastTwoGibibytesEveryHeaderFieldCountsTheWholeData)
+{
+    const std::wstring path = FullPath(L"past_2gib.wav");
+    SetFile(L"past_2gib.wav");
+    ConnectPushPcm(2, 44100);
+    ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
+    CWaveFile& file = static_cast<WaveWriter::CFilter*>(m_writer.p)->File();
+    ASSERT_EQ(S_OK, m_push->Deliver(CountingFrames(0, 1000)));
+    const DWORD skipped = 0x7FFFF000;
+    ASSERT_EQ(S_OK, file.SkipData(skipped));
+    ASSERT_EQ(S_OK, m_push->Deliver(CountingFrames(1000, 4096)));
+    ASSERT_EQ(S_OK, m_control->Stop());
+
+    const ULONGLONG dataBytes = 4000ULL + skipped + 16384;
+    ExpectPcmHeader(path, dataBytes);
+    EXPECT_TRUE(ReadAt(path, 56, 4000) == CountingFrames(0, 1000));
+    EXPECT_TRUE(ReadAt(path, 56 + dataBytes - 16384, 16384) == CountingFrames(1000, 4096));
+    ::DeleteFileW(path.c_str());
+}
+
+// At the size RIFF can describe the writer takes what fits, ends its stream and tells the graph why
+// (EC_ERRORABORT with the file-size error); the file stays valid and holds everything up to there.
+TEST_F(WaveWriterGraphTest, AtTheRiffLimitTheFileEndsValidAndTheGraphHearsWhy)
+{
+    const std::wstring path = FullPath(L"riff_limit.wav");
+    SetFile(L"riff_limit.wav");
+    ConnectPushPcm(2, 44100);
+    COM::TPtr<IMediaEvent> events;
+    ASSERT_EQ(S_OK, m_graph.QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events)));
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    CWaveFile& file = static_cast<WaveWriter::CFilter*>(m_writer.p)->File();
+    ASSERT_EQ(S_OK, m_push->Deliver(CountingFrames(0, 1000)));
+    // The largest data chunk of whole frames that keeps the file below 4 GiB: 0xFFFFFFFF - 56,
+    // rounded down to a frame of 4 bytes. 10000 bytes are left free.
+    const ULONGLONG limit = 0xFFFFFFC4ULL;
+    ASSERT_EQ(S_OK, file.SkipData(static_cast<DWORD>(limit - 4000 - 10000)));
+    const HRESULT full = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    EXPECT_EQ(full, m_push->Deliver(CountingFrames(1000, 4096)));
+    EXPECT_EQ(VFW_E_RUNTIME_ERROR, m_push->Deliver(CountingFrames(5096, 16)));
+    long code = 0;
+    LONG_PTR first = 0, second = 0;
+    bool aborted = false;
+    while (!aborted && events->GetEvent(&code, &first, &second, 0) == S_OK) {
+        aborted = code == EC_ERRORABORT && static_cast<HRESULT>(first) == full;
+        events->FreeEventParams(code, first, second);
+    }
+    EXPECT_TRUE(aborted);
+    ASSERT_EQ(S_OK, m_control->Stop());
+
+    ExpectPcmHeader(path, limit);
+    EXPECT_TRUE(ReadAt(path, 56 + limit - 10000, 10000) == CountingFrames(1000, 2500));
+    ::DeleteFileW(path.c_str());
 }
 
 // Java hands the writer any path the user chose: names outside the ANSI code page and paths longer

@@ -4,7 +4,8 @@
 // "file:" URL as well as a path.
 //
 // For tests it also exports UrlReader_Notify, which posts an event into the graph of the newest live
-// instance (as a filter of that graph would).
+// instance (as a filter of that graph would), and UrlReader_FailStart, which makes every instance
+// refuse to leave Stopped (its Pause fails with the given code) as a renderer that cannot start does.
 #include <windows.h>
 #include <dshow.h>
 #include <shlwapi.h>
@@ -19,6 +20,72 @@ const CLSID kUrlReaderClass = {0xE436EBB6, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x
 CRITICAL_SECTION g_lock;
 class CUrlReader;
 CUrlReader* g_newest = nullptr;  // guarded by g_lock
+volatile LONG g_failStart = S_OK;  // what Pause returns instead of pausing; S_OK: pause normally
+
+// The filter's IBaseFilter: the async reader's, except that Pause can be made to fail. Its IUnknown
+// methods are the controlling object's.
+class CFilterFace : public IBaseFilter {
+public:
+    CFilterFace(IUnknown* controlling, IUnknown** inner) : m_controlling(controlling), m_inner(inner) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return m_controlling->QueryInterface(riid, ppv); }
+    STDMETHODIMP_(ULONG) AddRef() override { return m_controlling->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return m_controlling->Release(); }
+
+    STDMETHODIMP GetClassID(CLSID* id) override { return Forward([&](IBaseFilter* f) { return f->GetClassID(id); }); }
+    STDMETHODIMP Stop() override { return Forward([&](IBaseFilter* f) { return f->Stop(); }); }
+    STDMETHODIMP Pause() override
+    {
+        const HRESULT refused = ::InterlockedCompareExchange(&g_failStart, 0, 0);
+        if (refused != S_OK)
+            return refused;
+        return Forward([&](IBaseFilter* f) { return f->Pause(); });
+    }
+    STDMETHODIMP Run(REFERENCE_TIME start) override { return Forward([&](IBaseFilter* f) { return f->Run(start); }); }
+    STDMETHODIMP GetState(DWORD ms, FILTER_STATE* state) override
+    {
+        return Forward([&](IBaseFilter* f) { return f->GetState(ms, state); });
+    }
+    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override
+    {
+        return Forward([&](IBaseFilter* f) { return f->SetSyncSource(clock); });
+    }
+    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override
+    {
+        return Forward([&](IBaseFilter* f) { return f->GetSyncSource(clock); });
+    }
+    STDMETHODIMP EnumPins(IEnumPins** pins) override { return Forward([&](IBaseFilter* f) { return f->EnumPins(pins); }); }
+    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override { return Forward([&](IBaseFilter* f) { return f->FindPin(id, pin); }); }
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override
+    {
+        return Forward([&](IBaseFilter* f) { return f->QueryFilterInfo(info); });
+    }
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override
+    {
+        return Forward([&](IBaseFilter* f) { return f->JoinFilterGraph(graph, name); });
+    }
+    STDMETHODIMP QueryVendorInfo(LPWSTR* info) override
+    {
+        return Forward([&](IBaseFilter* f) { return f->QueryVendorInfo(info); });
+    }
+
+private:
+    template <class Call>
+    HRESULT Forward(Call call)
+    {
+        IBaseFilter* filter = nullptr;
+        HRESULT hr = *m_inner != nullptr ? (*m_inner)->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter))
+                                         : E_UNEXPECTED;
+        if (FAILED(hr))
+            return hr;
+        hr = call(filter);
+        filter->Release();
+        return hr;
+    }
+
+    IUnknown* m_controlling;
+    IUnknown** m_inner;
+};
 
 class CUrlReader : public IFileSourceFilter {
 public:
@@ -45,6 +112,8 @@ public:
             *ppv = Controlling();
         } else if (riid == IID_IFileSourceFilter) {
             *ppv = static_cast<IFileSourceFilter*>(this);
+        } else if (riid == IID_IBaseFilter || riid == IID_IMediaFilter || riid == IID_IPersist) {
+            *ppv = static_cast<IBaseFilter*>(&m_face);
         } else {
             if (m_inner == nullptr)
                 return E_NOINTERFACE;
@@ -143,6 +212,7 @@ private:
 
     LONG m_references = 1;
     IUnknown* m_inner = nullptr;  // the async reader's own (non-delegating) unknown
+    CFilterFace m_face{Controlling(), &m_inner};
 };
 
 class CFactory : public IClassFactory {
@@ -245,6 +315,12 @@ __declspec(dllexport) HRESULT WINAPI UrlReader_Notify(long code, LONG_PTR param1
     const HRESULT hr = reader->Notify(code, param1, param2);
     reader->Release();
     return hr;
+}
+
+// From now on every instance's Pause fails with hr instead of pausing (S_OK: pauses again).
+__declspec(dllexport) void WINAPI UrlReader_FailStart(HRESULT hr)
+{
+    ::InterlockedExchange(&g_failStart, hr);
 }
 
 } // extern "C"

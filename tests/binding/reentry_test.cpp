@@ -1,0 +1,260 @@
+// The natives called from inside "Stopped" and while a "Stopped" handler blocks, a playback whose start
+// failed, streaming errors, and callbacks the library cannot bind: through the exports with the
+// stand-in VM and real playback graphs. No call here may hang the test: every call that could is made
+// on a helper thread and waited for with a bound.
+#include "loaded_library.h"
+
+#include <dshow.h>
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+using ::testing::Contains;
+
+namespace {
+
+const std::wstring kToneWav = TEST_DATA_DIR L"/tone-2s.wav";
+constexpr jint kRefused = static_cast<jint>(0x8007046B);  // HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK)
+
+template <class Condition>
+bool WaitFor(Condition condition, DWORD milliseconds = 10000)
+{
+    for (DWORD waited = 0; waited < milliseconds && !condition(); waited += 10)
+        ::Sleep(10);
+    return condition();
+}
+
+template <class Function>
+Function Export(const wchar_t* module, const char* name)
+{
+    HMODULE handle = ::GetModuleHandleW(module);
+    return handle != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(handle, name)))
+                             : nullptr;
+}
+
+HRESULT PostGraphEvent(long code, LONG_PTR param1 = 0)
+{
+    using Notify = HRESULT(WINAPI*)(long, LONG_PTR, LONG_PTR);
+    const Notify notify = Export<Notify>(L"url_reader.dll", "UrlReader_Notify");
+    return notify != nullptr ? notify(code, param1, 0) : E_UNEXPECTED;
+}
+
+// Runs the call on a thread of its own attached to the VM, as another Java thread would, and waits up
+// to the bound for it; false when it did not return in time (the thread is then left behind).
+class CJavaThread {
+public:
+    CJavaThread(TestJvm::CJavaVm& jvm, std::function<void(JNIEnv*)> call) : m_jvm(jvm), m_call(std::move(call))
+    {
+        m_thread = ::CreateThread(nullptr, 0, &CJavaThread::Routine, this, 0, nullptr);
+    }
+    ~CJavaThread()
+    {
+        if (m_thread != nullptr && ::WaitForSingleObject(m_thread, 0) == WAIT_OBJECT_0)
+            ::CloseHandle(m_thread);
+    }
+    bool Join(DWORD milliseconds) { return ::WaitForSingleObject(m_thread, milliseconds) == WAIT_OBJECT_0; }
+
+private:
+    static DWORD WINAPI Routine(void* parameter)
+    {
+        CJavaThread* const self = static_cast<CJavaThread*>(parameter);
+        JNIEnv* env = nullptr;
+        self->m_jvm.Vm()->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
+        self->m_call(env);
+        self->m_jvm.Vm()->DetachCurrentThread();
+        return 0;
+    }
+
+    TestJvm::CJavaVm& m_jvm;
+    std::function<void(JNIEnv*)> m_call;
+    HANDLE m_thread = nullptr;
+};
+
+class Reentry : public ::testing::Test {
+public:
+    void SetUp() override { ASSERT_EQ(library.InitLibrary(), S_OK); }
+    void TearDown() override
+    {
+        Jvm().OnCall(nullptr);
+        if (library.Loaded())
+            library.FreeLibrary();
+    }
+
+    TestJvm::CJavaVm& Jvm() { return library.Jvm(); }
+    jint Play(JNIEnv* env, const std::wstring& path = kToneWav)
+    {
+        return library.Java_com_tarvik_kelvane_Quillmar_play(env, library.Java(), Jvm().NewByteArray(Utf8(path)), 1);
+    }
+    jint Play() { return Play(library.Env()); }
+    jint Stop(JNIEnv* env) { return library.Java_com_tarvik_kelvane_Quillmar_stop(env, library.Java()); }
+    jint Stop() { return Stop(library.Env()); }
+    jint Duration(JNIEnv* env, double* seconds)
+    {
+        jdoubleArray array = Jvm().NewDoubleArray(1);
+        const jint result = library.Java_com_tarvik_kelvane_Quillmar_getDuration(env, library.Java(), array);
+        *seconds = Jvm().DoubleContents(array)[0];
+        return result;
+    }
+    std::vector<TestJvm::JavaCall> StoppedCalls()
+    {
+        std::vector<TestJvm::JavaCall> calls;
+        for (const TestJvm::JavaCall& call : Jvm().Calls())
+            if (call.method == "Stopped")
+                calls.push_back(call);
+        return calls;
+    }
+    std::vector<std::wstring> FinishedLog()
+    {
+        library.FreeLibrary();
+        library.Unload();
+        return CLoadedLibrary::ReadMainLog().Messages();
+    }
+
+    CLoadedLibrary library;
+};
+
+// A program that frees the library when its playback ends, then starts again from its main thread.
+TEST_F(Reentry, FreeLibraryInsideStoppedThenInitLibraryFromAnotherThread)
+{
+    ASSERT_GE(Play(), 0);
+    std::atomic<bool> returned{false};
+    std::atomic<jint> insideDuration{1};
+    Jvm().OnCall([&](const TestJvm::JavaCall& call) {
+        if (call.method != "Stopped")
+            return;
+        library.Java_com_tarvik_kelvane_Quillmar_freeLibrary(Jvm().Env(), library.Java());
+        // The library is free: queries find nothing held, and initLibrary is refused on this thread.
+        double seconds = 0.0;
+        insideDuration = Duration(Jvm().Env(), &seconds);
+        EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_initLibrary(Jvm().Env(), library.Java()), kRefused);
+        returned = true;
+    });
+    ASSERT_EQ(PostGraphEvent(EC_STREAM_CONTROL_STOPPED), S_OK);
+    ASSERT_TRUE(WaitFor([&] { return returned.load(); })) << "freeLibrary inside \"Stopped\" did not return";
+    EXPECT_EQ(insideDuration, E_UNEXPECTED);
+    Jvm().OnCall(nullptr);
+
+    std::atomic<jint> initialised{1};
+    CJavaThread init(Jvm(), [&](JNIEnv* env) {
+        initialised = library.Java_com_tarvik_kelvane_Quillmar_initLibrary(env, library.Java());
+    });
+    ASSERT_TRUE(init.Join(10000)) << "initLibrary after freeLibrary inside \"Stopped\" never returned";
+    EXPECT_EQ(initialised, S_OK);
+    // Usable again: a new playback reaches its end through a new event thread.
+    ASSERT_GE(Play(), 0);
+    ASSERT_TRUE(WaitFor([&] { return StoppedCalls().size() == 2; }, 15000));
+    EXPECT_NE(StoppedCalls()[1].threadId, StoppedCalls()[0].threadId);
+    EXPECT_EQ(Stop(), S_OK);
+    EXPECT_TRUE(Jvm().Errors().empty());
+    EXPECT_THAT(FinishedLog(), Contains(L"Java_com_tarvik_kelvane_Quillmar_initLibrary() done, return 0x8007046B."));
+}
+
+// A "Stopped" handler that blocks: stop and freeLibrary on another thread do not wait for it and never
+// end the event thread while it is inside Java; the library is usable once the handler has returned.
+TEST_F(Reentry, BlockingStoppedHandlerDelaysNothingAndIsNeverTerminated)
+{
+    ASSERT_GE(Play(), 0);
+    HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> inside{false};
+    std::atomic<bool> returned{false};
+    Jvm().OnCall([&](const TestJvm::JavaCall& call) {
+        if (call.method != "Stopped")
+            return;
+        inside = true;
+        ::WaitForSingleObject(release, 20000);
+        returned = true;
+    });
+    ASSERT_EQ(PostGraphEvent(EC_STREAM_CONTROL_STOPPED), S_OK);
+    ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
+
+    DWORD start = ::GetTickCount();
+    EXPECT_EQ(Stop(), S_OK);  // the graph is released at once
+    EXPECT_LT(::GetTickCount() - start, 1000u);
+    EXPECT_EQ(Stop(), E_UNEXPECTED);
+    start = ::GetTickCount();
+    library.FreeLibrary();
+    EXPECT_LT(::GetTickCount() - start, 5000u);
+    // The handler is still inside Java: a new initLibrary cannot start a new event thread yet.
+    EXPECT_EQ(library.InitLibrary(), VFW_E_TIMEOUT);
+    EXPECT_FALSE(returned);
+
+    ::SetEvent(release);
+    ASSERT_TRUE(WaitFor([&] { return returned.load(); })) << "the event thread was ended inside Java";
+    Jvm().OnCall(nullptr);
+    ::CloseHandle(release);
+    ASSERT_EQ(library.InitLibrary(), S_OK);
+    ASSERT_GE(Play(), 0);
+    EXPECT_EQ(Stop(), S_OK);
+    EXPECT_TRUE(Jvm().Errors().empty());
+}
+
+// The renderer cannot start: play fails and leaves the graph built; stop and freeLibrary release it.
+TEST_F(Reentry, PlaybackThatFailedToStartIsReleased)
+{
+    using FailStart = void(WINAPI*)(HRESULT);
+    const HRESULT notReady = HRESULT_FROM_WIN32(ERROR_NOT_READY);
+    for (const bool byFreeLibrary : {false, true}) {
+        // Loads the URL source stand-in, whose switch is used below.
+        EXPECT_LT(Play(library.Env(), TEST_DATA_DIR L"/no such tone.wav"), 0);
+        ASSERT_EQ(Stop(), S_OK);
+        const FailStart failStart = Export<FailStart>(L"url_reader.dll", "UrlReader_FailStart");
+        ASSERT_NE(failStart, nullptr);
+        failStart(notReady);
+        EXPECT_EQ(Play(), notReady);
+        failStart(S_OK);
+        std::atomic<jint> stopped{1};
+        CJavaThread release(Jvm(), [&](JNIEnv* env) {
+            if (byFreeLibrary)
+                library.Java_com_tarvik_kelvane_Quillmar_freeLibrary(env, library.Java());
+            else
+                stopped = Stop(env);
+        });
+        ASSERT_TRUE(release.Join(10000)) << (byFreeLibrary ? "freeLibrary" : "stop") << " never returned";
+        if (byFreeLibrary) {
+            ASSERT_EQ(library.InitLibrary(), S_OK);
+        } else {
+            EXPECT_EQ(stopped, S_OK);
+        }
+        EXPECT_EQ(Stop(), E_UNEXPECTED);  // nothing held any more
+        ASSERT_GE(Play(), 0);
+        EXPECT_EQ(Stop(), S_OK);
+    }
+}
+
+// A write failure or a stream error aborts the graph: Java hears of it as an abnormal end.
+TEST_F(Reentry, StreamingErrorsReachJavaAsAnAbnormalEnd)
+{
+    ASSERT_GE(Play(), 0);
+    jbooleanArray paused = Jvm().NewBooleanArray(1);
+    ASSERT_GE(library.Java_com_tarvik_kelvane_Quillmar_pause(library.Env(), library.Java(), paused), 0);
+    const HRESULT diskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    ASSERT_EQ(PostGraphEvent(EC_ERRORABORT, diskFull), S_OK);
+    ASSERT_EQ(PostGraphEvent(EC_STREAM_ERROR_STOPPED, VFW_E_RUNTIME_ERROR), S_OK);
+    ASSERT_TRUE(WaitFor([&] { return StoppedCalls().size() == 2; }));
+    EXPECT_EQ(StoppedCalls()[0].intArg, 1);
+    EXPECT_EQ(StoppedCalls()[1].intArg, 1);
+    EXPECT_EQ(Stop(), S_OK);
+    const std::vector<std::wstring> log = FinishedLog();
+    EXPECT_THAT(log, Contains(L"aborted by a streaming error 0x80070070…"));
+    EXPECT_THAT(log, Contains(L"aborted by a streaming error 0x8004020B…"));
+    EXPECT_THAT(log, Contains(L"callback_MediaEvent( 6 = EC_STREAM_ERROR_STOPPED ) done, return 0x00000000."));
+}
+
+TEST(ReentryWithoutCallbacks, InitLibraryOnAnObjectWithoutTheCallbacksLeavesNoExceptionPending)
+{
+    CLoadedLibrary library;
+    jobject stranger = library.Jvm().NewObjectOfClass("com/example/NoCallbacks");
+    EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_initLibrary(library.Env(), stranger), E_ABORT);
+    EXPECT_EQ(library.Jvm().PendingException(), "");
+    // The result code, not an exception, reached Java: the next JNI call on the thread is sound.
+    EXPECT_EQ(library.InitLibrary(), S_OK);
+    EXPECT_TRUE(library.Jvm().Errors().empty());
+    library.FreeLibrary();
+}
+
+} // namespace
