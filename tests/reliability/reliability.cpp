@@ -12,8 +12,8 @@
 //          the same platform calls without the library leave, and by a small allowance.
 // reentry  each native called from inside each callback ("InputLevel" of a recording, "Stopped" at a
 //          playback's end and on a lost device) while this thread stops, pauses or frees the library;
-//          every action in turn for each pair, or all three with --full. Afterwards the library must
-//          initialise again and record.
+//          every action in turn for each pair, or all three with --full (--case: only the cases whose
+//          name contains TEXT). Afterwards the library must initialise again and record.
 // faults   a full disk under an MP3 recording, the device lost in MP3 and WAV recordings, a capture
 //          device and an audio renderer that cannot start.
 //
@@ -22,9 +22,8 @@
 // reports the call that hung.
 //
 // Output in the current directory: the files recorded, "files.txt" with one line per file for the
-// Linux-side check (name kind tag levels limit: the file must hold the tone for levels x 40 ms, or,
-// with a limit, be cut at no more than that many bytes), "summary.txt" (group cases failures
-// worst-ms worst-call) and "failures.txt". The same table is printed at the end.
+// Linux-side check (see ExpectFile and run_reliability.py), "summary.txt" (group cases failures
+// worst-ms worst-call), "failures.txt" and "resources.txt". The same table is printed at the end.
 #include "loaded_library.h"
 
 #include "capture_platform.h"
@@ -34,12 +33,10 @@
 #include <mmreg.h>
 #include <tlhelp32.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
