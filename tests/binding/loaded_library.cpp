@@ -54,6 +54,40 @@ void CLoadedLibrary::Unload()
     }
 }
 
+std::wstring WorkPath(const std::wstring& file)
+{
+    wchar_t directory[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, directory);
+    return std::wstring(directory) + L"\\" + file;
+}
+
+CJavaThread::CJavaThread(TestJvm::CJavaVm& jvm, std::function<void(JNIEnv*)> call)
+    : m_jvm(jvm), m_call(std::move(call))
+{
+    m_thread = ::CreateThread(nullptr, 0, &CJavaThread::Routine, this, 0, nullptr);
+}
+
+CJavaThread::~CJavaThread()
+{
+    if (m_thread != nullptr && ::WaitForSingleObject(m_thread, 0) == WAIT_OBJECT_0)
+        ::CloseHandle(m_thread);
+}
+
+bool CJavaThread::Join(DWORD milliseconds)
+{
+    return m_thread != nullptr && ::WaitForSingleObject(m_thread, milliseconds) == WAIT_OBJECT_0;
+}
+
+DWORD WINAPI CJavaThread::Routine(void* parameter)
+{
+    CJavaThread* const self = static_cast<CJavaThread*>(parameter);
+    JNIEnv* env = nullptr;
+    self->m_jvm.Vm()->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
+    self->m_call(env);
+    self->m_jvm.Vm()->DetachCurrentThread();
+    return 0;
+}
+
 std::string Utf8(const std::wstring& text)
 {
     return TestTrace::Narrow(text);

@@ -11,6 +11,7 @@
 #include "platform/jvm/java_vm.h"
 #include "platform/trace_reader/trace_reader.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -57,6 +58,39 @@ private:
     jobject m_java = nullptr;
     HMODULE m_module = nullptr;
     jint m_onLoadResult = 0;
+};
+
+// A file in the test's working directory.
+std::wstring WorkPath(const std::wstring& file);
+
+// Polls the condition every 10 ms until it holds; false when it still does not after the time.
+template <class Condition>
+bool WaitFor(Condition condition, DWORD milliseconds = 15000)
+{
+    for (DWORD waited = 0; waited < milliseconds && !condition(); waited += 10)
+        ::Sleep(10);
+    return condition();
+}
+
+// Runs a call on a thread of its own, attached to the VM as another Java thread would be, for calls
+// that may not return: the test waits for it with a bound.
+class CJavaThread {
+public:
+    CJavaThread(TestJvm::CJavaVm& jvm, std::function<void(JNIEnv*)> call);
+    // Closes the thread's handle if it has ended; one that hangs is left behind.
+    ~CJavaThread();
+    CJavaThread(const CJavaThread&) = delete;
+    CJavaThread& operator=(const CJavaThread&) = delete;
+
+    // Whether the call returned within the time.
+    bool Join(DWORD milliseconds);
+
+private:
+    static DWORD WINAPI Routine(void* parameter);
+
+    TestJvm::CJavaVm& m_jvm;
+    std::function<void(JNIEnv*)> m_call;
+    HANDLE m_thread = nullptr;
 };
 
 // The UTF-8 bytes of a wide string, as Java's String.getBytes(UTF_8) gives them.

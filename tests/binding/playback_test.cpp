@@ -42,14 +42,6 @@ std::wstring Hex(HRESULT hr)
     return text;
 }
 
-template <class Condition>
-bool WaitFor(Condition condition, DWORD milliseconds = 10000)
-{
-    for (DWORD waited = 0; waited < milliseconds && !condition(); waited += 10)
-        ::Sleep(10);
-    return condition();
-}
-
 // Posts an event into the graph that the URL source stand-in has joined; E_UNEXPECTED when no
 // source lives (no graph holds one).
 HRESULT PostGraphEvent(long code)

@@ -21,14 +21,6 @@ namespace {
 const std::wstring kToneWav = TEST_DATA_DIR L"/tone-2s.wav";
 constexpr jint kRefused = static_cast<jint>(0x8007046B);  // HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK)
 
-template <class Condition>
-bool WaitFor(Condition condition, DWORD milliseconds = 10000)
-{
-    for (DWORD waited = 0; waited < milliseconds && !condition(); waited += 10)
-        ::Sleep(10);
-    return condition();
-}
-
 template <class Function>
 Function Export(const wchar_t* module, const char* name)
 {
@@ -43,37 +35,6 @@ HRESULT PostGraphEvent(long code, LONG_PTR param1 = 0)
     const Notify notify = Export<Notify>(L"url_reader.dll", "UrlReader_Notify");
     return notify != nullptr ? notify(code, param1, 0) : E_UNEXPECTED;
 }
-
-// Runs the call on a thread of its own attached to the VM, as another Java thread would, and waits up
-// to the bound for it; false when it did not return in time (the thread is then left behind).
-class CJavaThread {
-public:
-    CJavaThread(TestJvm::CJavaVm& jvm, std::function<void(JNIEnv*)> call) : m_jvm(jvm), m_call(std::move(call))
-    {
-        m_thread = ::CreateThread(nullptr, 0, &CJavaThread::Routine, this, 0, nullptr);
-    }
-    ~CJavaThread()
-    {
-        if (m_thread != nullptr && ::WaitForSingleObject(m_thread, 0) == WAIT_OBJECT_0)
-            ::CloseHandle(m_thread);
-    }
-    bool Join(DWORD milliseconds) { return ::WaitForSingleObject(m_thread, milliseconds) == WAIT_OBJECT_0; }
-
-private:
-    static DWORD WINAPI Routine(void* parameter)
-    {
-        CJavaThread* const self = static_cast<CJavaThread*>(parameter);
-        JNIEnv* env = nullptr;
-        self->m_jvm.Vm()->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
-        self->m_call(env);
-        self->m_jvm.Vm()->DetachCurrentThread();
-        return 0;
-    }
-
-    TestJvm::CJavaVm& m_jvm;
-    std::function<void(JNIEnv*)> m_call;
-    HANDLE m_thread = nullptr;
-};
 
 class Reentry : public ::testing::Test {
 public:

@@ -29,21 +29,6 @@ namespace {
 const std::wstring kRecord = L"Java_com_tarvik_kelvane_Quillmar_record";
 const std::wstring kInitGraph = L"CFilterGraph_Capture::Init";
 
-std::wstring WorkPath(const std::wstring& file)
-{
-    wchar_t directory[MAX_PATH] = {};
-    ::GetCurrentDirectoryW(MAX_PATH, directory);
-    return std::wstring(directory) + L"\\" + file;
-}
-
-template <class Condition>
-bool WaitFor(Condition condition, DWORD milliseconds = 15000)
-{
-    for (DWORD waited = 0; waited < milliseconds && !condition(); waited += 10)
-        ::Sleep(10);
-    return condition();
-}
-
 // Whether the expected lines occur in the given order among the lines (other lines between them).
 bool InOrder(const std::vector<std::wstring>& lines, const std::vector<std::wstring>& expected, std::wstring* missing)
 {
