@@ -205,14 +205,6 @@ jint Timed(const std::string& what, bool* passed, Call call)
     return result;
 }
 
-template <class Condition>
-bool WaitFor(Condition condition, DWORD milliseconds = kCallbackWait)
-{
-    for (DWORD waited = 0; waited < milliseconds && !condition(); waited += 10)
-        ::Sleep(10);
-    return condition();
-}
-
 // --- the library as Java drives it ----------------------------------------------------------------------
 
 class CSession {
@@ -335,13 +327,6 @@ private:
     jbyteArray m_bytes = nullptr;
     jbyteArray m_tonePath = nullptr;
 };
-
-std::wstring WorkPath(const std::wstring& file)
-{
-    wchar_t directory[MAX_PATH] = {};
-    ::GetCurrentDirectoryW(MAX_PATH, directory);
-    return std::wstring(directory) + L"\\" + file;
-}
 
 std::wstring Wide(const std::string& text)
 {
