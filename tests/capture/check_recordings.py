@@ -6,11 +6,14 @@ its format tag and the number of "InputLevel" calls, one per 40 ms capture buffe
 tee. The file is decoded (mpg123 for MP3, sox for WAVE) and must hold the capture device's tone, a
 1 kHz sine at half scale, for exactly that long: the tone's span must match the recorded length (so
 the last buffer, the tail, is in the file) and the whole decoded length must be within 0.1 s of it.
+The device's sine never jumps, so the decoded tone must be phase-continuous: a lost or repeated piece
+of audio shows as a step in the tone's phase between one 10 ms window and the next.
 WAVE files must also carry the expected format tag and a "fact" chunk with the file's sample count.
 """
 import argparse
 import array
 import math
+import operator
 import os
 import struct
 import subprocess
@@ -22,6 +25,10 @@ TONE_HZ = 1000.0
 TONE_RMS = 0.5 * 32767 / math.sqrt(2)
 SECONDS_PER_LEVEL = 0.04
 MPEG1_L3_KBPS = [0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320]
+
+# Largest step in the tone's phase between neighbouring 10 ms windows that still counts as continuous
+# (codec noise moves it by a degree or two).
+PHASE_STEP_DEGREES = 10.0
 
 failures = []
 
@@ -73,6 +80,7 @@ def analyse(path):
     frequency = 0.0
     if len(crossings) > 1:
         frequency = (len(crossings) - 1) * rate / (crossings[-1] - crossings[0])
+    steps = phase_steps(samples, rate, first * window, (last + 1) * window)
     return {
         "rate": rate,
         "channels": channels,
@@ -81,7 +89,38 @@ def analyse(path):
         "gaps": loud[first:last + 1].count(False),
         "frequency": frequency,
         "rms": math.sqrt(sum(x * x for x in tone) / len(tone)),
+        "phase_steps": steps,
     }
+
+
+def phase_steps(samples, rate, begin, end):
+    """Where the tone's phase jumps: (seconds, degrees) for each step above PHASE_STEP_DEGREES between
+    neighbouring 10 ms windows of samples[begin:end] in which the tone is at full level.
+
+    A 10 ms window holds ten whole periods of the 1 kHz tone whenever the rate is a multiple of 100 Hz,
+    so the tone's phase against a reference sine starting at every window's first sample is the same
+    in every window of an unbroken tone, wherever the stream starts."""
+    window = rate // 100
+    omega = 2 * math.pi * TONE_HZ / rate
+    cos_ref = [math.cos(omega * i) for i in range(window)]
+    sin_ref = [math.sin(omega * i) for i in range(window)]
+    full = 0.8 * 0.5 * 32767 * window / 2  # |sum| for a tone of 80 % of the device's level
+    steps = []
+    previous = None
+    start = begin - begin % window
+    for at in range(start, end - window + 1, window):
+        chunk = samples[at:at + window]
+        re = sum(map(operator.mul, chunk, cos_ref))
+        im = sum(map(operator.mul, chunk, sin_ref))
+        if math.hypot(re, im) < full:
+            continue
+        phase = math.degrees(math.atan2(im, re))
+        if previous is not None:
+            step = abs((phase - previous + 180.0) % 360.0 - 180.0)
+            if step > PHASE_STEP_DEGREES:
+                steps.append((at / rate, step))
+        previous = phase
+    return steps
 
 
 def check_tone(name, info, expected_seconds, span_tolerance):
@@ -99,6 +138,8 @@ def check_tone(name, info, expected_seconds, span_tolerance):
         fail(name, f"tone at {info['frequency']:.1f} Hz")
     if abs(info["rms"] - TONE_RMS) > 0.1 * TONE_RMS:
         fail(name, f"tone level {info['rms']:.0f}, expected {TONE_RMS:.0f}")
+    for seconds, degrees in info["phase_steps"][:3]:
+        fail(name, f"the tone's phase jumps by {degrees:.0f} degrees at {seconds:.3f} s")
     print(f"{name}: recorded {expected_seconds:.3f} s, decoded {info['length']:.3f} s, tone {info['span']:.3f} s "
           f"at {info['frequency']:.1f} Hz, rms {info['rms']:.0f}")
 

@@ -24,6 +24,11 @@ inline constexpr wchar_t kModuleName[] = L"capture_platform.dll";
 extern const CLSID CLSID_ToneCapture;
 inline constexpr wchar_t kToneCaptureName[] = L"Test Tone Capture";
 
+// {0A7C5E11-6B2D-4C1E-9F30-1D2C3B4A5E60}: an audio renderer that cannot start (failing_renderer.h),
+// registered only while TestRenderer_FailStart has set a failure.
+extern const CLSID CLSID_FailingRenderer;
+inline constexpr wchar_t kFailingRendererName[] = L"Test Renderer That Cannot Start";
+
 // What the device records, whatever format it was set to.
 inline constexpr double kToneFrequency = 1000.0; // Hz
 inline constexpr double kToneAmplitude = 0.5;    // peak, as a fraction of full scale
@@ -51,5 +56,20 @@ const CompressorClass* FindCompressor(WORD tag);
 //   VFW_E_NOT_IN_GRAPH when it is in no graph, otherwise the graph's Notify result.
 using LoseDeviceFunction = HRESULT(WINAPI*)();
 inline constexpr char kLoseDeviceExport[] = "ToneCapture_LoseDevice";
+
+// HRESULT ToneCapture_FailNextStart(HRESULT failure)
+//   The next tone capture pin of the process that starts streaming (when its graph leaves Stopped)
+//   fails with the given result instead, as a device that another program holds. Once only; S_OK
+//   withdraws a failure not yet used. Returns S_OK.
+using FailNextStartFunction = HRESULT(WINAPI*)(HRESULT failure);
+inline constexpr char kFailNextStartExport[] = "ToneCapture_FailNextStart";
+
+// HRESULT TestRenderer_FailStart(HRESULT failure)
+//   A failure: registers the failing renderer for audio with a merit above the platform's renderers,
+//   so that the next graph that renders audio in this process gets it, and its Pause fails with that
+//   result. S_OK: removes the registration (other processes of the prefix never take the renderer, its
+//   pin refuses every type in them). Returns the registration's result.
+using FailRendererStartFunction = HRESULT(WINAPI*)(HRESULT failure);
+inline constexpr char kFailRendererStartExport[] = "TestRenderer_FailStart";
 
 } // namespace CapturePlatform

@@ -73,11 +73,12 @@ HRESULT CRegistration::UnregisterClassKey(const CLSID& clsid)
 }
 
 HRESULT CRegistration::RegisterInCategory(IFilterMapper2* mapper, const CLSID& clsid, const wchar_t* name,
-                                          const CLSID& category, const REGFILTERPINS* pins, ULONG pinCount)
+                                          const CLSID& category, const REGFILTERPINS* pins, ULONG pinCount,
+                                          DWORD merit)
 {
     REGFILTER2 filter = {};
     filter.dwVersion = 1;
-    filter.dwMerit = MERIT_DO_NOT_USE;
+    filter.dwMerit = merit;
     filter.cPins = pinCount;
     filter.rgPins = pins;
     IMoniker* moniker = nullptr;
@@ -145,6 +146,43 @@ HRESULT CRegistration::Unregister()
         teardown.Do([&] { return UnregisterClassKey(*clsid); });
     for (const CompressorClass& compressor : kCompressors)
         teardown.Do([&] { return UnregisterClassKey(*compressor.clsid); });
+    return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CRegistration::RegisterRenderer()
+{
+    WCHAR modulePath[MAX_PATH];
+    if (::GetModuleFileNameW(m_module, modulePath, MAX_PATH) == 0)
+        return Win32::ResultFromLastError();
+    HRESULT hr = S_OK;
+    COM::TPtr<IFilterMapper2> mapper;
+    const REGPINTYPES audio = {&MEDIATYPE_Audio, &GUID_NULL};
+    const REGFILTERPINS pin = {const_cast<LPWSTR>(L"Audio Input"), TRUE, FALSE, FALSE, FALSE, nullptr, nullptr, 1, &audio};
+    CStepSequence(hr)
+        .Do([&] { return RegisterClassKey(CLSID_FailingRenderer, kFailingRendererName, modulePath); })
+        .Do([&] {
+            return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                      reinterpret_cast<void**>(&mapper));
+        })
+        .Do([&] {
+            return RegisterInCategory(mapper, CLSID_FailingRenderer, kFailingRendererName,
+                                      CLSID_LegacyAmFilterCategory, &pin, 1, MERIT_PREFERRED + 0x1000);
+        });
+    return hr;
+}
+
+HRESULT CRegistration::UnregisterRenderer()
+{
+    HRESULT hr = S_OK;
+    COM::TPtr<IFilterMapper2> mapper;
+    const HRESULT created = ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                               reinterpret_cast<void**>(&mapper));
+    CTearDown teardown(hr);
+    teardown.Do([&] {
+        return SUCCEEDED(created) ? mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr, CLSID_FailingRenderer)
+                                  : created;
+    });
+    teardown.Do([&] { return UnregisterClassKey(CLSID_FailingRenderer); });
     return FAILED(hr) ? hr : S_OK;
 }
 

@@ -19,12 +19,16 @@ public:
 
     HRESULT Register();
     HRESULT Unregister();
+    // The failing renderer: its class key and an entry among the DirectShow filters with an audio
+    // input pin and a merit above the platform's renderers; removed again by UnregisterRenderer.
+    HRESULT RegisterRenderer();
+    HRESULT UnregisterRenderer();
 
 private:
     HRESULT RegisterClassKey(const CLSID& clsid, const wchar_t* name, const wchar_t* modulePath);
     HRESULT UnregisterClassKey(const CLSID& clsid);
     HRESULT RegisterInCategory(IFilterMapper2* mapper, const CLSID& clsid, const wchar_t* name, const CLSID& category,
-                               const REGFILTERPINS* pins, ULONG pinCount);
+                               const REGFILTERPINS* pins, ULONG pinCount, DWORD merit = MERIT_DO_NOT_USE);
 
     HMODULE m_module;
 };

@@ -2,6 +2,7 @@
 #include "acm_compressor.h"
 #include "capture_platform.h"
 #include "class_factory.h"
+#include "failing_renderer.h"
 #include "inf_tee.h"
 #include "registration.h"
 #include "tone_capture_filter.h"
@@ -18,6 +19,7 @@ HMODULE g_module = nullptr;
 CClassFactory g_factories[] = {
     {&CLSID_ToneCapture, &CToneCaptureFilter::CreateInstance},
     {&CLSID_InfTee, &CInfTee::CreateInstance},
+    {&CLSID_FailingRenderer, &CFailingRenderer::CreateInstance},
     {kCompressors[0].clsid, &CAcmCompressor::CreateInstance<WAVE_FORMAT_PCM>},
     {kCompressors[1].clsid, &CAcmCompressor::CreateInstance<WAVE_FORMAT_IMA_ADPCM>},
     {kCompressors[2].clsid, &CAcmCompressor::CreateInstance<WAVE_FORMAT_GSM610>},
@@ -87,6 +89,19 @@ __declspec(dllexport) HRESULT WINAPI ToneCapture_LoseDevice()
     const HRESULT hr = filter->LoseDevice();
     filter->NonDelegatingRelease();
     return hr;
+}
+
+__declspec(dllexport) HRESULT WINAPI TestRenderer_FailStart(HRESULT failure)
+{
+    CComForCall com;
+    CFailingRenderer::SetFailure(failure);
+    return FAILED(failure) ? CRegistration(g_module).RegisterRenderer() : CRegistration(g_module).UnregisterRenderer();
+}
+
+__declspec(dllexport) HRESULT WINAPI ToneCapture_FailNextStart(HRESULT failure)
+{
+    FailNextStart(failure);
+    return S_OK;
 }
 
 } // extern "C"

@@ -186,8 +186,20 @@ HRESULT CToneCapturePin::OnDecideBufferSize(ALLOCATOR_PROPERTIES* pProperties)
     return S_OK;
 }
 
+namespace {
+volatile LONG g_failNextStart = S_OK;
+}
+
+void FailNextStart(HRESULT failure)
+{
+    ::InterlockedExchange(&g_failNextStart, failure);
+}
+
 HRESULT CToneCapturePin::Active()
 {
+    const HRESULT injected = ::InterlockedExchange(&g_failNextStart, S_OK);
+    if (FAILED(injected))
+        return injected;
     if (m_allocator.IsNull())
         return VFW_E_NO_ALLOCATOR;
     HRESULT hr = m_allocator->Commit();

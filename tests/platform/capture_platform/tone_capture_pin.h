@@ -103,4 +103,8 @@ private:
     CToneCaptureThread m_thread;
 };
 
+// Makes the next pin of the process that becomes active fail with the given result (see
+// ToneCapture_FailNextStart); S_OK withdraws it.
+void FailNextStart(HRESULT failure);
+
 } // namespace CapturePlatform

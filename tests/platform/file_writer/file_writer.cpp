@@ -2,6 +2,7 @@
 
 #include "support/system_error.h"
 
+#include <evcode.h>
 #include <uuids.h>
 #include <vfwmsgs.h>
 
@@ -14,12 +15,19 @@ const AMOVIESETUP_PIN s_pin = {const_cast<LPWSTR>(L"in"), FALSE, FALSE, FALSE, F
                                s_anyStream};
 const AMOVIESETUP_FILTER s_filter = {&CLSID_FileWriter, L"File writer", MERIT_DO_NOT_USE, 1, &s_pin};
 
+volatile LONGLONG g_writeLimit = -1;  // as ULONGLONG: ~0, no limit
+
 bool IsWritable(void* pointer, UINT_PTR size)
 {
     return pointer != nullptr && !::IsBadWritePtr(pointer, size);
 }
 
 } // namespace
+
+void SetWriteLimit(ULONGLONG bytes)
+{
+    ::InterlockedExchange64(&g_writeLimit, static_cast<LONGLONG>(bytes));
+}
 
 // --- pin ---------------------------------------------------------------------------------------------
 
@@ -66,10 +74,16 @@ HRESULT STDMETHODCALLTYPE CInputPin::Receive(IMediaSample* pSample)
         return S_OK;
     ULONG written = 0;
     hr = m_owner->WriteAt(offset, data, static_cast<ULONG>(length), &written);
-    if (FAILED(hr))
+    if (SUCCEEDED(hr) && written != static_cast<ULONG>(length))
+        hr = STG_E_MEDIUMFULL;
+    if (FAILED(hr)) {
+        // As the platform's writer does: the graph is told that the stream was aborted.
+        if (IMediaEventSink* sink = m_owner->EventSink())
+            sink->Notify(EC_ERRORABORT, hr, 0);
         return hr;
+    }
     m_nextOffset = offset + written;
-    return written == static_cast<ULONG>(length) ? S_OK : STG_E_MEDIUMFULL;
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CInputPin::EndOfStream()
@@ -297,6 +311,9 @@ HRESULT CFilter::WriteAt(ULONGLONG offset, const void* data, ULONG size, ULONG* 
         return E_UNEXPECTED;
     if (size == 0)
         return S_OK;
+    const ULONGLONG limit = static_cast<ULONGLONG>(::InterlockedCompareExchange64(&g_writeLimit, 0, 0));
+    if (offset > limit || size > limit - offset)
+        return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
     // The file pointer is moved first and the write goes without an OVERLAPPED record: under Wine a
     // write with an offset in an OVERLAPPED record costs a round trip to the server (completion
     // handling), a seek and a plain write do not.

@@ -10,7 +10,13 @@
 // Pause out of Stopped opens the file (truncated in AM_FILE_OVERWRITE mode, else kept); the file stays
 // open after Stop, so that a filter upstream can still write through the pin's IStream during its own
 // Stop, and is closed when the filter is released or paused again. The end of the stream is reported
-// to the graph as EC_COMPLETE.
+// to the graph as EC_COMPLETE; a sample that cannot be written as EC_ERRORABORT (with the write's result).
+//
+// For fault tests the module exports (undecorated, WINAPI):
+//   HRESULT FileWriter_FailWritesAfter(ULONGLONG bytes)
+//     Every writer of the process behaves as on a full disk from then on: a write that would end past
+//     byte `bytes` of its file writes nothing and fails with HRESULT_FROM_WIN32(ERROR_DISK_FULL). ~0 (the
+//     initial value) lifts the limit. Returns S_OK.
 #include "stdax/base_filter.h"
 #include "stdax/file_sink_filter.h"
 #include "stdax/rendered_input_pin.h"
@@ -21,6 +27,13 @@
 #include <strmif.h>
 
 namespace FileWriter {
+
+inline constexpr wchar_t kModuleName[] = L"file_writer.dll";
+inline constexpr char kFailWritesAfterExport[] = "FileWriter_FailWritesAfter";
+using FailWritesAfterFunction = HRESULT(WINAPI*)(ULONGLONG bytes);
+
+// The disk-full limit of every writer in the process (see FileWriter_FailWritesAfter).
+void SetWriteLimit(ULONGLONG bytes);
 
 class CFilter;
 

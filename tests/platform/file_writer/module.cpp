@@ -89,4 +89,10 @@ __declspec(dllexport) HRESULT WINAPI DllUnregisterServer()
     return HRESULT_FROM_WIN32(::SHDeleteKeyW(HKEY_CLASSES_ROOT, kClassKey));
 }
 
+__declspec(dllexport) HRESULT WINAPI FileWriter_FailWritesAfter(ULONGLONG bytes)
+{
+    FileWriter::SetWriteLimit(bytes);
+    return S_OK;
+}
+
 } // extern "C"
