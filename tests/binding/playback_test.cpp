@@ -1,7 +1,7 @@
 // Playback through the exported natives with the stand-in VM: real graphs under Wine playing tone
 // files into the test audio server, the "Stopped" callback on the media event thread, the control
 // natives on a held graph, the main log of a whole play/stop sequence, and recovery from misuse.
-#include "loaded_library.h"
+#include "initialised_library_test.h"
 
 #include <dshow.h>
 
@@ -54,17 +54,8 @@ HRESULT PostGraphEvent(long code)
     return notify != nullptr ? notify(code, 0, 0) : E_NOINTERFACE;
 }
 
-class Playback : public ::testing::Test {
+class Playback : public CInitialisedLibraryTest {
 public:
-    void SetUp() override { ASSERT_EQ(library.InitLibrary(), S_OK); }
-    // A test that ended early still releases its graph and event thread before the library is unloaded.
-    void TearDown() override
-    {
-        Jvm().OnCall(nullptr);
-        if (library.Loaded())
-            library.FreeLibrary();
-    }
-
     jint Play(const std::wstring& path, jint number = 7)
     {
         return library.Java_com_tarvik_kelvane_Quillmar_play(library.Env(), library.Java(),
@@ -109,9 +100,6 @@ public:
         return log;
     }
 
-    TestJvm::CJavaVm& Jvm() { return library.Jvm(); }
-
-    CLoadedLibrary library;
 };
 
 

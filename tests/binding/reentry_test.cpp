@@ -2,7 +2,7 @@
 // failed, streaming errors, and callbacks the library cannot bind: through the exports with the
 // stand-in VM and real playback graphs. No call here may hang the test: every call that could is made
 // on a helper thread and waited for with a bound.
-#include "loaded_library.h"
+#include "initialised_library_test.h"
 
 #include <dshow.h>
 
@@ -36,17 +36,8 @@ HRESULT PostGraphEvent(long code, LONG_PTR param1 = 0)
     return notify != nullptr ? notify(code, param1, 0) : E_UNEXPECTED;
 }
 
-class Reentry : public ::testing::Test {
+class Reentry : public CInitialisedLibraryTest {
 public:
-    void SetUp() override { ASSERT_EQ(library.InitLibrary(), S_OK); }
-    void TearDown() override
-    {
-        Jvm().OnCall(nullptr);
-        if (library.Loaded())
-            library.FreeLibrary();
-    }
-
-    TestJvm::CJavaVm& Jvm() { return library.Jvm(); }
     jint Play(JNIEnv* env, const std::wstring& path = kToneWav)
     {
         return library.Java_com_tarvik_kelvane_Quillmar_play(env, library.Java(), Jvm().NewByteArray(Utf8(path)), 1);
@@ -75,8 +66,6 @@ public:
         library.Unload();
         return CLoadedLibrary::ReadMainLog().Messages();
     }
-
-    CLoadedLibrary library;
 };
 
 // A program that frees the library when its playback ends, then starts again from its main thread.

@@ -2,7 +2,7 @@
 // capture graphs: natives called from inside "InputLevel" while another thread stops, a record refused
 // during a playback, a listener that throws, and COM initialisation on the threads that record and
 // stop. Calls that could hang are made on helper threads and waited for with a bound.
-#include "loaded_library.h"
+#include "initialised_library_test.h"
 
 #include <dshow.h>
 #include <fcntl.h>
@@ -23,18 +23,14 @@ namespace {
 const std::wstring kToneWav = TEST_DATA_DIR L"/tone-2s.wav";
 constexpr jint kRefused = static_cast<jint>(0x8007046B);  // HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK)
 
-class RecordingReentry : public ::testing::Test {
+class RecordingReentry : public CInitialisedLibraryTest {
 public:
-    void SetUp() override { ASSERT_EQ(library.InitLibrary(), S_OK); }
     void TearDown() override
     {
-        Jvm().OnCall(nullptr);
         Jvm().ThrowFromCalls(false);
-        if (library.Loaded())
-            library.FreeLibrary();
+        CInitialisedLibraryTest::TearDown();
     }
 
-    TestJvm::CJavaVm& Jvm() { return library.Jvm(); }
     jint Record(JNIEnv* env, const std::wstring& file)
     {
         ::DeleteFileW(WorkPath(file).c_str());
@@ -56,7 +52,6 @@ public:
         return count;
     }
 
-    CLoadedLibrary library;
 };
 
 // A progress display: "InputLevel" asks for the position while the user presses stop.

@@ -6,7 +6,7 @@
 // Every recording leaves "<name>.expect" beside its file: the number of level calls (one per 40 ms
 // buffer that went through the tee) from which the Linux-side check (check_recordings.py) derives the
 // length the file must have.
-#include "loaded_library.h"
+#include "initialised_library_test.h"
 
 #include "capture_platform.h"
 
@@ -42,18 +42,8 @@ bool InOrder(const std::vector<std::wstring>& lines, const std::vector<std::wstr
     return next == expected.size();
 }
 
-class Recording : public ::testing::Test {
+class Recording : public CInitialisedLibraryTest {
 public:
-    void SetUp() override { ASSERT_EQ(library.InitLibrary(), S_OK); }
-    // A test that ended early still releases its graphs and the event thread before the unload.
-    void TearDown() override
-    {
-        Jvm().OnCall(nullptr);
-        if (library.Loaded())
-            library.FreeLibrary();
-    }
-
-    TestJvm::CJavaVm& Jvm() { return library.Jvm(); }
 
     // Records into <name>.<extension> in the working directory (an old file is removed first).
     jint Record(const std::wstring& file, jint tag, jint rate = 44100, jint bitRate = 128000)
@@ -118,8 +108,6 @@ public:
         ASSERT_TRUE(WaitForLevels(buffers)) << "no level calls";
         ASSERT_EQ(Stop(), S_OK);
     }
-
-    CLoadedLibrary library;
 };
 
 TEST_F(Recording, Mp3WithLevelsAndTheWholeTrace)

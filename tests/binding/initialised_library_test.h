@@ -1,0 +1,22 @@
+#pragma once
+// The fixture of the tests that drive an initialised library: loaded and initialised before each test,
+// and whatever a test left behind (graphs, the event thread) released before the library is unloaded,
+// also when the test ended early.
+#include "loaded_library.h"
+
+#include <gtest/gtest.h>
+
+class CInitialisedLibraryTest : public ::testing::Test {
+public:
+    void SetUp() override { ASSERT_EQ(library.InitLibrary(), S_OK); }
+    void TearDown() override
+    {
+        Jvm().OnCall(nullptr);
+        if (library.Loaded())
+            library.FreeLibrary();
+    }
+
+    TestJvm::CJavaVm& Jvm() { return library.Jvm(); }
+
+    CLoadedLibrary library;
+};
