@@ -99,7 +99,6 @@ public:
         EXPECT_TRUE(log.problems.empty());
         return log;
     }
-
 };
 
 
