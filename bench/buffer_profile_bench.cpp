@@ -12,12 +12,17 @@
 // Each step runs over the same run of buffers in interleaved rounds; every call is timed, and the mean
 // of the calls that kept their core counts. The lines the encoder log gains per buffer are counted from the file.
 //
-//   buffer_profile_bench.exe [seconds [rounds]]   defaults: 20 s of audio per round, 5 rounds
+//   buffer_profile_bench.exe [seconds [rounds [user-space-allocator]]]
+//                                     defaults: 20 s of audio per round, 5 rounds, the platform allocator
+// With user-space-allocator every allocator of the process is the benchmarks' own, whose waits stay in
+// the process (user_space_allocator.h): the profile then shows the path apart from the platform
+// allocator's wineserver calls.
 //
 // The File Writer's file (buffer_profile_bench.mp3) is written over by the delivery steps: its content
 // means nothing.
 #include "bench_graph.h"
 #include "bench_support.h"
+#include "user_space_allocator.h"
 
 #include "filters/mpeg2_audio_encoder/filter.h"
 #include "filters/mpeg2_audio_encoder/input_pin.h"
@@ -35,7 +40,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
+
+namespace {
+// Every allocator of the process is the benchmarks' own (see main).
+bool g_userSpaceAllocator = false;
+} // namespace
 
 namespace MPEG2AudioEncoder {
 // The encoder's LAME context, for timing LAME alone on the very context the encoder uses (the same heap
@@ -474,7 +485,8 @@ void CProfile::Report(int rounds)
     row("receive checks, without their trace lines", checksOwn);
     row("encoder core outside LAME, without its trace lines", coreOwn);
     row("LAME itself", lame);
-    row("allocator round trip (the platform's allocator)", allocator);
+    row(g_userSpaceAllocator ? "allocator round trip (user-space allocator)" : "allocator round trip (the platform's allocator)",
+        allocator);
     row("delivery: copy and stamps, beyond allocator and File Writer", deliveryOwn);
     row("File Writer Receive (the platform's part)", writerOnly);
     row("rest of the filter (locks, sample calls, loop)", whole - listed);
@@ -507,10 +519,19 @@ int main(int argc, char** argv)
 {
     const int seconds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 20;
     const int rounds = argc > 2 && std::atoi(argv[2]) > 0 ? std::atoi(argv[2]) : 5;
+    const bool userSpaceAllocator = argc > 3 && std::strcmp(argv[3], "user-space-allocator") == 0;
+    g_userSpaceAllocator = userSpaceAllocator;
     if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return 1;
     bool ok = false;
     {
+        std::unique_ptr<Bench::CUserSpaceAllocatorRegistration> registration;
+        if (userSpaceAllocator) {
+            registration = std::make_unique<Bench::CUserSpaceAllocatorRegistration>();
+            if (FAILED(registration->Result()))
+                return 1;
+            std::printf("every allocator of the process: the benchmarks' user-space allocator\n");
+        }
         CProfile profile;
         ok = profile.Run(seconds, rounds);
     }

@@ -8,7 +8,11 @@
 //       samples as the capture graph delivers them, once in 1 s samples. Every received sample costs
 //       the same number of trace lines, so the two show what the per-sample work weighs;
 //   (c) the same source writing its PCM straight into the File Writer (40 ms samples): what the
-//       source and the writer cost without any encoding.
+//       source and the writer cost without any encoding;
+//   (d) (b) again with a user-space memory allocator registered for the process: every pin that asks
+//       for the platform's allocator gets one whose waits never leave the process. Under Wine each
+//       buffer from the platform allocator costs two wineserver calls (its semaphore), which (b)
+//       counts twice per sample (source -> encoder, encoder -> writer); (d) shows the path without them.
 // The variants run in interleaved rounds (one by default); the best time of each counts. Prints the
 // times, the real-time factors, the bytes and the ratios to (a).
 //
@@ -19,6 +23,7 @@
 
 #include "bench_graph.h"
 #include "bench_support.h"
+#include "user_space_allocator.h"
 
 #include <lame/lame.h>
 
@@ -29,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -157,13 +163,19 @@ int main(int argc, char** argv)
         const std::vector<short> pcm = PinkNoise(static_cast<size_t>(SampleRate) * Seconds);
         size_t bareBytes = 0;
         double bare = -1;
-        const DWORD pieces[] = {40, 1000, 40};
-        const char* const names[] = {"(b) source -> encoder -> File Writer, 40 ms", "(b) source -> encoder -> File Writer, 1 s",
-                                     "(c) source -> File Writer (PCM), 40 ms"};
-        double whole[3] = {-1, -1, -1};
+        constexpr int Variants = 5;
+        const DWORD pieces[Variants] = {40, 1000, 40, 40, 1000};
+        const bool encodes[Variants] = {true, true, false, true, true};
+        const bool userSpaceAllocator[Variants] = {false, false, false, true, true};
+        const char* const names[Variants] = {"(b) source -> encoder -> File Writer, 40 ms",
+                                             "(b) source -> encoder -> File Writer, 1 s",
+                                             "(c) source -> File Writer (PCM), 40 ms",
+                                             "(d) as (b), user-space allocator, 40 ms",
+                                             "(d) as (b), user-space allocator, 1 s"};
+        double whole[Variants] = {-1, -1, -1, -1, -1};
         double cpuBare = -1;
-        double cpuWhole[3] = {-1, -1, -1};
-        size_t graphBytes[3] = {};
+        double cpuWhole[Variants] = {-1, -1, -1, -1, -1};
+        size_t graphBytes[Variants] = {};
         // Interleaved rounds; the best time of each variant counts.
         for (int run = 0; run < runs && status == 0; ++run) {
             double cpuStart = Bench::ProcessCpuSeconds();
@@ -172,9 +184,17 @@ int main(int argc, char** argv)
             status = lame < 0 ? 1 : 0;
             bare = bare < 0 || lame < bare ? lame : bare;
             cpuBare = cpuBare < 0 || cpu < cpuBare ? cpu : cpuBare;
-            for (int i = 0; i < 3 && status == 0; ++i) {
-                const double time =
-                    ThroughGraph(pcm, pieces[i], i < 2, i < 2 ? path : L"filter_bench.pcm", graphBytes[i], cpu);
+            for (int i = 0; i < Variants && status == 0; ++i) {
+                std::unique_ptr<Bench::CUserSpaceAllocatorRegistration> registration;
+                if (userSpaceAllocator[i]) {
+                    registration = std::make_unique<Bench::CUserSpaceAllocatorRegistration>();
+                    if (FAILED(registration->Result()))
+                        std::fprintf(stderr, "the user-space allocator could not be registered: 0x%08lX\n",
+                                     static_cast<unsigned long>(registration->Result()));
+                }
+                const double time = ThroughGraph(pcm, pieces[i], encodes[i], encodes[i] ? path : L"filter_bench.pcm",
+                                                 graphBytes[i], cpu);
+                registration.reset();
                 status = time < 0 ? 1 : 0;
                 whole[i] = whole[i] < 0 || time < whole[i] ? time : whole[i];
                 cpuWhole[i] = cpuWhole[i] < 0 || cpu < cpuWhole[i] ? cpu : cpuWhole[i];
@@ -189,7 +209,7 @@ int main(int argc, char** argv)
                         Seconds, runs);
             std::printf("%-46s %8.3f s  %7.1f x real time  %9zu bytes                   cpu %7.3f s\n",
                         "(a) bare LAME loop", bare, Seconds / bare, bareBytes, cpuBare);
-            for (int i = 0; i < 3; ++i)
+            for (int i = 0; i < Variants; ++i)
                 std::printf("%-46s %8.3f s  %7.1f x real time  %9zu bytes  ratio to (a) %.3f   cpu %7.3f s  ratio %.3f\n",
                             names[i], whole[i], Seconds / whole[i], graphBytes[i], whole[i] / bare, cpuWhole[i],
                             cpuWhole[i] / cpuBare);
