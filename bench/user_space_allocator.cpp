@@ -15,7 +15,7 @@ class CAllocator;
 
 // One buffer of the allocator. It holds a reference on its allocator while it is handed out and goes
 // back to the allocator's free list when its last reference is released.
-class CSample : public IMediaSample {
+class CSample final : public IMediaSample {
 public:
     CSample(CAllocator* owner, BYTE* buffer, LONG size) : m_owner(owner), m_buffer(buffer), m_size(size) {}
 
@@ -185,7 +185,7 @@ private:
     AM_MEDIA_TYPE* m_type = nullptr;
 };
 
-class CAllocator : public IMemAllocator {
+class CAllocator final : public IMemAllocator {
 public:
     CAllocator()
     {
@@ -375,7 +375,7 @@ ULONG STDMETHODCALLTYPE CSample::Release()
     return static_cast<ULONG>(left);
 }
 
-class CFactory : public IClassFactory {
+class CFactory final : public IClassFactory {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
