@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 class CInitialisedLibraryTest : public ::testing::Test {
 public:
     void SetUp() override { ASSERT_EQ(library.InitLibrary(), S_OK); }
@@ -17,6 +19,15 @@ public:
     }
 
     TestJvm::CJavaVm& Jvm() { return library.Jvm(); }
+    // The library's calls into "Stopped" so far, in order.
+    std::vector<TestJvm::JavaCall> StoppedCalls()
+    {
+        std::vector<TestJvm::JavaCall> calls;
+        for (const TestJvm::JavaCall& call : Jvm().Calls())
+            if (call.method == "Stopped")
+                calls.push_back(call);
+        return calls;
+    }
 
     CLoadedLibrary library;
 };

@@ -81,14 +81,6 @@ public:
         EXPECT_EQ((this->*read)(seconds), S_OK);
         return Jvm().DoubleContents(seconds)[0];
     }
-    std::vector<TestJvm::JavaCall> StoppedCalls()
-    {
-        std::vector<TestJvm::JavaCall> calls;
-        for (const TestJvm::JavaCall& call : Jvm().Calls())
-            if (call.method == "Stopped")
-                calls.push_back(call);
-        return calls;
-    }
 
     // Frees and unloads the library and reads its main log.
     TestTrace::Log FinishedLog()

@@ -52,14 +52,6 @@ public:
         *seconds = Jvm().DoubleContents(array)[0];
         return result;
     }
-    std::vector<TestJvm::JavaCall> StoppedCalls()
-    {
-        std::vector<TestJvm::JavaCall> calls;
-        for (const TestJvm::JavaCall& call : Jvm().Calls())
-            if (call.method == "Stopped")
-                calls.push_back(call);
-        return calls;
-    }
     std::vector<std::wstring> FinishedLog()
     {
         library.FreeLibrary();

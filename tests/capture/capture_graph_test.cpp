@@ -16,6 +16,7 @@
 #include <cstdio>
 
 using ::testing::ElementsAreArray;
+using TestTrace::Hex;
 
 // The level callback the graph gives the volume meter (the library's calls "InputLevel").
 HRESULT VolumeMeter_Callback(double /*level*/)
@@ -40,17 +41,6 @@ std::vector<std::wstring> LogSince(size_t from)
 size_t LogLines()
 {
     return TestTrace::ReadLog(L"Tessaro.log").Messages().size();
-}
-
-std::wstring Hex(const void* pointer)
-{
-    wchar_t text[32];
-#if defined(_WIN64)
-    std::swprintf(text, 32, L"0x%016I64X", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(pointer)));
-#else
-    std::swprintf(text, 32, L"0x%08X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pointer)));
-#endif
-    return text;
 }
 
 COM::TPtr<IBaseFilter> FilterNamed(CFilterGraph_Capture& graph, const wchar_t* name)

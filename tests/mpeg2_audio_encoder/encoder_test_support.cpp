@@ -152,17 +152,6 @@ std::vector<std::wstring> CEncoderLogReader::NewLines()
     return messages;
 }
 
-std::wstring Hex(const void* pointer)
-{
-    wchar_t text[32];
-#if defined(_WIN64)
-    std::swprintf(text, 32, L"0x%016I64X", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(pointer)));
-#else
-    std::swprintf(text, 32, L"0x%08X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pointer)));
-#endif
-    return text;
-}
-
 bool WriteFileBytes(const wchar_t* path, const std::vector<BYTE>& bytes)
 {
     const HANDLE file =

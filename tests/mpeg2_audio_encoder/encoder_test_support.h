@@ -2,6 +2,7 @@
 // Helpers shared by the encoder tests: a way into the encoder's private state, test signals, a
 // reader for the encoder's trace log, and loops that drive a whole stream through the encoder.
 #include "filters/mpeg2_audio_encoder/encoder.h"
+#include "platform/trace_reader/trace_reader.h"
 #include "stdax/com/ptr.h"
 
 #include <string>
@@ -62,7 +63,7 @@ private:
     size_t m_start;
 };
 
-std::wstring Hex(const void* pointer);   // a pointer as the trace prints it: "0x%08X", 64-bit all 16 digits
+using TestTrace::Hex;   // a pointer as the trace prints it
 
 // Whole files in the current directory (the program's scratch directory).
 bool WriteFileBytes(const wchar_t* path, const std::vector<BYTE>& bytes);

@@ -1,5 +1,6 @@
 #include "platform/trace_reader/trace_reader.h"
 
+#include <cwchar>
 #include <cwctype>
 #include <fstream>
 #include <iterator>
@@ -120,6 +121,17 @@ std::string Narrow(const std::wstring& text)
     std::string narrow(static_cast<size_t>(size), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], size, nullptr, nullptr);
     return narrow;
+}
+
+std::wstring Hex(const void* pointer)
+{
+    wchar_t text[32];
+#if defined(_WIN64)
+    std::swprintf(text, 32, L"0x%016I64X", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(pointer)));
+#else
+    std::swprintf(text, 32, L"0x%08X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pointer)));
+#endif
+    return text;
 }
 
 } // namespace TestTrace

@@ -29,6 +29,9 @@ struct Log {
 // Reads a UTF-16LE log (no byte-order mark, CRLF line ends) and parses every line.
 Log ReadLog(const std::wstring& path);
 
+// A pointer as the trace prints it: "0x%08X", on 64-bit all 16 digits.
+std::wstring Hex(const void* pointer);
+
 // UTF-8 for messages in test output.
 std::string Narrow(const std::wstring& text);
 
