@@ -235,11 +235,6 @@ class Playback(unittest.TestCase):
         self.assertIn("(00:01.0)", stderr)
         self.assertEqual(stdout, "Played to the end.\n")
 
-    def test_q_stops_before_the_end(self):
-        status, stdout, stderr = run("play", "tone.wav", stdin=b"q")
-        self.assertEqual(status, 0, stderr)
-        self.assertRegex(stdout, r"^Stopped at \d\d:\d\d\.\d\.\n$")
-
     def test_space_pauses_before_q_stops(self):
         status, stdout, stderr = run("play", "tone.wav", stdin=b" q")
         self.assertEqual(status, 0, stderr)
@@ -286,7 +281,6 @@ class Failures(unittest.TestCase):
         self.assertEqual(match["message"], "no audio compressor of the system produces this format")
         self.assertEqual(match["code"], "8004025C")
         self.assertEqual(match["name"], "VFW_E_UNSUPPORTED_AUDIO")
-        self.assertNotEqual(match["message"].strip(), "")
 
 
 if __name__ == "__main__":
