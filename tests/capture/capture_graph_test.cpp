@@ -212,8 +212,7 @@ TEST_F(CaptureGraph, CompressorChainAfterAFailedBuild)
 // What the tone capture device reported dropping (see the stand-in's tone_capture_report.h).
 struct DeviceDrops {
     int drops = 0;
-    long long time = 0;              // 100-ns units
-    std::vector<std::string> lines;  // the drop lines
+    std::vector<std::string> lines;  // the drop lines, in order
     bool stopped = false;            // the run's summary is there
 };
 
@@ -225,7 +224,6 @@ DeviceDrops ReadDeviceReport(const std::wstring& path)
     while (std::getline(file, line)) {
         if (line.rfind("drop ", 0) == 0) {
             ++report.drops;
-            report.time += std::stoll(line.substr(line.find(" time=") + 6));
             report.lines.push_back(line);
         } else if (line.rfind("stop ", 0) == 0) {
             report.stopped = true;
@@ -304,8 +302,13 @@ TEST_F(CaptureGaps, TheMeterCountsWhatTheDeviceDroppedAndTracesEachGap)
     ULONG gaps = 0;
     REFERENCE_TIME missing = 0;
     ASSERT_EQ(m_meter->GetDroppedAudio(&gaps, &missing), S_OK);
-    EXPECT_EQ(static_cast<int>(gaps), device.drops);
-    EXPECT_NEAR(static_cast<double>(missing), static_cast<double>(device.time), 400000.0) << "within one buffer";
+    // Every drop that audio followed before the stop (on a loaded machine the last one may have none).
+    ASSERT_GE(static_cast<int>(gaps), device.drops - 1);
+    ASSERT_LE(static_cast<int>(gaps), device.drops);
+    long long dropped = 0;
+    for (ULONG i = 0; i < gaps; ++i)
+        dropped += std::stoll(device.lines[i].substr(device.lines[i].find(" time=") + 6));
+    EXPECT_NEAR(static_cast<double>(missing), static_cast<double>(dropped), 400000.0) << "within one buffer";
 
     // One line per gap, where the lost audio began and how long it was.
     const std::vector<std::wstring> lines = GapLines();
