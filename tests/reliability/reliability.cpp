@@ -14,7 +14,9 @@
 // reentry  each native called from inside each callback ("InputLevel" of a recording, "Stopped" at a
 //          playback's end and on a lost device) while this thread stops, pauses or frees the library;
 //          every action in turn for each pair, or all three with --full (--case: only the cases whose
-//          name contains TEXT). Afterwards the library must initialise again and record.
+//          name contains TEXT). What the inner call and the action return is judged by the natives'
+//          rule for callbacks (see JudgeInnerResult). Afterwards the library must initialise again
+//          and record.
 // faults   a full disk under an MP3 recording, the device lost in MP3 and WAV recordings, a capture
 //          device and an audio renderer that cannot start.
 //
