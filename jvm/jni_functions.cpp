@@ -287,6 +287,10 @@ jsize JNICALL GetArrayLength(JNIEnv* env, jarray array)
     }
 }
 
+// What follows every buffer that Get<Kind>ArrayElements hands out.
+constexpr std::size_t ElementGuardBytes = 16;
+constexpr unsigned char ElementGuardByte = 0xFD;
+
 template <typename Element>
 Element* GetElements(JNIEnv* env, jobject array, jboolean* isCopy, const char* where)
 {
@@ -298,13 +302,16 @@ Element* GetElements(JNIEnv* env, jobject array, jboolean* isCopy, const char* w
         return nullptr;
     const std::vector<Element>& elements = ElementsOf<Element>(*target);
     // Never a null or shared address, even for an empty array.
+    // Non-zero guard bytes follow the elements: code that reads past the length (a terminator search)
+    // reads them, never a zero that happens to lie there.
     const std::size_t size = elements.size() * sizeof(Element);
     CElementBuffer buffer;
     buffer.array = target;
     buffer.kind = KindOf<Element>();
-    buffer.data.reset(new unsigned char[size ? size : 1]);
+    buffer.data.reset(new unsigned char[size + ElementGuardBytes]);
     if (size)
         std::memcpy(buffer.data.get(), elements.data(), size);
+    std::memset(buffer.data.get() + size, ElementGuardByte, ElementGuardBytes);
     void* address = buffer.data.get();
     state.elementBuffers[address] = std::move(buffer);
     if (isCopy)

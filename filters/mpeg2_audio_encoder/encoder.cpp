@@ -473,8 +473,13 @@ HRESULT CEncoder::UpdateLameTagFrame(IStream* stream)
     lame_global_flags* const lame = m_pLame;
     size_t needed = 0;
     hr = Win32::RunGuarded([&] { needed = lame_get_lametag_frame(lame, nullptr, 0); });
-    if (FAILED(hr) || needed == 0)
+    if (FAILED(hr))
         return hr;
+    // Asked for a tag frame, LAME has none: it left the tag out because it does not fit a frame of this
+    // bit rate, or nothing was encoded. The file keeps what it holds, and the caller learns that its
+    // tag was not written.
+    if (needed == 0)
+        return hr = E_FAIL;
     if (needed > MAXDWORD)
         return hr = E_FAIL;
     const ULONG cbTagFrame = static_cast<ULONG>(needed);

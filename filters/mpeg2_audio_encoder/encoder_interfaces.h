@@ -65,6 +65,9 @@ struct IEncoder : public IUnknown {
                                                       ULONG* pcbData) = 0;
     virtual HRESULT STDMETHODCALLTYPE Flush() = 0;
     // Releases LAME; with a stream and a tag frame, rewrites the tag frame at the start of the stream.
+    // E_FAIL when the tag frame was asked for and is not written (the stream does not start with the
+    // reserved frame, or LAME has no tag: it does not fit a frame of the bit rate, or nothing was
+    // encoded); the stream is then left as it was. Without a stream nothing is written, by request.
     virtual HRESULT STDMETHODCALLTYPE Close(IStream* stream) = 0;
 };
 

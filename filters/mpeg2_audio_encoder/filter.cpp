@@ -231,15 +231,27 @@ HRESULT CFilter::StopStreaming()
     if (m_pOutputPin == nullptr)
         return hr = E_UNEXPECTED;
     COM::TPtr<IStream> stream;
-    DownstreamStream(&stream);
+    const HRESULT found = DownstreamStream(&stream);
     // The audio still inside LAME goes into the stored stream before the tag frame is rewritten.
     if (m_bStreaming && stream.IsValid() && m_pOutputPin->IsStreamOutput())
         hr = DrainToStream(stream);
+    // A stream output asked for a tag frame stores LAME's reserved frame at its start; without the
+    // downstream stream that frame cannot be filled in, and the stop says so (LAME is released all the
+    // same). Frames delivered one by one leave the reserved frame out, so they need no tag.
+    const bool tagUnwritable = m_bStreaming && m_pOutputPin->IsStreamOutput() && !stream.IsValid() && TagFrameAsked();
     const HRESULT closed = m_encoder.Close(stream);
     if (SUCCEEDED(hr))
         hr = closed;
+    if (SUCCEEDED(hr) && tagUnwritable)
+        hr = FAILED(found) ? found : E_NOINTERFACE;
     m_bStreaming = false;
     return hr;
+}
+
+bool CFilter::TagFrameAsked()
+{
+    EncoderSettings settings{};
+    return SUCCEEDED(m_encoder.GetEncoderSettings(&settings)) && settings.bWriteTagFrame != 0;
 }
 
 HRESULT CFilter::DownstreamStream(IStream** stream)

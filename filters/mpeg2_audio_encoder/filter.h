@@ -95,6 +95,8 @@ private:
     HRESULT WriteToStream(IStream* stream, const BYTE* data, ULONG size);
     // The downstream pin's IStream, or null.
     HRESULT DownstreamStream(IStream** stream);
+    // Whether the settings ask for LAME's tag frame.
+    bool TagFrameAsked();
 
     CInputPin* m_pInputPin;
     COutputPin* m_pOutputPin;

@@ -5,8 +5,9 @@ For every file listed in encoder_files.txt:
   * an own Layer III frame parser walks the file (behind any ID3v2 tag): the frames must follow each
     other without a gap up to the last byte, at the expected sample rate and channel mode, and at the
     set bit rate in constant bit-rate streams;
-  * files with a rewritten tag frame: the Xing/Info header counts the audio frames, and the LAME
-    header's encoder delay and padding leave exactly the input plus the 48 samples of start-up silence;
+  * files listed as "tagged" must start with the rewritten tag frame, and no other file may: the
+    Xing/Info header counts the audio frames, and the LAME header's encoder delay and padding leave
+    exactly the input plus the 48 samples of start-up silence;
   * a file written frame by frame is byte for byte its companion stream without the first frame;
   * mpg123 decodes the file: to exactly that many samples for files with the tag frame (gapless
     decoding), else to every frame, which must hold all input (behind the codec delay the input ends
@@ -168,7 +169,12 @@ def check(work, line):
     if decoded_rate != rate or decoded_channels != channels:
         raise AssertionError("decoded as %d Hz, %d channels" % (decoded_rate, decoded_channels))
     expected = input_frames + PRIME
-    if layout == "tagged" and has_tag(data, *frames[0]):
+    # A file listed as tagged must carry the tag; every other file must not.
+    if layout == "tagged" and not has_tag(data, *frames[0]):
+        raise AssertionError("listed as tagged, but its first frame holds no Xing/Info and LAME header")
+    if layout != "tagged" and has_tag(data, *frames[0]):
+        raise AssertionError("listed as %s, but its first frame is a tag frame" % layout)
+    if layout == "tagged":
         # Gapless: exactly the input and the start-up silence.
         tag_name, frame_count, delay, padding = tag_samples(data, *frames[0])
         audio_frames = len(frames) - 1

@@ -237,6 +237,36 @@ TEST_F(EncoderFilterGraph, StreamOutputWithoutTagFrameKeepsTheTailOfAStereoLowRa
     ListFile("stream_22050_stereo.mp3", 22050, 2, 64, 441.0, m_source->Output()->DeliveredFrames(), "stream");
 }
 
+// A stream sink that offers no IStream cannot have the tag frame filled in: the stop says so.
+TEST_F(EncoderFilterGraph, StreamOutputWithoutADownstreamStreamReportsTheTagFrameItCouldNotWrite)
+{
+    EncoderTest::CEncoderLogReader log;
+    PcmSource::Settings settings;
+    settings.length = 5000000;
+    AddSource(settings);
+    HRESULT hr = S_OK;
+    RenderSink::CFilter* const sink = RenderSink::CFilter::Create(&hr);
+    ASSERT_EQ(S_OK, hr);
+    m_sink.p = sink->Interface();
+    sink->Input()->m_acceptStream = true;
+    ASSERT_EQ(S_OK, m_graph->AddFilter(m_sink, L"Sink"));
+    AM_MEDIA_TYPE stream{};
+    stream.majortype = MEDIATYPE_Stream;
+    stream.subtype = MEDIASUBTYPE_MPEG1Audio;
+    stream.formattype = FORMAT_None;
+    ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_encoder->OutputPin()->PinInterface(), sink->Input()->PinInterface(),
+                                           &stream));
+    SetSettings(128, true);
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    ASSERT_TRUE(sink->WaitUntil([](const RenderSink::CRecord& r) { return r.endOfStream > 0; }));
+    m_control->Stop();
+    EXPECT_FALSE(sink->Record().samples.empty());
+    const std::vector<std::wstring> lines = log.NewLines();
+    EXPECT_TRUE(HasLine(lines, L"m_bIsStreamOutput = TRUE."));
+    EXPECT_TRUE(HasLine(lines, L"MPEG2AudioEncoder::CFilter::StopStreaming() done, return 0x80004002."))
+        << "E_NOINTERFACE: the sink has no IStream";
+}
+
 // The graph is stopped while the source has sent no end of stream: the audio inside LAME still reaches
 // the file before the tag frame is rewritten.
 TEST_F(EncoderFilterGraph, StoppedWithoutEndOfStreamTheFileHoldsEverythingCaptured)

@@ -9,11 +9,14 @@
 //          moment (every fifth one played to its end); handles, threads and private bytes of the
 //          process before and after, after one warm-up cycle of each kind. Wine keeps registry keys
 //          and events of every graph it builds: the handle count may grow by what reference cycles of
-//          the same platform calls without the library leave, and by a small allowance.
+//          the same platform calls without the library leave, and by a small allowance. Private
+//          bytes are also measured half-way: the second half may grow by little more than a slack.
 // reentry  each native called from inside each callback ("InputLevel" of a recording, "Stopped" at a
 //          playback's end and on a lost device) while this thread stops, pauses or frees the library;
 //          every action in turn for each pair, or all three with --full (--case: only the cases whose
-//          name contains TEXT). Afterwards the library must initialise again and record.
+//          name contains TEXT). What the inner call and the action return is judged by the natives'
+//          rule for callbacks (see JudgeInnerResult). Afterwards the library must initialise again
+//          and record.
 // faults   a full disk under an MP3 recording, the device lost in MP3 and WAV recordings, a capture
 //          device and an audio renderer that cannot start.
 //
@@ -53,7 +56,12 @@ constexpr DWORD kCallbackWait = 15000; // ms: how long a case waits for its call
 // once. A handle kept by every recording or playback exceeds it even in the short form.
 constexpr long kHandleAllowance = 4;
 constexpr long kThreadAllowance = 2;
-constexpr long long kPrivateBytesAllowance = 8ll << 20;
+// Private bytes: the heaps may still settle over the first half of the soak; over the second half the
+// process may grow by a small slack and a little per cycle, far less than one LAME context (about
+// 300 KiB) per recording or a recording's buffers.
+constexpr long long kPrivateBytesSettling = 4ll << 20;
+constexpr long long kPrivateBytesSlack = 256ll << 10;
+constexpr long long kPrivateBytesPerCycle = 32ll << 10;
 
 const std::wstring kToneWav = std::wstring(TEST_DATA_DIR) + L"/tone-2s.wav";
 const std::wstring kToneMp3 = std::wstring(TEST_DATA_DIR) + L"/tone-2s.mp3";
@@ -333,6 +341,15 @@ std::wstring Wide(const std::string& text)
     return std::wstring(text.begin(), text.end());
 }
 
+// How many lines of the library's main log so far end with the text.
+size_t CountMessages(const std::wstring& text)
+{
+    size_t count = 0;
+    for (const std::wstring& message : CLoadedLibrary::ReadMainLog().Messages())
+        count += message.size() >= text.size() && message.compare(message.size() - text.size(), text.size(), text) == 0;
+    return count;
+}
+
 // What the Linux-side check is told about a recorded file.
 // mayLackLast: stop may have come while the last buffer was on its way from the meter to the writer,
 // which the graph had already stopped (it stops downstream filters first): the file may end one
@@ -569,7 +586,10 @@ void Soak(CSession& session, const Options& options, std::mt19937& random)
     long platformGrowth = 0;
     session.Jvm().ClearRecords();
     const Resources before = Measure();
+    Resources middle = before;
     for (int cycle = 0; cycle < options.cycles; ++cycle) {
+        if (cycle == options.cycles / 2)
+            middle = Measure();
         char name[32];
         std::snprintf(name, sizeof(name), "soak-%04d", cycle);
         const int mp3Buffers = buffers(random);
@@ -592,10 +612,10 @@ void Soak(CSession& session, const Options& options, std::mt19937& random)
     const Resources after = Measure();
     char line[256];
     std::snprintf(line, sizeof(line),
-                  "handles %ld -> %ld (the platform's own calls: +%ld), threads %ld -> %ld, private KiB %lld -> %lld (%+lld)",
+                  "handles %ld -> %ld (the platform's own calls: +%ld), threads %ld -> %ld, private KiB %lld -> %lld -> %lld (%+lld, %+lld)",
                   before.handles, after.handles, platformGrowth, before.threads, after.threads,
-                  before.privateBytes / 1024, after.privateBytes / 1024,
-                  (after.privateBytes - before.privateBytes) / 1024);
+                  before.privateBytes / 1024, middle.privateBytes / 1024, after.privateBytes / 1024,
+                  (middle.privateBytes - before.privateBytes) / 1024, (after.privateBytes - middle.privateBytes) / 1024);
     bool passed = true;
     if (after.handles - before.handles - platformGrowth > kHandleAllowance) {
         g_results.Fail("handles grew by " + std::to_string(after.handles - before.handles) + ", the platform's own " +
@@ -606,9 +626,21 @@ void Soak(CSession& session, const Options& options, std::mt19937& random)
         g_results.Fail("threads grew by " + std::to_string(after.threads - before.threads));
         passed = false;
     }
-    if (after.privateBytes - before.privateBytes > kPrivateBytesAllowance) {
+    // What every cycle keeps shows in the second half as much as in the first; what the heaps need to
+    // settle shows only in the first.
+    const int laterCycles = options.cycles - options.cycles / 2;
+    const long long laterAllowance = kPrivateBytesSlack + kPrivateBytesPerCycle * laterCycles;
+    if (after.privateBytes - middle.privateBytes > laterAllowance) {
+        g_results.Fail("private bytes grew by " + std::to_string((after.privateBytes - middle.privateBytes) / 1024) +
+                       " KiB over the last " + std::to_string(laterCycles) + " cycles (allowed " +
+                       std::to_string(laterAllowance / 1024) + " KiB)");
+        passed = false;
+    }
+    const long long allowance = kPrivateBytesSettling + kPrivateBytesPerCycle * options.cycles;
+    if (after.privateBytes - before.privateBytes > allowance) {
         g_results.Fail("private bytes grew by " + std::to_string((after.privateBytes - before.privateBytes) / 1024) +
-                       " KiB");
+                       " KiB over " + std::to_string(options.cycles) + " cycles (allowed " +
+                       std::to_string(allowance / 1024) + " KiB)");
         passed = false;
     }
     g_results.Case(std::string("resources after ") + std::to_string(options.cycles) + " cycles: " + line, passed);
@@ -679,8 +711,58 @@ bool StartSource(CSession& session, Source source, bool* passed)
     return true;
 }
 
+constexpr jint kRefused = static_cast<jint>(0x8007046B);  // HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK)
+const std::wstring kFreeLibraryRefused = L"Java_com_tarvik_kelvane_Quillmar_freeLibrary() done, return 0x8007046B.";
+
+// The rule of the natives' frame for a call made inside a callback: initLibrary is refused inside
+// either callback, and inside "InputLevel" (the capture's streaming thread) so is every method that
+// changes state. The others wait for the library lock only while a query holds it: while this
+// thread's action (a state change) holds it they are refused, and once it has returned they act on
+// what it left. getVersion and addBuffer take no lock and always run. Empty when the result is allowed,
+// else what the rule expected.
+struct InnerCall {
+    jint result;
+    jint version;          // getVersion outside the callbacks
+    jint captureDuration;  // getDuration of a running recording outside the callbacks
+};
+
+std::string JudgeInnerResult(Source source, const std::string& native, const std::string& action,
+                             const InnerCall& call)
+{
+    const jint result = call.result;
+    const bool recording = source != Source::PlaybackEnd;  // the graph the callback belongs to
+    if (native == "addBuffer")
+        return result == S_OK ? "" : "S_OK";
+    if (native == "getVersion")
+        return result == call.version ? "" : Hex(call.version) + ", as outside";
+    if (native == "initLibrary")
+        return result == kRefused ? "" : "refused (" + Hex(kRefused) + ")";
+    const bool query = native == "getCurrentPosition" || native == "getDuration";
+    if (!query && source == Source::Level)
+        return result == kRefused ? "" : "refused (" + Hex(kRefused) + "): it changes state inside \"InputLevel\"";
+    if (result == kRefused)
+        return "";  // the action still held the lock
+    // The call ran after the action: stop and freeLibrary left nothing held, pause left the graph paused.
+    const bool held = action == "pause";
+    jint expected = E_UNEXPECTED;
+    if (native == "getCurrentPosition")
+        expected = held ? S_OK : E_UNEXPECTED;
+    else if (native == "getDuration")
+        expected = !held ? E_UNEXPECTED : recording ? call.captureDuration : S_OK;
+    else if (native == "pause" || native == "stop")
+        expected = held ? S_OK : E_UNEXPECTED;
+    else if (native == "record" || native == "play") {
+        // Refused while a recording or playback is held; without initLibrary nothing starts; else it starts.
+        if (action == "freeLibrary")
+            return FAILED(result) ? "" : "a failure: the library was freed";
+        if (!held)
+            return SUCCEEDED(result) ? "" : "success: nothing was held";
+    }
+    return result == expected ? "" : "refused (" + Hex(kRefused) + ") or " + Hex(expected);
+}
+
 bool ReentryCase(CSession& session, Source source, const std::string& native, const std::string& action,
-                 int index)
+                 int index, const InnerCall& outside)
 {
     bool passed = true;
     const std::string callback = source == Source::Level ? "InputLevel" : "Stopped";
@@ -688,15 +770,20 @@ bool ReentryCase(CSession& session, Source source, const std::string& native, co
     session.Jvm().ClearRecords();
     HANDLE inside = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE acting = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<LONG> armed{1};
     std::atomic<jint> innerResult{0};
     std::atomic<bool> innerPassed{true};
     const std::wstring innerFile = WorkPath(L"reentry-inner-" + std::to_wstring(index) + L".mp3");
+    const size_t freesRefusedBefore =
+        native == "freeLibrary" ? CountMessages(kFreeLibraryRefused) : 0;
     session.Jvm().OnCall([&](const TestJvm::JavaCall& call) {
         if (call.method != callback || armed.exchange(0) == 0)
             return;
         ::SetEvent(inside);
-        ::Sleep(50);  // the other thread is inside its action by now
+        // The other thread begins its action, and is inside it by the time this call is made.
+        ::WaitForSingleObject(acting, kCallbackWait);
+        ::Sleep(50);
         bool bounded = true;
         innerResult = Timed(native + " in " + callback, &bounded, [&] { return session.CallNative(native, innerFile); });
         innerPassed = bounded;
@@ -709,6 +796,7 @@ bool ReentryCase(CSession& session, Source source, const std::string& native, co
         passed = false;
     } else {
         jint actionResult = 0;
+        ::SetEvent(acting);
         if (action == "stop") {
             actionResult = session.Stop(&passed, "stop during " + callback);
         } else if (action == "pause") {
@@ -724,6 +812,26 @@ bool ReentryCase(CSession& session, Source source, const std::string& native, co
         }
         std::printf("      %s: inside %s, %s %s\n", label.c_str(), Hex(innerResult).c_str(), action.c_str(),
                     Hex(actionResult).c_str());
+        // The action meets the graph the callback belongs to, still held: stop and pause succeed.
+        if (action != "freeLibrary" && actionResult != S_OK) {
+            g_results.Fail(label + ": " + action + " returned " + Hex(actionResult) + ", not S_OK");
+            passed = false;
+        }
+        if (native == "freeLibrary") {
+            // It returns nothing: its done line tells whether it was refused.
+            const bool refused = CountMessages(kFreeLibraryRefused) > freesRefusedBefore;
+            if (source == Source::Level && !refused) {
+                g_results.Fail(label + ": freeLibrary inside \"InputLevel\" was not refused");
+                passed = false;
+            }
+        } else {
+            const std::string expected =
+                JudgeInnerResult(source, native, action, InnerCall{innerResult, outside.version, outside.captureDuration});
+            if (!expected.empty()) {
+                g_results.Fail(label + ": " + native + " inside returned " + Hex(innerResult) + ", expected " + expected);
+                passed = false;
+            }
+        }
     }
     session.Jvm().OnCall(nullptr);
     passed = passed && innerPassed;
@@ -744,6 +852,7 @@ bool ReentryCase(CSession& session, Source source, const std::string& native, co
     }
     ::CloseHandle(inside);
     ::CloseHandle(done);
+    ::CloseHandle(acting);
     ::DeleteFileW(innerFile.c_str());
     return passed;
 }
@@ -752,6 +861,15 @@ void Reentry(CSession& session, const Options& options)
 {
     g_results.Begin("reentry");
     int index = 0;
+    // What the natives return outside the callbacks, for those inside that must return the same.
+    InnerCall outside{0, session.CallNative("getVersion", L""), 0};
+    bool measured = true;
+    session.Jvm().ClearRecords();
+    if (session.Record(WorkPath(L"reentry-duration.mp3"), 85, &measured) == S_OK &&
+        WaitFor([&] { return session.CallsOf("InputLevel") >= 2; }))
+        outside.captureDuration = session.CallNative("getDuration", L"");
+    session.StopAll(&measured);
+    ::DeleteFileW(WorkPath(L"reentry-duration.mp3").c_str());
     for (const Source source : {Source::Level, Source::PlaybackEnd, Source::DeviceLost}) {
         for (size_t n = 0; n < sizeof(kNatives) / sizeof(kNatives[0]); ++n) {
             for (size_t a = 0; a < 3; ++a) {
@@ -762,7 +880,7 @@ void Reentry(CSession& session, const Options& options)
                     std::string("in ") + SourceName(source) + ": " + kNatives[n] + ", meanwhile " + kActions[a];
                 if (label.find(options.only) == std::string::npos)
                     continue;
-                g_results.Case(label, ReentryCase(session, source, kNatives[n], kActions[a], index++));
+                g_results.Case(label, ReentryCase(session, source, kNatives[n], kActions[a], index++, outside));
             }
         }
     }

@@ -25,39 +25,79 @@ import check_recordings as recordings  # noqa: E402
 # How far short of the disk's limit a cut MP3 may end: the delivery that did not fit is lost whole
 # (at 128 kbit/s a frame is 417 or 418 bytes; a delivery holds a few).
 CUT_SLACK_BYTES = 4 * 418
+# The frames an MP3 recording may hold when its device never started: the encoder's 48 samples of
+# start-up silence and LAME's flush of them.
+EMPTY_MP3_FRAMES = 3
 
 
-def check_cut_mp3(name, path, limit, mpg123):
+SAMPLES_PER_FRAME = 1152
+RATE = 44100
+
+
+def cut_frame_length(data):
+    """The length of the frame whose start is data (a Layer III header at 44100 Hz), or None."""
+    if len(data) < 4 or data[0] != 0xFF or (data[1] & 0xE0) != 0xE0:
+        return None
+    index = data[2] >> 4
+    if (data[1] >> 1) & 3 != 1 or (data[1] >> 3) & 3 != 3 or not 0 < index < 15 or (data[2] >> 2) & 3 != 0:
+        return None
+    return 144000 * recordings.MPEG1_L3_KBPS[index] // RATE + ((data[2] >> 1) & 1)
+
+
+def check_cut_mp3(name, path, limit, levels, mpg123):
     size = os.path.getsize(path)
     if size > limit:
         recordings.fail(name, f"{size} bytes on a disk that took {limit}")
     elif size < limit - CUT_SLACK_BYTES:
         recordings.fail(name, f"{size} bytes, but the disk took {limit}: audio that fitted is missing")
     rates, end = recordings.mp3_bitrates(path)
-    if size - end >= 144000 * 320 // 32000:
-        recordings.fail(name, f"{size - end} bytes after the last whole frame, more than one frame")
+    # Behind the last whole frame at most the beginning of one more: its header (or the part of it
+    # that fitted) and less than the frame's length.
+    tail = open(path, "rb").read()[end:]
+    if tail:
+        length = cut_frame_length(tail)
+        if len(tail) >= 4 and (length is None or len(tail) >= length):
+            recordings.fail(name, f"{len(tail)} bytes after the last whole frame are not one cut frame")
+        elif len(tail) < 4 and (tail[0] != 0xFF or (len(tail) > 1 and (tail[1] & 0xE0) != 0xE0)):
+            recordings.fail(name, f"{len(tail)} bytes after the last whole frame are no frame's beginning")
     if not rates:
         recordings.fail(name, "no MPEG-1 Layer III frames")
         return
+    # The whole frames hold what the device delivered until the disk was full, never more.
+    seconds = len(rates) * SAMPLES_PER_FRAME / RATE
+    if seconds > levels * recordings.SECONDS_PER_LEVEL + SAMPLES_PER_FRAME / RATE:
+        recordings.fail(name, f"{len(rates)} frames ({seconds:.3f} s), but only {levels} buffers were recorded")
     with tempfile.TemporaryDirectory() as scratch:
         decoded = os.path.join(scratch, "decoded.wav")
         subprocess.run([mpg123, "-q", "-w", decoded, path], check=True)
         info = recordings.analyse(decoded)
-        # The tone runs from the encoder's start to the cut: no hole and no jump in between.
-        recordings.check_tone(name, info, info["length"], 0.1)
+        # Every whole frame decodes, and the tone runs from the encoder's start to the cut: no hole and
+        # no jump in between (the span leaves out the codec's delay at the start).
+        recordings.check_tone(name, info, seconds, 0.1)
 
 
-def check_empty(name, path, kind):
+def check_empty(name, path, kind, mpg123):
     if not os.path.exists(path) or os.path.getsize(path) == 0:
         return
     if kind == "mp3":
-        _, end = recordings.mp3_bitrates(path)
+        rates, end = recordings.mp3_bitrates(path)
         if end != os.path.getsize(path):
             recordings.fail(name, "not a whole number of MP3 frames")
+            return
+        # At most what the encoder holds without input: its start-up silence, flushed.
+        if len(rates) > EMPTY_MP3_FRAMES:
+            recordings.fail(name, f"{len(rates)} frames in a recording whose device never started")
+        with tempfile.TemporaryDirectory() as scratch:
+            decoded = os.path.join(scratch, "decoded.wav")
+            subprocess.run([mpg123, "-q", "-w", decoded, path], check=True)
+            if recordings.analyse(decoded)["span"] != 0.0:
+                recordings.fail(name, "holds the tone, but the device never started")
         return
     chunks, _ = recordings.riff_chunks(path)
     if chunks is None or b"fmt " not in chunks or b"data" not in chunks:
         recordings.fail(name, "not a RIFF WAVE file with fmt and data chunks")
+    elif chunks[b"data"]:
+        recordings.fail(name, f"{len(chunks[b'data'])} bytes of audio, but the device never started")
 
 
 def check_files(work, mpg123, sox):
@@ -75,9 +115,9 @@ def check_files(work, mpg123, sox):
             if not os.path.exists(path) and levels > 0:
                 recordings.fail(name, "no file")
             elif limit:
-                check_cut_mp3(name, path, limit, mpg123)
+                check_cut_mp3(name, path, limit, levels, mpg123)
             elif levels == 0:
-                check_empty(name, path, kind)
+                check_empty(name, path, kind, mpg123)
             else:
                 for buffers in [levels, levels - 1] if may_lack_last == "1" else [levels]:
                     del recordings.failures[before:]

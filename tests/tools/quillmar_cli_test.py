@@ -8,6 +8,7 @@ usage: quillmar_cli_test.py WINE_RUN QUILLMAR_EXE WORK_DIR
 """
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -38,6 +39,15 @@ def environment(extra):
 def read(path):
     with open(path, "rb") as f:
         return f.read().decode("utf-8")
+
+
+def read_bytes(path):
+    """The file's bytes, or None when there is no such file."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
 
 
 def soxi(path, flag):
@@ -173,10 +183,19 @@ class Recording(unittest.TestCase):
                 self.assertEqual(self.summary(stdout)["why"], why)
 
     def test_log_dir_moves_the_logs_but_not_the_file(self):
+        # Nothing of an earlier run counts: the directory and the file are made by this run, and the log
+        # in the working directory (other runs write it there) is left as it was.
+        shutil.rmtree(os.path.join(WORK, "logs"), ignore_errors=True)
+        beside = os.path.join(WORK, "beside.wav")
+        if os.path.exists(beside):
+            os.remove(beside)
+        default_log = os.path.join(WORK, "Tessaro.log")
+        before = read_bytes(default_log)
         status, stdout, stderr = run("--log-dir", "logs", "record", "beside.wav", "--seconds", "0.2")
         self.assertEqual(status, 0, stderr)
-        self.assertTrue(os.path.exists(os.path.join(WORK, "beside.wav")))
+        self.assertTrue(os.path.exists(beside))
         self.assertTrue(os.path.exists(os.path.join(WORK, "logs", "Tessaro.log")))
+        self.assertEqual(read_bytes(default_log), before, "the run wrote to the log in the working directory")
 
     def test_sigint_stops_and_leaves_a_decodable_file(self):
         out_path = os.path.join(WORK, "sigint.stdout")

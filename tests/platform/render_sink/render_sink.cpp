@@ -37,6 +37,8 @@ HRESULT CInputPin::CheckMediaType(const AM_MEDIA_TYPE* pmt)
 {
     if (pmt != nullptr && m_refusedSubtype != GUID_NULL && pmt->subtype == m_refusedSubtype)
         return VFW_E_TYPE_NOT_ACCEPTED;
+    if (pmt != nullptr && m_acceptStream && pmt->majortype == MEDIATYPE_Stream)
+        return S_OK;
     return CRenderedInputPin::CheckMediaType(pmt);
 }
 

@@ -51,6 +51,8 @@ public:
 
     // Knobs (set while stopped). CheckMediaType refuses this subtype (GUID_NULL: none).
     GUID m_refusedSubtype = GUID_NULL;
+    // CheckMediaType also accepts MEDIATYPE_Stream: a stream sink that offers no IStream.
+    bool m_acceptStream = false;
     // Receive answers S_FALSE for the sample with this index of those that passed the base checks
     // (-1: never).
     int m_falseAtSample = -1;

@@ -159,9 +159,17 @@ class AudioLibraryTest {
     void theEndOfAPlaybackReleasesItOnceAndCompletesItsFuture() throws Exception {
         AudioLibrary audio = open();
         AtomicReference<String> listenerThread = new AtomicReference<>();
-        Playback playback = audio.play(Path.of("a.mp3"), reason -> listenerThread.set(Thread.currentThread().getName()));
+        Playback playback = audio.newPlayback(Path.of("a.mp3").toString());
+        playback.addEndListener(reason -> listenerThread.set(Thread.currentThread().getName()));
+        // The event thread is held in the listener of the start while both ends arrive: the second end
+        // is posted before the first has released the playback, and only the session's own guard keeps
+        // it from releasing it again.
+        CountDownLatch bothRaised = new CountDownLatch(1);
+        playback.addSessionListener(event -> await(bothRaised));
+        playback.start();
         natives.raiseStopped(0).join();
         natives.raiseStopped(0).join();
+        bothRaised.countDown();
         assertEquals(EndReason.COMPLETED, playback.ended().get(GUARD, TimeUnit.SECONDS));
         assertFalse(playback.isActive());
         waitFor(() -> listenerThread.get() != null);

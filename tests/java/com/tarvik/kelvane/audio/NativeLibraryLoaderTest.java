@@ -95,12 +95,15 @@ class NativeLibraryLoaderTest {
     @Test
     void twoJvmsExtractAtOnce() throws Exception {
         String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
-        // Both start extracting at the same moment, into a fresh cache for each of several rounds.
+        // Both start extracting at the same moment, into a fresh cache for each of several rounds: they
+        // meet at a barrier before every round, so that each round is a race and not only the first.
         String startAt = Long.toString(System.currentTimeMillis() + 3000);
+        Path barrier = Files.createDirectories(temp.resolve("barrier"));
         List<Process> processes = new ArrayList<>();
         for (int i = 0; i < 2; i++) {
             processes.add(new ProcessBuilder(java, "-cp", classPath(), LoadInProcess.class.getName(), jar().toString(),
-                    temp.resolve("cache").toString(), startAt, Integer.toString(ROUNDS)).redirectErrorStream(true).start());
+                    temp.resolve("cache").toString(), startAt, Integer.toString(ROUNDS), barrier.toString(),
+                    Integer.toString(i)).redirectErrorStream(true).start());
         }
         for (Process process : processes) {
             String output = new String(process.getInputStream().readAllBytes()).trim();
@@ -166,7 +169,19 @@ class NativeLibraryLoaderTest {
             while (System.currentTimeMillis() < startAt) {
                 Thread.onSpinWait();
             }
+            Path barrier = Path.of(args[4]);
+            int self = Integer.parseInt(args[5]);
             for (int round = 0; round < Integer.parseInt(args[3]); round++) {
+                // Arrives at this round's barrier and waits (bounded) for the other process to arrive too.
+                Files.createFile(barrier.resolve(round + "-" + self));
+                Path other = barrier.resolve(round + "-" + (1 - self));
+                long giveUp = System.currentTimeMillis() + 30000;
+                while (!Files.exists(other)) {
+                    if (System.currentTimeMillis() > giveUp) {
+                        throw new IllegalStateException("the other process never reached round " + round);
+                    }
+                    Thread.onSpinWait();
+                }
                 new NativeLibraryLoader(path -> { }, owner, "Windows 11", "amd64", Path.of(args[1], Integer.toString(round)),
                         false, "", VERSION).load();
             }
