@@ -373,7 +373,9 @@ HRESULT CFilter::EndStreamWithError(HRESULT error)
 {
     s_EncoderLog.Print(L"downstream refuses the encoded stream with 0x%08X: the stream ends\x2026",
                        static_cast<unsigned>(error));
-    m_pInputPin->RaiseRuntimeError(error);
+    // No end of stream downstream: the writer would report a completion that did not happen. What was
+    // encoded still reaches the file at Stop.
+    m_pInputPin->AbortStream(error);
     return error;
 }
 

@@ -17,8 +17,9 @@
 // the failure is returned, and they go out first with the next delivery, or through the downstream
 // stream at Stop or at a flush. A refusal that does not go away by itself (a full or failing disk, a
 // file that cannot be written) and refusals that go on past the bound of the kept bytes end the
-// stream: end of stream downstream, EC_ERRORABORT with the error to the graph, and later samples are
-// refused (VFW_E_RUNTIME_ERROR) until the filter stops or is flushed.
+// stream: EC_ERRORABORT with the error to the graph (no end of stream downstream, whose writer would
+// report a completion), and later samples are refused (VFW_E_RUNTIME_ERROR) until the filter stops or
+// is flushed.
 //
 // Locks: the filter lock for state changes and connection calls, then the input pin's receive lock for
 // Receive, EndOfStream, opening and closing the encoder and draining it at a flush. End of stream runs

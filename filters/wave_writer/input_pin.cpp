@@ -62,10 +62,10 @@ HRESULT STDMETHODCALLTYPE CInputPin::Receive(IMediaSample* pSample)
     const bool failedBefore = FAILED(file.Failure());
     hr = file.Write(props.pbBuffer, static_cast<ULONG>(props.lActual));
     // The file holds all RIFF can describe, or the disk refused a write (full, gone, access
-    // denied): the stream ends here and the graph hears why (EC_ERRORABORT with that error), once;
-    // later samples are refused.
+    // denied): the stream ends here and the graph hears why (EC_ERRORABORT with that error), once,
+    // and no completion (the recording did not complete); later samples are refused.
     if (hr == CWaveFile::FileFull || (FAILED(file.Failure()) && !failedBefore))
-        RaiseRuntimeError(hr);
+        AbortStream(hr);
     return hr;
 }
 

@@ -334,8 +334,8 @@ TEST_F(EncoderFilterGraph, AFullDiskEndsTheStreamWithTheDiskFullError)
     settings.length = -1;
     AddSource(settings);
     AddWriter(L"disk_full.mp3");
-    const auto failWrites = reinterpret_cast<FileWriter::FailWritesAfterFunction>(
-        ::GetProcAddress(::GetModuleHandleW(FileWriter::kModuleName), FileWriter::kFailWritesAfterExport));
+    const auto failWrites = reinterpret_cast<FileWriter::FailWritesAfterFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(FileWriter::kModuleName), FileWriter::kFailWritesAfterExport)));
     ASSERT_NE(nullptr, failWrites);
     const ULONGLONG limit = 24 * 1024;
     failWrites(limit);
@@ -348,9 +348,9 @@ TEST_F(EncoderFilterGraph, AFullDiskEndsTheStreamWithTheDiskFullError)
     EXPECT_LT(m_source->Output()->DeliveredSamples(), 100u) << "the recording ended at the fill (~1.5 s)";
 }
 
-// Downstream refuses every delivery with a failure that may pass (its allocator is not committed):
-// the encoded bytes are kept up to their bound, then the stream ends with that failure rather than
-// losing audio.
+// Downstream refuses every delivery with a failure that may pass (its allocator is not committed) while
+// the tee's other branch goes on, as in a recording: the encoded bytes are kept up to their bound, then
+// the stream ends with that failure rather than losing audio.
 TEST_F(EncoderFilterGraph, RefusalsPastTheBoundOfTheKeptBytesEndTheStream)
 {
     PcmSource::Settings settings;
@@ -361,7 +361,7 @@ TEST_F(EncoderFilterGraph, RefusalsPastTheBoundOfTheKeptBytesEndTheStream)
             allocator->Decommit();
         return S_OK;
     };
-    AddSource(settings);
+    AddSourceBehindATee(settings);
     AddWriter(L"refused_past_bound.mp3");
     WriterAllocator(&allocator);
     ASSERT_TRUE(SUCCEEDED(m_control->Run()));

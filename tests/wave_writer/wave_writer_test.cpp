@@ -509,17 +509,23 @@ TEST_F(WaveWriterGraphTest, OnAFullDiskTheStreamEndsWithTheDiskFullErrorAndTheFi
     ASSERT_TRUE(SUCCEEDED(m_control->Run()));
     const HRESULT diskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
     HRESULT aborted = S_OK;
+    bool completed = false;
     const DWORD begin = ::GetTickCount();
-    while (aborted == S_OK && ::GetTickCount() - begin < Timeout) {
+    while (::GetTickCount() - begin < Timeout) {
         long code = 0;
         LONG_PTR first = 0, second = 0;
-        if (events->GetEvent(&code, &first, &second, 100) != S_OK)
+        if (events->GetEvent(&code, &first, &second, aborted == S_OK ? 100 : 500) != S_OK) {
+            if (aborted != S_OK)
+                break;
             continue;
+        }
         if (code == EC_ERRORABORT)
             aborted = static_cast<HRESULT>(first);
+        completed = completed || code == EC_COMPLETE;
         events->FreeEventParams(code, first, second);
     }
     EXPECT_EQ(diskFull, aborted);
+    EXPECT_FALSE(completed) << "the recording did not complete: no EC_COMPLETE (Java would hear a normal end)";
     ASSERT_EQ(S_OK, m_control->Stop());
     EXPECT_EQ(diskFull, m_pcm->Output()->StreamResult()) << "the source was refused with the error";
 
