@@ -62,8 +62,10 @@ decoded = samples / rate
 print(f"{path}: decoded {decoded:.3f} s, the device delivered {delivered / rate:.3f} s "
       f"({(decoded - delivered / rate) * 1000:+.1f} ms), {drops} drops")
 failed = drops != 0
-# The encoder adds its delay and tail (MP3: under 0.1 s); the WAV file holds exactly what came.
-if kind == "wav" and samples != delivered:
+# The encoder adds its delay and tail (MP3: under 0.1 s); the WAV file holds what came, but for the
+# buffer on its way at stop (the platform stops the writer first, which refuses it).
+buffer = int(fields["frames"]) // max(int(fields["buffers"]), 1)
+if kind == "wav" and not 0 <= delivered - samples <= buffer:
     print(f"  FAIL: {samples} frames in the file, {delivered} delivered")
     failed = True
 if kind == "mp3" and not 0 <= decoded - delivered / rate < 0.1:
