@@ -73,6 +73,13 @@ HRESULT CBaseInputPin::RaiseRuntimeError(HRESULT hr)
     return SUCCEEDED(notified) || FAILED(ended) ? ended : notified;
 }
 
+HRESULT CBaseInputPin::AbortStream(HRESULT hr)
+{
+    m_runtimeError = TRUE;
+    IMediaEventSink* const sink = m_filter->EventSink();
+    return sink != nullptr ? sink->Notify(EC_ERRORABORT, hr, 0) : E_NOTIMPL;
+}
+
 HRESULT CBaseInputPin::GetAllocatorProperties(ALLOCATOR_PROPERTIES* props)
 {
     if (props == nullptr || ::IsBadWritePtr(props, sizeof(*props)))

@@ -47,6 +47,11 @@ public:
     // Marks the stream as failed, ends it (this pin's EndOfStream through IPin) and tells the graph
     // EC_ERRORABORT with hr.
     virtual HRESULT RaiseRuntimeError(HRESULT hr);
+    // Marks the stream as failed and tells the graph EC_ERRORABORT with hr, without an end of stream:
+    // for a stream that did not complete (a renderer whose writes fail, a filter whose downstream
+    // refuses for good), so that nothing downstream reports completion. The result of the notification
+    // (E_NOTIMPL without an event sink).
+    HRESULT AbortStream(HRESULT hr);
 
     // The properties of the allocator this pin uses (created as in GetAllocator when none was
     // notified yet). props is zeroed first.

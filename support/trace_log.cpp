@@ -127,7 +127,8 @@ bool Append(wchar_t* buffer, size_t capacity, size_t& used, const wchar_t* piece
 } // namespace
 
 CTraceLog::CTraceLog(const wchar_t* nameFormat, ...)
-    : m_frequency(1), m_counterAtOpen(0), m_timeOfDayAtOpen(0), m_depth{}, m_file(INVALID_HANDLE_VALUE)
+    : m_frequency(1), m_counterAtOpen(0), m_timeOfDayAtOpen(0), m_depth{}, m_file(INVALID_HANDLE_VALUE), m_sites{},
+      m_written(0), m_detailBound(DetailBytes), m_leftOut(0)
 {
     LARGE_INTEGER frequency;
     LARGE_INTEGER counter;
@@ -164,6 +165,9 @@ CTraceLog::CTraceLog(const wchar_t* nameFormat, ...)
 
 CTraceLog::~CTraceLog()
 {
+    const LONG leftOut = LeftOutLines();
+    if (leftOut > 0)
+        Print(L"%ld lines of repeated operations were left out.", static_cast<long>(leftOut));
     Print(L"Log stopped.");
     if (m_file != INVALID_HANDLE_VALUE) {
         ::CloseHandle(m_file);
@@ -188,8 +192,24 @@ void CTraceLog::Print(const wchar_t* format, ...)
 void CTraceLog::PrintV(const wchar_t* format, va_list args)
 {
     const LONGLONG time = CurrentTime();
-    if (!format)
+    if (!format || !Admit(format, time))
         return;
+    WriteFormatted(time, format, args);
+}
+
+void CTraceLog::PrintOutcome(HRESULT result, const wchar_t* format, ...)
+{
+    const LONGLONG time = CurrentTime();
+    if (!format || (!Admit(format, time) && SUCCEEDED(result)))
+        return;
+    va_list args;
+    va_start(args, format);
+    WriteFormatted(time, format, args);
+    va_end(args);
+}
+
+void CTraceLog::WriteFormatted(LONGLONG time, const wchar_t* format, va_list args)
+{
     const DWORD threadId = ::GetCurrentThreadId();
     wchar_t line[LineCapacity];
     const bool toFile = HasFile();
@@ -204,6 +224,60 @@ void CTraceLog::PrintV(const wchar_t* format, va_list args)
     if (length < 0)
         return;
     WriteLine(line, used + static_cast<size_t>(length), toFile);
+}
+
+bool CTraceLog::NoteSite(const void* site, LONGLONG time)
+{
+    // Open addressing on the site's address; a full table leaves new sites uncounted.
+    size_t index = (reinterpret_cast<UINT_PTR>(site) >> 3) % SiteCapacity;
+    Synchronization::CAutoLock lock(&m_siteLock);
+    for (size_t probes = 0; probes < SiteCapacity; ++probes, index = (index + 1) % SiteCapacity) {
+        SSite& entry = m_sites[index];
+        if (entry.key == nullptr) {
+            entry.key = site;
+            entry.windowStart = time;
+            entry.count = 0;
+        } else if (entry.key != site) {
+            continue;
+        }
+        if (!entry.repeated) {
+            if (time - entry.windowStart >= RepeatWindow || time < entry.windowStart) {
+                entry.windowStart = time;
+                entry.count = 0;
+            }
+            entry.repeated = ++entry.count >= RepeatCount;
+        }
+        return entry.repeated;
+    }
+    return false;
+}
+
+bool CTraceLog::Admit(const void* site, LONGLONG time)
+{
+    if (site == nullptr || !NoteSite(site, time))
+        return true;
+    if (WrittenBytes() < ::InterlockedCompareExchange(&m_detailBound, 0, 0))
+        return true;
+    if (::InterlockedIncrement(&m_leftOut) == 1)
+        Print(L"log size %ld bytes reached: operations repeated with every buffer are left out from here on "
+              L"(calls, state changes and errors are still written).",
+              static_cast<long>(::InterlockedCompareExchange(&m_detailBound, 0, 0)));
+    return false;
+}
+
+void CTraceLog::SetDetailBound(LONG bytes)
+{
+    ::InterlockedExchange(&m_detailBound, bytes);
+}
+
+LONG CTraceLog::WrittenBytes() const
+{
+    return ::InterlockedCompareExchange(const_cast<volatile LONG*>(&m_written), 0, 0);
+}
+
+LONG CTraceLog::LeftOutLines() const
+{
+    return ::InterlockedCompareExchange(const_cast<volatile LONG*>(&m_leftOut), 0, 0);
 }
 
 void CTraceLog::PrintPieces(const SPiece* pieces, size_t count)
@@ -248,6 +322,8 @@ void CTraceLog::WriteLine(wchar_t* line, size_t used, bool toFile)
     if (toFile) {
         DWORD written = 0;
         ::WriteFile(m_file, line, static_cast<DWORD>(used * sizeof(wchar_t)), &written, nullptr);
+        const LONG total = m_written;
+        m_written = total > MAXLONG - static_cast<LONG>(written) ? MAXLONG : total + static_cast<LONG>(written);
     } else if (::IsDebuggerPresent()) {
         ::OutputDebugStringW(line);
     }
@@ -340,8 +416,8 @@ int CTraceLog::AssembleLine(wchar_t* buffer, size_t capacity, DWORD threadId, LO
 }
 
 CTraceScope::CTraceScope(CTraceLog& log)
-    : m_log(&log), m_nameLength(0), m_headerLength(0), m_begun(false), m_ended(false), m_resultKind(ResultNone),
-      m_result(nullptr)
+    : m_log(&log), m_nameLength(0), m_headerLength(0), m_begun(false), m_ended(false), m_leftOut(false),
+      m_site(nullptr), m_resultKind(ResultNone), m_result(nullptr)
 {
     // Only the terminators: a scope is built for every traced call, and its 4 KiB of text buffers are
     // filled as far as they are used.
@@ -364,6 +440,7 @@ void CTraceScope::SetName(const char* name)
 {
     if (!name)
         return;
+    m_site = name;
     // Every ANSI code page maps the bytes below 0x80 to the same UTF-16 values, so a plain ASCII name (as
     // every traced function's is) is widened byte by byte; anything else goes through the code page.
     size_t length = 0;
@@ -438,8 +515,11 @@ void CTraceScope::BeginV(EResultKind kind, void* result, const wchar_t* format, 
     }
     m_headerLength = used;
 
-    const CTraceLog::SPiece line[] = {{m_header, m_headerLength}, {L" begin\x2026", 7}};
-    m_log->PrintPieces(line, 2);
+    m_leftOut = !m_log->Admit(m_site, m_log->CurrentTime());
+    if (!m_leftOut) {
+        const CTraceLog::SPiece line[] = {{m_header, m_headerLength}, {L" begin\x2026", 7}};
+        m_log->PrintPieces(line, 2);
+    }
     m_log->IncreaseDepth(::GetCurrentThreadId());
     m_resultKind = kind;
     m_result = result;
@@ -455,6 +535,13 @@ void CTraceScope::End()
 
     // A kind without a result variable has nothing to print.
     const EResultKind kind = m_result ? m_resultKind : ResultNone;
+    if (m_leftOut) {
+        // A repeated operation past the bound: written only when it failed, its begin line now.
+        if (kind != ResultHResult || SUCCEEDED(*static_cast<const HRESULT*>(m_result)))
+            return;
+        const CTraceLog::SPiece line[] = {{m_header, m_headerLength}, {L" begin\x2026", 7}};
+        m_log->PrintPieces(line, 2);
+    }
     const CTraceLog::SPiece header = {m_header, m_headerLength};
     wchar_t value[16];
     switch (kind) {

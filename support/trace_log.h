@@ -11,6 +11,14 @@
 // CTraceScope writes "<name>( <arguments> ) begin…" when a traced operation begins and
 // "<name>( <arguments> ) done, return 0x%08X." (or its typed variant) when it ends, and indents the lines
 // of nested operations on the same thread.
+//
+// Bound: a recording traces every buffer, tens of kilobytes a second. Once a file has reached
+// DetailBytes, the lines of repeated operations are left out: a line written by a code site (a traced
+// operation's name, or a Print format) that has come RepeatCount times or more within RepeatWindow.
+// Those are the per-buffer lines (a buffer comes 25 times a second) and fast polling; calls from Java,
+// state changes and other rare lines are still written, and so is every operation that fails (its begin
+// and done lines, written when it ends) and every PrintOutcome line of a failure. One line says when
+// lines begin to be left out, and the close says how many were.
 #include <windows.h>
 
 #include <cstdarg>
@@ -25,6 +33,11 @@ public:
     static constexpr size_t LineCapacity = 1601;
     static constexpr size_t DepthEntries = 65535;   // thread ids 0..65,534 have a nesting depth
     static constexpr unsigned char MaxDepth = 255;
+    // The size past which repeated lines are left out (see above).
+    static constexpr LONG DetailBytes = 4 * 1024 * 1024;
+    static constexpr unsigned RepeatCount = 16;
+    static constexpr LONGLONG RepeatWindow = 2 * 10000000LL; // 100-ns units
+    static constexpr size_t SiteCapacity = 512;              // code sites told apart; later ones never count as repeated
 
     explicit CTraceLog(const wchar_t* nameFormat, ...);
     ~CTraceLog();
@@ -35,6 +48,14 @@ public:
     // Wide printf conventions of the system runtime: "%s" and "%ls" take a wide string, "%hs" a narrow one.
     void Print(const wchar_t* format, ...);
     void PrintV(const wchar_t* format, va_list args);
+    // As Print, for a line that reports a result: a failed result is never left out (see above).
+    void PrintOutcome(HRESULT result, const wchar_t* format, ...);
+
+    // The bound of this file (DetailBytes unless changed; for tests). Bytes written so far count.
+    void SetDetailBound(LONG bytes);
+    // Bytes written to the file so far, and lines left out.
+    LONG WrittenBytes() const;
+    LONG LeftOutLines() const;
 
     bool HasFile() const { return m_file != INVALID_HANDLE_VALUE; }
 
@@ -70,7 +91,20 @@ private:
         size_t length;
     };
 
+    struct SSite {
+        const void* key;
+        LONGLONG windowStart;
+        unsigned count;
+        bool repeated;
+    };
+
     HANDLE CreateLogFile(const wchar_t* path) const;
+    // Whether a line of this code site is written now (see the bound above); counts the site and, for the
+    // first line left out, writes the line that says so. A null site is always written.
+    bool Admit(const void* site, LONGLONG time);
+    // Counts one line of the site; true when the site is repeated.
+    bool NoteSite(const void* site, LONGLONG time);
+    void WriteFormatted(LONGLONG time, const wchar_t* format, va_list args);
     // Thread column, time column and indentation of the calling thread's next line; the length.
     static size_t WriteLineStart(wchar_t* line, DWORD threadId, LONGLONG time, unsigned depth);
     // The message made of the pieces, written as one line (dropped like any message that is too long).
@@ -85,6 +119,11 @@ private:
     unsigned char m_depth[DepthEntries];
     Synchronization::CCriticalSection m_writeLock;
     HANDLE m_file;
+    Synchronization::CCriticalSection m_siteLock; // guards the site table; never held with another lock
+    SSite m_sites[SiteCapacity];
+    volatile LONG m_written;    // bytes written to the file (saturates)
+    volatile LONG m_detailBound;
+    volatile LONG m_leftOut;
 };
 
 class CTraceScope {
@@ -126,6 +165,8 @@ public:
     void End();
 
     bool Begun() const { return m_begun; }
+    // The begin line was left out (a repeated operation past the log's bound, see CTraceLog).
+    bool LeftOut() const { return m_leftOut; }
     const wchar_t* Header() const { return m_header; }
 
 private:
@@ -137,6 +178,8 @@ private:
     size_t m_headerLength;
     bool m_begun;
     bool m_ended;
+    bool m_leftOut;
+    const void* m_site; // the name as given: the code site the log counts
     EResultKind m_resultKind;
     void* m_result;
 };

@@ -157,7 +157,7 @@ HRESULT STDMETHODCALLTYPE CEncoder::Open()
 {
     s_EncoderLog.Print(L"CEncoder::Open() begin\x2026");
     const HRESULT hr = OpenLame();
-    s_EncoderLog.Print(L"CEncoder::Open() done, return 0x%08X.", hr);
+    s_EncoderLog.PrintOutcome(hr, L"CEncoder::Open() done, return 0x%08X.", hr);
     return hr;
 }
 
@@ -263,7 +263,7 @@ HRESULT STDMETHODCALLTYPE CEncoder::Encode(const short* pcm, ULONG cbPcm, ULONG*
     s_EncoderLog.Print(L"CEncoder::Encode( " TRACE_ADDRESS L", %d, " TRACE_ADDRESS L" ) begin\x2026", Address(pcm),
                        cbPcm, Address(pcbConsumed));
     const HRESULT hr = EncodeSamples(pcm, cbPcm, pcbConsumed);
-    s_EncoderLog.Print(L"CEncoder::Encode() done, return 0x%08X.", hr);
+    s_EncoderLog.PrintOutcome(hr, L"CEncoder::Encode() done, return 0x%08X.", hr);
     return hr;
 }
 

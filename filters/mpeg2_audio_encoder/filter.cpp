@@ -40,6 +40,32 @@ Win32::TraceAddressValue Address(const void* pointer)
     return Win32::TraceAddress(pointer);
 }
 
+// A delivery refused for a reason that does not go away by itself while the stream runs: the disk is
+// full or failing, the file cannot be written or has reached its largest size, or downstream has ended
+// its stream after an error. (A writer that is stopping or has not committed its buffers yet refuses
+// for a while only.)
+bool IsLastingFailure(HRESULT hr)
+{
+    switch (hr) {
+    case HRESULT_FROM_WIN32(ERROR_DISK_FULL):
+    case HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL):
+    case HRESULT_FROM_WIN32(ERROR_WRITE_FAULT):
+    case HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE):
+    case HRESULT_FROM_WIN32(ERROR_NOT_READY):
+    case HRESULT_FROM_WIN32(ERROR_DEV_NOT_EXIST):
+    case HRESULT_FROM_WIN32(ERROR_NETNAME_DELETED):
+    case E_ACCESSDENIED:
+    case E_HANDLE:
+    case STG_E_MEDIUMFULL:
+    case STG_E_WRITEFAULT:
+    case STG_E_ACCESSDENIED:
+    case VFW_E_RUNTIME_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 const AMOVIESETUP_PIN* PinSetupData(int index)
@@ -323,14 +349,12 @@ HRESULT CFilter::Receive(IMediaSample* pSample)
     ULONG left = length > 0 ? static_cast<ULONG>(length) : 0;
     HRESULT refused = S_OK;   // the first failed delivery of this sample
     while (left > 0) {
-        // Downstream keeps refusing: what waits for it stays bounded, the rest of the sample is not encoded.
+        // Downstream keeps refusing: what waits for it stays bounded. Past the bound the recording
+        // cannot go on without losing audio, so the stream ends here.
         if (m_undelivered.size() >= UndeliveredLimit) {
             const HRESULT retried = FlushEncodedSamples();
-            if (FAILED(retried)) {
-                if (SUCCEEDED(refused))
-                    refused = retried;
-                break;
-            }
+            if (FAILED(retried))
+                return hr = EndStreamWithError(retried);
         }
         ULONG consumed = 0;
         hr = m_encoder.Encode(reinterpret_cast<const short*>(data), left, &consumed);
@@ -338,6 +362,10 @@ HRESULT CFilter::Receive(IMediaSample* pSample)
             break;   // less than one sample frame left: it is dropped
         hr = FlushEncodedSamples();
         if (FAILED(hr)) {
+            // A full disk or a failing file does not get better by waiting: the stream ends now, the
+            // encoded bytes kept so far still go to the file at Stop if it takes them.
+            if (IsLastingFailure(hr))
+                return hr = EndStreamWithError(hr);
             // Bytes kept for the next delivery: encoding goes on, the failure is reported.
             if (m_undelivered.empty())
                 break;
@@ -351,6 +379,16 @@ HRESULT CFilter::Receive(IMediaSample* pSample)
     if (SUCCEEDED(hr) && FAILED(refused))
         hr = refused;
     return hr;
+}
+
+HRESULT CFilter::EndStreamWithError(HRESULT error)
+{
+    s_EncoderLog.Print(L"downstream refuses the encoded stream with 0x%08X: the stream ends\x2026",
+                       static_cast<unsigned>(error));
+    // No end of stream downstream: the writer would report a completion that did not happen. What was
+    // encoded still reaches the file at Stop.
+    m_pInputPin->AbortStream(error);
+    return error;
 }
 
 HRESULT CFilter::DeliverStream(const BYTE* data, ULONG size, ULONG* delivered)

@@ -15,7 +15,11 @@
 // In stream output no encoded byte is dropped when downstream refuses a delivery (a failed buffer
 // request or Receive, or a writer that the graph stopped before this filter): the bytes are kept,
 // the failure is returned, and they go out first with the next delivery, or through the downstream
-// stream at Stop or at a flush.
+// stream at Stop or at a flush. A refusal that does not go away by itself (a full or failing disk, a
+// file that cannot be written) and refusals that go on past the bound of the kept bytes end the
+// stream: EC_ERRORABORT with the error to the graph (no end of stream downstream, whose writer would
+// report a completion), and later samples are refused (VFW_E_RUNTIME_ERROR) until the filter stops or
+// is flushed.
 //
 // Locks: the filter lock for state changes and connection calls, then the input pin's receive lock for
 // Receive, EndOfStream, opening and closing the encoder and draining it at a flush. End of stream runs
@@ -82,6 +86,8 @@ private:
     HRESULT StartStreaming();
     HRESULT StopStreaming();
     HRESULT FlushEncodedSamples();
+    // Ends the stream after a delivery failure (see above); returns error.
+    HRESULT EndStreamWithError(HRESULT error);
     // Stream output: delivers size bytes in pieces that fit the delivery samples, each stamped with
     // its byte positions; *delivered receives the bytes that went downstream before a failure.
     HRESULT DeliverStream(const BYTE* data, ULONG size, ULONG* delivered);

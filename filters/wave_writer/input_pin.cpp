@@ -55,11 +55,17 @@ HRESULT STDMETHODCALLTYPE CInputPin::Receive(IMediaSample* pSample)
         return S_OK;
     if (props.pbBuffer == nullptr)
         return VFW_E_SAMPLE_REJECTED;
-    hr = m_owner->File().Write(props.pbBuffer, static_cast<ULONG>(props.lActual));
-    // The file holds all RIFF can describe: the stream ends here, and the graph hears why
-    // (EC_ERRORABORT with FileFull); later samples are refused.
-    if (hr == CWaveFile::FileFull)
-        RaiseRuntimeError(hr);
+    // A valid length beyond the sample's buffer would write what lies behind the buffer.
+    if (props.lActual > props.cbBuffer)
+        return VFW_E_BUFFER_OVERFLOW;
+    CWaveFile& file = m_owner->File();
+    const bool failedBefore = FAILED(file.Failure());
+    hr = file.Write(props.pbBuffer, static_cast<ULONG>(props.lActual));
+    // The file holds all RIFF can describe, or the disk refused a write (full, gone, access
+    // denied): the stream ends here and the graph hears why (EC_ERRORABORT with that error), once,
+    // and no completion (the recording did not complete); later samples are refused.
+    if (hr == CWaveFile::FileFull || (FAILED(file.Failure()) && !failedBefore))
+        AbortStream(hr);
     return hr;
 }
 

@@ -21,8 +21,10 @@ public:
 
     // IMemInputPin, under the filter's receive lock. After the framework's checks: a sample that
     // changes the format is refused with VFW_E_CHANGING_FORMAT (the file keeps the format it was
-    // opened with), an empty one is S_OK, one with data but no buffer VFW_E_SAMPLE_REJECTED;
-    // otherwise the result of appending its bytes.
+    // opened with), an empty one is S_OK, one with data but no buffer VFW_E_SAMPLE_REJECTED, one
+    // whose valid length runs past its buffer VFW_E_BUFFER_OVERFLOW; otherwise the result of
+    // appending its bytes. A write that fails (or reaches the RIFF size limit) ends the stream with
+    // EC_ERRORABORT and its error; later samples are refused with VFW_E_RUNTIME_ERROR.
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* pSample) override;
     HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override;
 

@@ -21,7 +21,8 @@ constexpr int NameLength = 260;
 
 CWaveFile::CWaveFile()
     : m_hmmio(nullptr), m_file(INVALID_HANDLE_VALUE), m_factOffset(0), m_dataLimit(0), m_ckSub(), m_ckRiff(),
-      m_buffer(nullptr), m_buffered(0), m_dataBytes(0), m_format(), m_samplesPerBlock(0)
+      m_buffer(nullptr), m_buffered(0), m_flushBytes(BufferSize), m_failure(S_OK), m_refreshSizes(true),
+      m_dataBytes(0), m_format(), m_samplesPerBlock(0)
 {
 }
 
@@ -118,6 +119,13 @@ HRESULT CWaveFile::OpenForWrite(LPCWSTR fileName, const WAVEFORMATEX* format, UL
     if (format->wFormatTag != WAVE_FORMAT_PCM && format->cbSize >= sizeof(WORD))
         std::memcpy(&m_samplesPerBlock, reinterpret_cast<const BYTE*>(format) + sizeof(WAVEFORMATEX), sizeof(WORD));
     m_dataBytes = 0;
+    m_failure = S_OK;
+    // About a second of audio in whole blocks, at least one block, at most the buffer.
+    const ULONG block = format->nBlockAlign != 0 ? format->nBlockAlign : 1;
+    ULONG second = format->nAvgBytesPerSec - format->nAvgBytesPerSec % block;
+    if (second < block)
+        second = block;
+    m_flushBytes = second < BufferSize ? second : BufferSize;
 
     HRESULT hr = S_OK;
     CStepSequence steps(hr);
@@ -176,16 +184,51 @@ HRESULT CWaveFile::OpenForWrite(LPCWSTR fileName, const WAVEFORMATEX* format, UL
 
 HRESULT CWaveFile::WriteThrough(const BYTE* data, ULONG count)
 {
+    ::SetLastError(ERROR_SUCCESS);
     const LONG written = ::mmioWrite(m_hmmio, reinterpret_cast<const char*>(data), static_cast<LONG>(count));
     if (written == static_cast<LONG>(count)) {
         m_dataBytes += count;
         return S_OK;
     }
-    // Keep what reached the file and go on right behind it, so that the next bytes leave no gap.
+    // The system's reason where the write failed; a write that stopped short found the disk full
+    // (Windows fails such a write, other systems write what fits). A failure without a reason is a
+    // write fault.
+    const DWORD error = ::GetLastError();
     if (written > 0)
         m_dataBytes += static_cast<DWORD>(written);
-    MoveTo(static_cast<ULONGLONG>(m_ckSub.dwDataOffset) + m_dataBytes);
-    return ResultFromMmio(MMIOERR_CANNOTWRITE);
+    if (written >= 0)
+        return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    return Win32::ResultFromSystemError(static_cast<LONG>(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT));
+}
+
+HRESULT CWaveFile::Fail(HRESULT failure)
+{
+    m_failure = failure;
+    m_buffered = 0;
+    // The data ends with the last whole block on disk, and on an even length (no pad byte to write on
+    // a full disk); the file is cut behind it, so that the header describes all of it.
+    const DWORD align = m_format.nBlockAlign != 0 ? m_format.nBlockAlign : 1;
+    const DWORD unit = align % 2 == 0 ? align : 2 * align;
+    m_dataBytes -= m_dataBytes % unit;
+    if (SUCCEEDED(MoveTo(static_cast<ULONGLONG>(m_ckSub.dwDataOffset) + m_dataBytes)))
+        ::SetEndOfFile(m_file);
+    WriteSizes();
+    return failure;
+}
+
+HRESULT CWaveFile::WriteSizes()
+{
+    const DWORD dataBytes = m_dataBytes;
+    const ULONGLONG dataEnd = static_cast<ULONGLONG>(m_ckSub.dwDataOffset) + dataBytes;
+    const DWORD riffSize = static_cast<DWORD>(dataEnd + dataBytes % 2 - 2 * sizeof(DWORD));
+    const DWORD frames = FrameCount(dataBytes);
+    HRESULT hr = S_OK;
+    CStepSequence steps(hr);
+    steps.Do([&] { return WriteAt(m_ckSub.dwDataOffset - sizeof(DWORD), &dataBytes, sizeof(dataBytes)); })
+        .Do([&] { return WriteAt(m_ckRiff.dwDataOffset - sizeof(DWORD), &riffSize, sizeof(riffSize)); })
+        .Do([&] { return WriteAt(m_factOffset, &frames, sizeof(frames)); })
+        .Do([&] { return MoveTo(dataEnd); });
+    return hr;
 }
 
 HRESULT CWaveFile::MoveTo(ULONGLONG position)
@@ -203,7 +246,7 @@ HRESULT CWaveFile::WriteAt(ULONGLONG position, const void* data, DWORD count)
     DWORD written = 0;
     if (!::WriteFile(m_file, data, count, &written, nullptr))
         return Win32::ResultFromLastError();
-    return written == count ? S_OK : E_FAIL;
+    return written == count ? S_OK : HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 }
 
 HRESULT CWaveFile::SkipData(DWORD bytes)
@@ -223,14 +266,13 @@ HRESULT CWaveFile::Flush()
 {
     if (m_buffered == 0)
         return S_OK;
-    const DWORD before = m_dataBytes;
-    const HRESULT hr = WriteThrough(m_buffer, m_buffered);
-    // What did not reach the file stays gathered for the next try.
-    const ULONG written = m_dataBytes - before;
-    if (written < m_buffered)
-        std::memmove(m_buffer, m_buffer + written, m_buffered - written);
-    m_buffered -= written;
-    return hr;
+    HRESULT hr = WriteThrough(m_buffer, m_buffered);
+    if (SUCCEEDED(hr)) {
+        m_buffered = 0;
+        if (m_refreshSizes)
+            hr = WriteSizes();
+    }
+    return FAILED(hr) ? Fail(hr) : hr;
 }
 
 HRESULT CWaveFile::Write(const BYTE* data, ULONG count)
@@ -241,29 +283,25 @@ HRESULT CWaveFile::Write(const BYTE* data, ULONG count)
         return E_POINTER;
     if (count == 0)
         return E_INVALIDARG;
+    if (FAILED(m_failure))
+        return m_failure;
     // Only what fits below the size limit is taken.
     const DWORD room = m_dataLimit - DataBytes();
     const HRESULT taken = count <= room ? S_OK : FileFull;
     if (count > room)
         count = room;
-    // The bytes gathered so far belong to earlier calls that succeeded: they go to the file before
-    // these, and when they cannot, this call fails without taking any of its own.
-    if (static_cast<ULONGLONG>(m_buffered) + count > BufferSize) {
-        const HRESULT hr = Flush();
-        if (FAILED(hr))
-            return hr;
+    while (count > 0) {
+        const ULONG piece = count < m_flushBytes - m_buffered ? count : m_flushBytes - m_buffered;
+        std::memcpy(m_buffer + m_buffered, data, piece);
+        m_buffered += piece;
+        data += piece;
+        count -= piece;
+        if (m_buffered == m_flushBytes) {
+            const HRESULT hr = Flush();
+            if (FAILED(hr))
+                return hr;
+        }
     }
-    if (count > BufferSize - m_buffered) {
-        // Whole buffers go to the file straight from the caller's memory (nothing is gathered now).
-        const ULONG whole = count - count % BufferSize;
-        const HRESULT hr = WriteThrough(data, whole);
-        if (FAILED(hr))
-            return hr;
-        data += whole;
-        count -= whole;
-    }
-    std::memcpy(m_buffer + m_buffered, data, count);
-    m_buffered += count;
     return taken;
 }
 
@@ -307,23 +345,20 @@ HRESULT CWaveFile::Close()
 {
     if (m_hmmio == nullptr)
         return S_FALSE;
-    // A failed last write is reported, but the file is still finished with what reached it.
-    const HRESULT flushed = Flush();
+    // A failed last write is reported, but the file is still finished with what reached it. A failure
+    // returned by Write before is not reported again.
+    const HRESULT flushed = FAILED(m_failure) ? S_OK : Flush();
 
     // The sizes go straight to their places in the file: past 2 GiB mmio's seeks and chunk
     // operations would take the positions for negative 32-bit offsets.
     const DWORD dataBytes = m_dataBytes;
     const ULONGLONG dataEnd = static_cast<ULONGLONG>(m_ckSub.dwDataOffset) + dataBytes;
     const BYTE pad = 0;
-    const DWORD riffSize = static_cast<DWORD>(dataEnd + dataBytes % 2 - 2 * sizeof(DWORD));
-    const DWORD frames = FrameCount(dataBytes);
     HRESULT hr = S_OK;
     CStepSequence steps(hr);
     // A chunk of odd length is followed by a pad byte.
     steps.Do([&] { return dataBytes % 2 != 0 ? WriteAt(dataEnd, &pad, sizeof(pad)) : S_OK; })
-        .Do([&] { return WriteAt(m_ckSub.dwDataOffset - sizeof(DWORD), &dataBytes, sizeof(dataBytes)); })
-        .Do([&] { return WriteAt(m_ckRiff.dwDataOffset - sizeof(DWORD), &riffSize, sizeof(riffSize)); })
-        .Do([&] { return WriteAt(m_factOffset, &frames, sizeof(frames)); });
+        .Do([&] { return WriteSizes(); });
     if (FAILED(hr))
         return hr;
 

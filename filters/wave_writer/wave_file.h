@@ -3,20 +3,25 @@
 //
 // Layout: "RIFF" <size> "WAVE", "fmt " with the format (16 bytes for PCM, 18 + cbSize otherwise),
 // "fact" with the length in sample frames, "data" with the bytes in the order they were written.
-// The sizes and the frame count are filled in by Close.
+// The sizes and the frame count are kept up to date while the file grows (below) and fixed by Close.
 //
 // Sample bytes are gathered in a buffer of our own, allocated when the file is opened, and go to
-// the file through mmioWrite when the next bytes would not fit and at the close. The file is opened
-// unbuffered so that every write to disk reports its own result. A failed write is returned to the
-// call that made it, whose own bytes are dropped; bytes gathered from earlier calls, which were
-// reported as written, are kept for the next try, and the next bytes follow directly on those that
-// did reach the file.
+// the file through mmioWrite whenever about a second of audio is gathered (at most BufferSize bytes)
+// and at the close. The file is opened unbuffered so that every write to disk reports its own result.
+// After each of those writes the RIFF, "data" and "fact" sizes in the header are brought up to date,
+// so that a process that ends without a close (killed, or gone without stopping) leaves a valid file
+// holding all but the last second.
+//
+// The first failed write ends the file: the error is kept and returned by that call and every later
+// Write (the system's error: disk full, access denied...; a write that stops short counts as a full
+// disk), the gathered bytes are given up, and the "data" chunk ends with the last whole block that
+// reached the disk (the file is cut there). Close then finishes the header as usual.
 //
 // RIFF counts sizes in 32 bits: the "data" chunk takes bytes up to the point where the file would
 // pass 4 GiB - 1 (whole blocks of the format), and refuses the rest with FileFull, the file staying
 // valid with everything up to there. Positions past 2 GiB never go through mmio's signed 32-bit
-// offsets: the recovery after a failed write and the sizes written at the close address the file
-// itself with 64-bit positions.
+// offsets: the cut after a failed write and the sizes written into the header address the file itself
+// with 64-bit positions.
 //
 // Not thread-safe: the owner serialises the calls.
 #include <windows.h>
@@ -44,17 +49,23 @@ public:
     // ResultFromMmio. A file this object still had open is closed first.
     HRESULT OpenForWrite(LPCWSTR fileName, const WAVEFORMATEX* format, ULONG formatLength);
     // Appends count bytes to the "data" chunk. E_UNEXPECTED without an open file, E_POINTER for
-    // unreadable data, E_INVALIDARG for 0 bytes, ResultFromMmio(MMIOERR_CANNOTWRITE) when the file
-    // refused bytes (this call's bytes are lost, earlier ones kept; the file stays open), FileFull when only
-    // the part that fits below the size limit was taken (or nothing, once the limit is reached).
+    // unreadable data, E_INVALIDARG for 0 bytes; the write error (see Failure) once a write to the
+    // file has failed, in this call or an earlier one; FileFull when only the part that fits below the
+    // size limit was taken (or nothing, once the limit is reached).
     HRESULT Write(const BYTE* data, ULONG count);
+    // The error of the write that ended the file, S_OK while none failed.
+    HRESULT Failure() const { return m_failure; }
     // Test hook: the "data" chunk goes on bytes further, leaving them unwritten (zeros, and no disk
     // space where the file system keeps sparse files), so that tests reach the size limits without
     // writing gigabytes. E_UNEXPECTED without an open file, FileFull past the limit.
     HRESULT SkipData(DWORD bytes);
+    // Whether each write of gathered bytes also brings the header's sizes up to date (the default); off,
+    // only Close writes them. For benchmarks that weigh the cost.
+    void SetSizeRefresh(bool on) { m_refreshSizes = on; }
     // Writes what is gathered, fixes the chunk sizes and the frame count and closes the file.
     // S_FALSE when no file is open. A failed final write is returned after the file was finished
-    // with the bytes that did reach it; a failure of the chunk operations leaves the file open.
+    // with the bytes that did reach it (an earlier failure, returned by Write already, is not
+    // returned again); a failure of the chunk operations leaves the file open.
     HRESULT Close();
 
     bool IsOpen() const { return m_hmmio != nullptr; }
@@ -69,6 +80,11 @@ public:
 private:
     HRESULT WriteThrough(const BYTE* data, ULONG count);
     HRESULT Flush();
+    // Ends the file at the first failed write (see the class comment); returns failure.
+    HRESULT Fail(HRESULT failure);
+    // Writes the "data" size, the RIFF size and the frame count for the bytes on disk, then puts the
+    // file pointer back behind them.
+    HRESULT WriteSizes();
     void FreeBuffer();
     // The file's own pointer to a 64-bit position.
     HRESULT MoveTo(ULONGLONG position);
@@ -83,6 +99,9 @@ private:
     MMCKINFO m_ckRiff;
     BYTE* m_buffer;
     ULONG m_buffered;
+    ULONG m_flushBytes; // gathered bytes that go to the file at once: about a second, whole blocks
+    HRESULT m_failure;  // the failed write that ended the file
+    bool m_refreshSizes;
     DWORD m_dataBytes;  // bytes of "data" that reached the file
     WAVEFORMATEX m_format;
     WORD m_samplesPerBlock; // from the format's extra bytes where it carries them; 0 otherwise

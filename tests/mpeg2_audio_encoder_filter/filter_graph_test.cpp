@@ -6,6 +6,7 @@
 #include "mpeg2_audio_encoder/encoder_test_support.h"
 #include "platform/pcm_source/pcm_signal.h"
 #include "platform/pcm_source/pcm_source.h"
+#include "platform/file_writer/file_writer.h"
 #include "platform/oversized_sample.h"
 #include "platform/render_sink/render_sink.h"
 #include "stdax/com/ptr.h"
@@ -180,6 +181,22 @@ protected:
         return false;
     }
 
+    // The first parameter of the first EC_ERRORABORT within the timeout; S_OK when none came.
+    HRESULT WaitForAbort()
+    {
+        const DWORD begin = ::GetTickCount();
+        while (::GetTickCount() - begin < EventTimeout) {
+            long code = 0;
+            LONG_PTR first = 0, second = 0;
+            if (m_events->GetEvent(&code, &first, &second, 100) != S_OK)
+                continue;
+            m_events->FreeEventParams(code, first, second);
+            if (code == EC_ERRORABORT)
+                return static_cast<HRESULT>(first);
+        }
+        return S_OK;
+    }
+
     // Runs the graph until the given event, then stops it.
     void RunUntil(long event)
     {
@@ -336,6 +353,53 @@ TEST_F(EncoderFilterGraph, DeliveriesRefusedByAWriterStoppedFirstReachTheFileAtS
     EXPECT_EQ(33u, m_source->Output()->DeliveredSamples());
     ListFile("refused_at_stop.mp3", 44100, 1, 128, settings.frequency, m_source->Output()->DeliveredFrames(),
              "tagged");
+}
+
+// The disk fills up under a recording (the File Writer reports it only through Receive's result, as the
+// platform's is known to): a full disk does not go away by itself, so the encoder ends the stream at
+// once and the graph hears EC_ERRORABORT with the disk-full error; the source is refused from then on.
+TEST_F(EncoderFilterGraph, AFullDiskEndsTheStreamWithTheDiskFullError)
+{
+    PcmSource::Settings settings;
+    settings.length = -1;
+    AddSource(settings);
+    AddWriter(L"disk_full.mp3");
+    const auto failWrites = reinterpret_cast<FileWriter::FailWritesAfterFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(FileWriter::kModuleName), FileWriter::kFailWritesAfterExport)));
+    ASSERT_NE(nullptr, failWrites);
+    const ULONGLONG limit = 24 * 1024;
+    failWrites(limit);
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    const HRESULT aborted = WaitForAbort();
+    failWrites(~0ULL);
+    ASSERT_TRUE(SUCCEEDED(m_control->Stop()));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), aborted);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), m_source->Output()->StreamResult());
+    EXPECT_LT(m_source->Output()->DeliveredSamples(), 100u) << "the recording ended at the fill (~1.5 s)";
+}
+
+// Downstream refuses every delivery with a failure that may pass (its allocator is not committed) while
+// the tee's other branch goes on, as in a recording: the encoded bytes are kept up to their bound, then
+// the stream ends with that failure rather than losing audio.
+TEST_F(EncoderFilterGraph, RefusalsPastTheBoundOfTheKeptBytesEndTheStream)
+{
+    PcmSource::Settings settings;
+    settings.length = -1;
+    COM::TPtr<IMemAllocator> allocator;
+    settings.beforeDelivery = [&](ULONG index, IMediaSample*) {
+        if (index == 5)
+            allocator->Decommit();
+        return S_OK;
+    };
+    AddSourceBehindATee(settings);
+    AddWriter(L"refused_past_bound.mp3");
+    WriterAllocator(&allocator);
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    const HRESULT aborted = WaitForAbort();
+    ASSERT_TRUE(SUCCEEDED(m_control->Stop()));
+    EXPECT_EQ(VFW_E_NOT_COMMITTED, aborted);
+    // A megabyte at 128 kbit/s is about 65 s of audio, 1,600 buffers of 40 ms.
+    EXPECT_GT(m_source->Output()->DeliveredSamples(), 1500u);
 }
 
 // An upstream flush drains the encoder into the stored stream and cuts the stream there; what follows

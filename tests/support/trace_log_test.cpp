@@ -590,3 +590,67 @@ TEST_F(TraceScope, DepthOfThreadsWithLargeIdsIsNotKept)
 }
 
 } // namespace
+
+namespace {
+
+// One per-buffer operation: the same code site every time.
+void TraceReceive(CTraceLog& log, int buffer, HRESULT result)
+{
+    CTraceScope scope(log, "Filter::Receive");
+    HRESULT hr = S_OK;
+    scope.Begin(&hr, L"%d", buffer);
+    log.Print(L"encode buffer %d\x2026", buffer);
+    hr = result;
+}
+
+bool Contains(const std::vector<std::wstring>& lines, const std::wstring& text)
+{
+    for (const std::wstring& line : lines) {
+        if (line.find(text) != std::wstring::npos)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// Hours of recording write a line set per buffer: past its bound a log leaves those out (one line says
+// so, the close says how many), while a call, a state change and a failed operation are still written.
+TEST(TraceLogFile, PastItsBoundRepeatedLinesAreLeftOutButCallsAndFailuresAreNot)
+{
+    const std::wstring path = L"bounded.log";
+    LONG leftOut = 0;
+    {
+        CTraceLog log(L"bounded.log");
+        log.SetDetailBound(16 * 1024);
+        for (int i = 0; i < 3000; ++i) {
+            TraceReceive(log, i, i == 2500 ? E_FAIL : S_OK);
+            if (i == 2000) {
+                CTraceScope call(log, "Java_stop");
+                HRESULT hr = S_OK;
+                call.Begin(&hr);
+                log.Print(L"stop FilterGraph\x2026");
+            }
+        }
+        leftOut = log.LeftOutLines();
+    }
+    const std::vector<std::wstring> lines = ReadLogLines(path);
+    EXPECT_LT(ReadBytes(path).size(), 24u * 1024) << "3000 buffers would take 1.5 MB";
+    EXPECT_GT(leftOut, 5000) << "a begin and a message line for each left-out buffer";
+    int notices = 0;
+    for (const std::wstring& line : lines)
+        notices += line.find(L"log size 16384 bytes reached: operations repeated with every buffer are left out") !=
+                   std::wstring::npos;
+    EXPECT_EQ(1, notices);
+    EXPECT_FALSE(Contains(lines, L"Filter::Receive( 2999 )"));
+    EXPECT_FALSE(Contains(lines, L"encode buffer 2999"));
+    EXPECT_TRUE(Contains(lines, L"Java_stop() begin\x2026"));
+    EXPECT_TRUE(Contains(lines, L"Java_stop() done, return 0x00000000."));
+    EXPECT_TRUE(Contains(lines, L"stop FilterGraph\x2026"));
+    EXPECT_TRUE(Contains(lines, L"Filter::Receive( 2500 ) begin\x2026"));
+    EXPECT_TRUE(Contains(lines, L"Filter::Receive( 2500 ) done, return 0x80004005."));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_NE(std::wstring::npos, lines[lines.size() - 2].find(std::to_wstring(leftOut) +
+                                                                 L" lines of repeated operations were left out."));
+    EXPECT_NE(std::wstring::npos, lines.back().find(L"Log stopped."));
+}

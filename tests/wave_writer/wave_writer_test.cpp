@@ -1,9 +1,10 @@
 // The WAV writer inside the platform's filter graph: PCM from the PCM test source and a compressed
 // (IMA ADPCM) stream from a source the test pushes itself, each checked here for the exact chunk
 // layout, sizes and frame count and left behind for the readers on the Linux side; a new pause
-// after a stop rewriting the file; refused and empty samples; a write failure returned to the
-// upstream pin while later samples still reach the file; files past 2 GiB and at the RIFF size limit
-// (sparse, through the writer's test hook).
+// after a stop rewriting the file; refused, empty and oversized samples; a failed write and a full
+// disk ending the stream with the system's error; the header kept up to date while recording; files
+// past 2 GiB and at the RIFF size limit (sparse, through the writer's test hook).
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,7 @@
 #include "pcm_settings.h"
 #include "pcm_signal.h"
 #include "pcm_source.h"
+#include "platform/oversized_sample.h"
 #include "push_source.h"
 #include "stdax/com/ptr.h"
 #include "stdax/media_type_operations.h"
@@ -163,7 +165,7 @@ void ExpectPcmHeader(const std::wstring& path, ULONGLONG dataBytes)
 }
 
 // An mmio I/O procedure installed in place of the standard file procedure for one test: it works on
-// the file handle the writer hands over, and its writes fail while g_failWrites is set.
+// the file handle the writer hands over, and its writes fail (access denied) while g_failWrites is set.
 bool g_failWrites = false;
 int g_failedWrites = 0;
 
@@ -190,6 +192,7 @@ LRESULT CALLBACK FailingIoProc(LPSTR info, UINT message, LPARAM lParam1, LPARAM 
     case MMIOM_WRITEFLUSH: {
         if (g_failWrites) {
             ++g_failedWrites;
+            ::SetLastError(ERROR_ACCESS_DENIED);
             return -1;
         }
         DWORD done = 0;
@@ -386,6 +389,12 @@ TEST_F(WaveWriterGraphTest, RefusedEmptyAndFlushedSamplesAddNothing)
     EXPECT_EQ(VFW_E_CHANGING_FORMAT, m_push->Deliver(refused.data(), static_cast<LONG>(refused.size()), &other));
     stdax::FreeMediaTypeContents(&other);
     EXPECT_EQ(S_OK, m_push->Deliver(nullptr, 0));
+    // A sample whose valid length runs past its buffer: what lies behind the buffer is not written.
+    COM::TPtr<IMemInputPin> transport;
+    ASSERT_EQ(S_OK, m_input.QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&transport)));
+    COversizedSample* const oversized = COversizedSample::Create(64, 64 + 4096);
+    EXPECT_EQ(VFW_E_BUFFER_OVERFLOW, transport->Receive(oversized));
+    oversized->Release();
 
     ASSERT_EQ(S_OK, m_input->BeginFlush());
     EXPECT_EQ(S_FALSE, m_push->Deliver(refused));
@@ -423,12 +432,17 @@ TEST_F(WaveWriterGraphTest, NoFileWithoutConnectionOrWithoutAWaveFormat)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(L"never.wav"));
 }
 
-TEST_F(WaveWriterGraphTest, AWriteFailureIsReturnedAndLaterSamplesStillReachTheFile)
+// The first write the system refuses ends the stream: the upstream pin gets the system's error, the
+// graph hears EC_ERRORABORT with it, later samples are refused, and the file is a valid WAV of
+// everything that reached the disk before.
+TEST_F(WaveWriterGraphTest, AFailedWriteEndsTheStreamWithTheSystemsErrorAndTheFileKeepsWhatWasWritten)
 {
     ASSERT_NE(nullptr, ::mmioInstallIOProcA(FOURCC_DOS, &FailingIoProc, MMIO_INSTALLPROC));
     ::DeleteFileW(L"write_failure.wav");
     ASSERT_EQ(S_OK, m_sink->SetFileName(FullPath(L"write_failure.wav").c_str(), nullptr));
     ConnectPushPcm(2, 44100);
+    COM::TPtr<IMediaEvent> events;
+    ASSERT_EQ(S_OK, m_graph.QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events)));
     ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
 
     const DWORD framesPerSample = 2048;
@@ -445,33 +459,152 @@ TEST_F(WaveWriterGraphTest, AWriteFailureIsReturnedAndLaterSamplesStillReachTheF
     for (int i = 0; i < 40 && SUCCEEDED(failure); ++i)
         failure = deliver();
     g_failWrites = false;
-    // Every sample before the failed one was reported as written.
-    const DWORD acknowledged = next - framesPerSample;
-    EXPECT_TRUE(FAILED(failure));
-    EXPECT_GE(g_failedWrites, 1);
-    const DWORD recovered = next;
-    for (int i = 0; i < 10; ++i)
-        ASSERT_EQ(S_OK, deliver());
+    EXPECT_EQ(E_ACCESSDENIED, failure) << "the system's error, not a code of the file API";
+    EXPECT_EQ(1, g_failedWrites);
+    EXPECT_EQ(VFW_E_RUNTIME_ERROR, deliver()) << "later samples are refused, also once the disk takes writes again";
+    long code = 0;
+    LONG_PTR first = 0, second = 0;
+    int aborts = 0;
+    while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
+        if (code == EC_ERRORABORT) {
+            ++aborts;
+            EXPECT_EQ(E_ACCESSDENIED, static_cast<HRESULT>(first));
+        }
+        events->FreeEventParams(code, first, second);
+    }
+    EXPECT_EQ(1, aborts);
     ASSERT_EQ(S_OK, m_control->Stop());
     ::mmioInstallIOProcA(FOURCC_DOS, &FailingIoProc, MMIO_REMOVEPROC);
 
-    // What reached the file is the stream with one gap: a head, then a tail that holds everything
-    // delivered after the failure.
-    const std::vector<BYTE> stream = CountingFrames(0, next);
+    // The file holds the head of the stream that reached the disk, and nothing after it.
     CWaveLayout layout;
     ParseLayout(ReadAll("write_failure.wav"), 16, &layout);
-    const std::vector<BYTE>& data = layout.data;
-    ASSERT_LT(data.size(), stream.size());
-    size_t head = 0;
-    while (head < data.size() && data[head] == stream[head])
-        ++head;
-    head -= head % 4;
-    const size_t tail = data.size() - head;
-    EXPECT_TRUE(std::equal(data.begin() + head, data.end(), stream.end() - tail));
-    EXPECT_GE(tail, (next - recovered) * 4u);
-    EXPECT_GE(head, acknowledged * 4u) << "samples reported as written before the failure are in the file";
-    EXPECT_EQ(data.size() / 4, layout.fact);
-    WriteAll("write_failure.tail.raw", std::vector<BYTE>(stream.end() - (next - recovered) * 4, stream.end()));
+    const std::vector<BYTE> stream = CountingFrames(0, next);
+    ASSERT_GT(layout.data.size(), 0u);
+    EXPECT_TRUE(std::equal(layout.data.begin(), layout.data.end(), stream.begin()));
+    EXPECT_EQ(layout.data.size() / 4, layout.fact);
+}
+
+// A real full disk: the test runs with files limited in size (file_size_limit.py), as a user can
+// arrange without a file system of their own. The writer takes a tone from the PCM source until the
+// disk refuses; the graph hears EC_ERRORABORT with the disk-full error, and the file is a valid WAV
+// holding every whole frame that fitted.
+TEST_F(WaveWriterGraphTest, OnAFullDiskTheStreamEndsWithTheDiskFullErrorAndTheFileKeepsWhatFitted)
+{
+    char limitText[32] = {};
+    if (::GetEnvironmentVariableA("TESSARO_TEST_FILE_SIZE_LIMIT", limitText, sizeof(limitText)) == 0)
+        GTEST_SKIP() << "runs under file_size_limit.py only";
+    const ULONGLONG limit = std::strtoull(limitText, nullptr, 10);
+    SetFile(L"disk_full.wav");
+    PcmSource::Settings settings;
+    settings.channels = 2;
+    settings.length = -1;
+    HRESULT hr = E_FAIL;
+    m_pcm = PcmSource::CFilter::Create(settings, &hr);
+    ASSERT_EQ(S_OK, hr);
+    ASSERT_EQ(S_OK, m_graph->AddFilter(m_pcm->Interface(), L"Source"));
+    ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_pcm->Output()->PinInterface(), m_input, nullptr));
+    COM::TPtr<IMediaEvent> events;
+    ASSERT_EQ(S_OK, m_graph.QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events)));
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    const HRESULT diskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    HRESULT aborted = S_OK;
+    bool completed = false;
+    const DWORD begin = ::GetTickCount();
+    while (::GetTickCount() - begin < Timeout) {
+        long code = 0;
+        LONG_PTR first = 0, second = 0;
+        if (events->GetEvent(&code, &first, &second, aborted == S_OK ? 100 : 500) != S_OK) {
+            if (aborted != S_OK)
+                break;
+            continue;
+        }
+        if (code == EC_ERRORABORT)
+            aborted = static_cast<HRESULT>(first);
+        completed = completed || code == EC_COMPLETE;
+        events->FreeEventParams(code, first, second);
+    }
+    EXPECT_EQ(diskFull, aborted);
+    EXPECT_FALSE(completed) << "the recording did not complete: no EC_COMPLETE (Java would hear a normal end)";
+    ASSERT_EQ(S_OK, m_control->Stop());
+    EXPECT_EQ(diskFull, m_pcm->Output()->StreamResult()) << "the source was refused with the error";
+
+    CWaveLayout layout;
+    ParseLayout(ReadAll("disk_full.wav"), 16, &layout);
+    const ULONGLONG fitted = (limit - 56) / 4 * 4;
+    EXPECT_EQ(fitted, layout.data.size());
+    EXPECT_TRUE(layout.data == PcmSource::CSignal::Generate(settings, static_cast<LONGLONG>(layout.data.size() / 4)));
+    EXPECT_EQ(layout.data.size() / 4, layout.fact);
+}
+
+// The child process of the next test: records a live 16 kHz tone until it is killed (60 s at most).
+TEST_F(WaveWriterGraphTest, RecordsUntilKilled)
+{
+    if (::GetEnvironmentVariableW(L"TESSARO_TEST_RECORD_UNTIL_KILLED", nullptr, 0) == 0)
+        GTEST_SKIP() << "the child of AProcessKilledMidRecordingLeavesAValidWaveOfAllButTheLastSecond";
+    PcmSource::Settings settings;
+    settings.sampleRate = 16000;
+    settings.length = -1;
+    settings.realTime = true;
+    HRESULT hr = E_FAIL;
+    m_pcm = PcmSource::CFilter::Create(settings, &hr);
+    ASSERT_EQ(S_OK, hr);
+    ASSERT_EQ(S_OK, m_graph->AddFilter(m_pcm->Interface(), L"Source"));
+    ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_pcm->Output()->PinInterface(), m_input, nullptr));
+    ASSERT_EQ(S_OK, m_sink->SetFileName(FullPath(L"killed.wav").c_str(), nullptr));
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    ::Sleep(60000);
+    FAIL() << "not killed";
+}
+
+// A process that ends without stopping (killed, or gone on an exit path that never stops the graph)
+// leaves a valid WAV: the header was kept up to date while recording. The child above is killed with
+// TerminateProcess 3 s into its recording; its file must count at least 1.5 s of audio that is there
+// (read back on the Linux side too, by the wave module and sox).
+TEST_F(WaveWriterGraphTest, AProcessKilledMidRecordingLeavesAValidWaveOfAllButTheLastSecond)
+{
+    if (::GetEnvironmentVariableW(L"TESSARO_TEST_RECORD_UNTIL_KILLED", nullptr, 0) != 0)
+        GTEST_SKIP();
+    const std::wstring path = FullPath(L"killed.wav");
+    ::DeleteFileW(path.c_str());
+    WCHAR exe[MAX_PATH];
+    ASSERT_NE(0u, ::GetModuleFileNameW(nullptr, exe, MAX_PATH));
+    std::wstring command = std::wstring(L"\"") + exe + L"\" --gtest_filter=WaveWriterGraphTest.RecordsUntilKilled";
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    const HANDLE nul = ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                     OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = nul;
+    PROCESS_INFORMATION child = {};
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"TESSARO_TEST_RECORD_UNTIL_KILLED", L"1"));
+    const BOOL started = ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                          &startup, &child);
+    ::SetEnvironmentVariableW(L"TESSARO_TEST_RECORD_UNTIL_KILLED", nullptr);
+    ::CloseHandle(nul);
+    ASSERT_TRUE(started);
+    // The recording has begun once the file is there.
+    const DWORD begin = ::GetTickCount();
+    while (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetTickCount() - begin < Timeout)
+        ::Sleep(10);
+    ::Sleep(3000);
+    const bool running = ::WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT;
+    ::TerminateProcess(child.hProcess, 9);
+    ::WaitForSingleObject(child.hProcess, Timeout);
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
+    ASSERT_TRUE(running) << "the recording child ended before it was killed";
+
+    const std::vector<BYTE> file = ReadAll(path);
+    ASSERT_GE(file.size(), 56u);
+    EXPECT_EQ("RIFF", Tag(file, 0));
+    EXPECT_EQ("data", Tag(file, 48));
+    const DWORD data = Dword(file, 52);
+    EXPECT_LE(56u + data, file.size()) << "the header counts only bytes that are in the file";
+    EXPECT_EQ(data + 48, Dword(file, 4));
+    EXPECT_EQ(data / 2, Dword(file, 44)) << "frames";
+    EXPECT_GE(data, 16000u * 2 * 3 / 2) << "at least 1.5 s of the 3 s recorded";
 }
 
 // A recording of about three hours of 48 kHz stereo passes 2 GiB. The test hook leaves most of the

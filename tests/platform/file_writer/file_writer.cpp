@@ -76,12 +76,10 @@ HRESULT STDMETHODCALLTYPE CInputPin::Receive(IMediaSample* pSample)
     hr = m_owner->WriteAt(offset, data, static_cast<ULONG>(length), &written);
     if (SUCCEEDED(hr) && written != static_cast<ULONG>(length))
         hr = STG_E_MEDIUMFULL;
-    if (FAILED(hr)) {
-        // As the platform's writer does: the graph is told that the stream was aborted.
-        if (IMediaEventSink* sink = m_owner->EventSink())
-            sink->Notify(EC_ERRORABORT, hr, 0);
+    // A failed write is reported only through the result, as far as the platform's writer is known to
+    // report it: the graph hears nothing from here, the filter upstream must end the stream itself.
+    if (FAILED(hr))
         return hr;
-    }
     m_nextOffset = offset + written;
     return S_OK;
 }

@@ -10,7 +10,7 @@
 // Pause out of Stopped opens the file (truncated in AM_FILE_OVERWRITE mode, else kept); the file stays
 // open after Stop, so that a filter upstream can still write through the pin's IStream during its own
 // Stop, and is closed when the filter is released or paused again. The end of the stream is reported
-// to the graph as EC_COMPLETE; a sample that cannot be written as EC_ERRORABORT (with the write's result).
+// to the graph as EC_COMPLETE; a sample that cannot be written only through Receive's result (no event).
 //
 // For fault tests the module exports (undecorated, WINAPI):
 //   HRESULT FileWriter_FailWritesAfter(ULONGLONG bytes)
