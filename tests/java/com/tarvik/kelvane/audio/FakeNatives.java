@@ -158,4 +158,14 @@ final class FakeNatives implements NativeAudio {
         thread.start();
         return thread;
     }
+
+    @Override
+    public int getEndCause(int[] cause) {
+        return 1;
+    }
+
+    @Override
+    public int getStreamNumber(int[] number) {
+        return 1;
+    }
 }
