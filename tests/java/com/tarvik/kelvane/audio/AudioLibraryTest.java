@@ -301,12 +301,10 @@ class AudioLibraryTest {
     void theEventThreadHasTheOpenersGroupAndContextLoader() throws Exception {
         ThreadGroup group = new ThreadGroup("application");
         ClassLoader loader = new java.net.URLClassLoader(new java.net.URL[0]);
-        AtomicReference<Recording> recording = new AtomicReference<>();
-        AtomicReference<Thread> listenerThread = new AtomicReference<>();
         AtomicReference<Throwable> failure = new AtomicReference<>();
         Thread opener = new Thread(group, () -> {
             try {
-                recording.set(open().record(Path.of("r.mp3"), level -> listenerThread.set(Thread.currentThread())));
+                open();
             } catch (Throwable e) {
                 failure.set(e);
             }
@@ -315,6 +313,9 @@ class AudioLibraryTest {
         opener.start();
         opener.join();
         assertEquals(null, failure.get());
+        // Started, and its levels raised, by threads of other groups and loaders.
+        AtomicReference<Thread> listenerThread = new AtomicReference<>();
+        opened.record(Path.of("r.mp3"), level -> listenerThread.set(Thread.currentThread()));
         natives.raiseLevels(0.5).join();
         waitFor(() -> listenerThread.get() != null);
         assertEquals(group, listenerThread.get().getThreadGroup());

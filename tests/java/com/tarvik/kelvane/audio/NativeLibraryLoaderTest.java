@@ -227,14 +227,17 @@ class NativeLibraryLoaderTest {
                 Thread.onSpinWait();
             }
             for (int round = 0; round < Integer.parseInt(args[3]); round++) {
-                // What is loaded is the jar's copy, whole, when it is loaded.
+                // What is loaded is the jar's copy, whole, when it is loaded (as slow as a real load).
                 new NativeLibraryLoader(path -> {
                     try {
+                        Thread.sleep(2);
                         if (!java.util.Arrays.equals(X64, Files.readAllBytes(Path.of(path)))) {
                             throw new UnsatisfiedLinkError(path + " changed before it was loaded");
                         }
                     } catch (IOException e) {
                         throw new java.io.UncheckedIOException(e);
+                    } catch (InterruptedException e) {
+                        throw new IllegalStateException(e);
                     }
                 }, owner, "Windows 11", "amd64", Path.of(args[1], Integer.toString(round)), false, "", args[4]).load();
             }
