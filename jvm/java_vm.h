@@ -82,11 +82,13 @@ public:
     jbyteArray NewByteArray(const std::string& bytes);   // the string's bytes, no terminator
     jbooleanArray NewBooleanArray(jsize length);
     jdoubleArray NewDoubleArray(jsize length);
+    jintArray NewIntArray(jsize length);
 
     // Contents of arrays as Java sees them (what was copied back).
     std::vector<jbyte> ByteContents(jbyteArray array) const;
     std::vector<jboolean> BooleanContents(jbooleanArray array) const;
     std::vector<jdouble> DoubleContents(jdoubleArray array) const;
+    std::vector<jint> IntContents(jintArray array) const;
     void SetBooleanContents(jbooleanArray array, const std::vector<jboolean>& values);
     void SetDoubleContents(jdoubleArray array, const std::vector<jdouble>& values);
 

@@ -23,6 +23,7 @@ const char* ArrayKindName(ObjectKind kind)
     case ObjectKind::ByteArray: return "byte";
     case ObjectKind::BooleanArray: return "boolean";
     case ObjectKind::DoubleArray: return "double";
+    case ObjectKind::IntArray: return "int";
     default: return "non-array";
     }
 }

@@ -24,7 +24,7 @@ struct CMethod {
     std::string signature;
 };
 
-enum class ObjectKind { Class, Instance, Throwable, ByteArray, BooleanArray, DoubleArray };
+enum class ObjectKind { Class, Instance, Throwable, ByteArray, BooleanArray, DoubleArray, IntArray };
 
 // A Java object. Classes hold their methods; arrays hold their elements.
 struct CObject {
@@ -36,6 +36,7 @@ struct CObject {
     std::vector<jbyte> bytes;
     std::vector<jboolean> booleans;
     std::vector<jdouble> doubles;
+    std::vector<jint> ints;
 };
 
 struct CEnv;
