@@ -6,6 +6,7 @@
 #include "quillmar/media_length.h"
 #include "quillmar/result_codes.h"
 #include "quillmar/status_text.h"
+#include "quillmar/stream_end.h"
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,43 @@ TEST(StatusText, LevelBarAndProgress)
     EXPECT_EQ(CStatusText::Time(59.99), L"00:59.9");
     EXPECT_EQ(CStatusText::Time(3725.4), L"1:02:05.4");
     EXPECT_EQ(CStatusText::Time(-3), L"00:00.0");
+}
+
+StreamEnd EndBy(int stoppedValue, int eventCode, HRESULT result)
+{
+    StreamEnd end;
+    end.stoppedValue = stoppedValue;
+    end.causeKnown = true;
+    end.eventCode = eventCode;
+    end.result = result;
+    return end;
+}
+
+// Every failure is exit status 1 and one line naming the operation and the cause; an end of the stream
+// is none.
+TEST(StreamEndReport, ErrorsLostDevicesAndCompletionsAreToldApart)
+{
+    const EndReport full = CStreamEndReport::ForEnd(L"record \"a.wav\"", true,
+                                                    EndBy(1, StreamEnd::kErrorAbort, static_cast<HRESULT>(0x80070070)));
+    EXPECT_EQ(full.exitStatus, 1);
+    EXPECT_EQ(full.error, L"quillmar: record \"a.wav\" failed: " + CResultCodes::Describe(static_cast<HRESULT>(0x80070070)) +
+                              L"\n");
+    const EndReport lost = CStreamEndReport::ForEnd(L"record \"a.wav\"", true, EndBy(1, StreamEnd::kDeviceLost, S_OK));
+    EXPECT_EQ(lost.exitStatus, 1);
+    EXPECT_EQ(lost.error, L"quillmar: record \"a.wav\" failed: the capture device was lost\n");
+    const EndReport aborted =
+        CStreamEndReport::ForEnd(L"play \"b.mp3\"", false, EndBy(1, StreamEnd::kStreamErrorStopped, VFW_E_CANNOT_RENDER));
+    EXPECT_EQ(aborted.exitStatus, 1);
+    EXPECT_NE(aborted.error.find(L"VFW_E_CANNOT_RENDER"), std::wstring::npos) << std::string(aborted.error.begin(), aborted.error.end());
+    const EndReport played = CStreamEndReport::ForEnd(L"play \"b.mp3\"", false, EndBy(0, StreamEnd::kComplete, S_OK));
+    EXPECT_EQ(played.exitStatus, 0);
+    EXPECT_TRUE(played.error.empty());
+    StreamEnd unknown;
+    unknown.stoppedValue = 1;
+    EXPECT_EQ(CStreamEndReport::ForEnd(L"play \"b.mp3\"", false, unknown).exitStatus, 1);
+    const EndReport tooLittle = CStreamEndReport::Failure(L"record \"a.wav\"", L"the capture device delivered too little audio");
+    EXPECT_EQ(tooLittle.exitStatus, 1);
+    EXPECT_EQ(tooLittle.error, L"quillmar: record \"a.wav\" failed: the capture device delivered too little audio\n");
 }
 
 SIZE_T PeakWorkingSet()
