@@ -217,6 +217,16 @@ int CJavaVm::ElementsOutstanding() const
     return static_cast<int>(m_state->elementBuffers.size());
 }
 
+CJavaVm::Footprint CJavaVm::Held() const
+{
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    Footprint held;
+    held.objects = m_state->objects.size();
+    held.refs = m_state->refs.size();
+    held.envs = m_state->envs.size();
+    return held;
+}
+
 std::vector<std::string> CJavaVm::Errors() const
 {
     std::lock_guard<std::mutex> guard(m_state->lock);

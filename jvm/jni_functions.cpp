@@ -148,8 +148,7 @@ void DeleteRef(JNIEnv* env, jobject object, bool global, const char* where)
         std::snprintf(message, sizeof(message), "%s was given local reference %p of another attachment", where,
                       static_cast<void*>(object));
     } else {
-        found->second->live = false;
-        state.liveRefs.erase(found->second);
+        state.KillRef(found->second);
         return;
     }
     state.RecordError(message);
