@@ -4,6 +4,7 @@
 #include <uuids.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "filters/mpeg2_audio_encoder/encoder_interfaces.h"
 #include "filters/mpeg2_audio_encoder/filter.h"
@@ -113,7 +114,8 @@ CFilterGraph_Capture::~CFilterGraph_Capture()
     m_resourceControl.Release();
 }
 
-HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampleRate, int bitRate)
+HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampleRate, int bitRate,
+                                   const wchar_t* deviceId)
 {
     HRESULT hr = S_OK;
     CTraceScope scope(s_MainLog, "CFilterGraph_Capture::Init");
@@ -146,11 +148,15 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
             return m_devices.EnumerateCategory(0, CLSID_AudioInputDeviceCategory);
         })
         .Do([&] {
+            if (deviceId != nullptr) {
+                s_MainLog.Print(L"find chosen AudioCapturer \"%ls\"…", deviceId);
+                return FindDevice(deviceId, &deviceIndex);
+            }
             s_MainLog.Print(L"get index of default AudioCapturer…");
             return m_devices.GetDefaultIndex(&deviceIndex);
         })
         .Do([&] {
-            s_MainLog.Print(L"get default AudioCapturer…");
+            s_MainLog.Print(deviceId != nullptr ? L"get chosen AudioCapturer…" : L"get default AudioCapturer…");
             const HRESULT item = m_devices.GetItem(static_cast<ULONG>(deviceIndex), &device);
             return FAILED(item) ? item : DirectShow::GetFriendlyName(device, &deviceName);
         })
@@ -207,6 +213,25 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
     m_devices.ReleaseCom();
     com.Uninitialise();
     return hr;
+}
+
+HRESULT CFilterGraph_Capture::FindDevice(const wchar_t* deviceId, LONG* index) const
+{
+    *index = -1;
+    ULONG count = 0;
+    m_devices.GetCount(&count);
+    for (ULONG item = 0; item < count; ++item) {
+        COM::TPtr<IMoniker> moniker;
+        wchar_t* id = nullptr;
+        const bool found = SUCCEEDED(m_devices.GetItem(item, &moniker)) &&
+                           SUCCEEDED(DirectShow::GetDeviceId(moniker, &id)) && std::wcscmp(id, deviceId) == 0;
+        ::CoTaskMemFree(id);
+        if (found) {
+            *index = static_cast<LONG>(item);
+            return S_OK;
+        }
+    }
+    return DirectShow::DeviceNotPresent;
 }
 
 HRESULT CFilterGraph_Capture::InsertVolumeMeter(IPin* upstream, VolumeMeter::LevelCallback callback)
