@@ -3,6 +3,7 @@
 #include "binding/java_method.h"
 #include "support/system_error.h"
 
+#include <cstring>
 #include <new>
 
 namespace JNI {
@@ -26,8 +27,14 @@ struct TArrayAccess<jdoubleArray, jdouble> {
     static void Release(JNIEnv* env, jdoubleArray a, jdouble* e) { env->ReleaseDoubleArrayElements(a, e, 0); }
 };
 
+template <>
+struct TArrayAccess<jintArray, jint> {
+    static jint* Get(JNIEnv* env, jintArray a) { return env->GetIntArrayElements(a, nullptr); }
+    static void Release(JNIEnv* env, jintArray a, jint* e) { env->ReleaseIntArrayElements(a, e, 0); }
+};
+
 template <class Element, class Array>
-HRESULT WriteFirst(JNIEnv* env, Array array, Element value)
+HRESULT WriteLeading(JNIEnv* env, Array array, const Element* values, jsize count)
 {
     if (env == nullptr)
         return E_UNEXPECTED;
@@ -40,8 +47,9 @@ HRESULT WriteFirst(JNIEnv* env, Array array, Element value)
         return E_FAIL;
     }
     HRESULT hr = kInsufficientBuffer;
-    if (env->GetArrayLength(array) >= 1) {
-        elements[0] = value;
+    if (env->GetArrayLength(array) >= count) {
+        for (jsize index = 0; index < count; ++index)
+            elements[index] = values[index];
         hr = S_OK;
     }
     Access::Release(env, array, elements);
@@ -70,9 +78,16 @@ HRESULT ReadUtf8Path(JNIEnv* env, jbyteArray array, std::wstring& path)
         ClearPendingException(env); // OutOfMemoryError
         hr = E_FAIL;
     } else {
-        const int characters = ::MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(bytes), length,
-                                                     converted, length);
-        if (characters <= 0) {
+        // A NUL would end the path early for every call that takes it as a string, and bytes that are
+        // not UTF-8 would be replaced silently: both are refused.
+        const bool hasNul = std::memchr(bytes, 0, static_cast<size_t>(length)) != nullptr;
+        const int characters =
+            hasNul ? 0
+                   : ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes),
+                                           length, converted, length);
+        if (hasNul) {
+            hr = E_INVALIDARG;
+        } else if (characters <= 0) {
             hr = Win32::ResultFromLastError();
         } else {
             try {
@@ -87,14 +102,30 @@ HRESULT ReadUtf8Path(JNIEnv* env, jbyteArray array, std::wstring& path)
     return hr;
 }
 
+HRESULT CheckFirstElement(JNIEnv* env, jbooleanArray array)
+{
+    if (env == nullptr)
+        return E_UNEXPECTED;
+    if (array == nullptr)
+        return E_INVALIDARG;
+    return env->GetArrayLength(array) >= 1 ? S_OK : kInsufficientBuffer;
+}
+
 HRESULT WriteFirstElement(JNIEnv* env, jbooleanArray array, bool value)
 {
-    return WriteFirst<jboolean>(env, array, static_cast<jboolean>(value ? JNI_TRUE : JNI_FALSE));
+    const jboolean element = static_cast<jboolean>(value ? JNI_TRUE : JNI_FALSE);
+    return WriteLeading<jboolean>(env, array, &element, 1);
 }
 
 HRESULT WriteFirstElement(JNIEnv* env, jdoubleArray array, double value)
 {
-    return WriteFirst<jdouble>(env, array, value);
+    const jdouble element = value;
+    return WriteLeading<jdouble>(env, array, &element, 1);
+}
+
+HRESULT WriteElements(JNIEnv* env, jintArray array, const jint* values, jsize count)
+{
+    return WriteLeading<jint>(env, array, values, count);
 }
 
 } // namespace JNI

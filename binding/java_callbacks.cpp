@@ -2,19 +2,33 @@
 
 #include <dshow.h>
 
-#include "binding/callback_thread.h"
 #include "binding/library_objects.h"
 #include "binding/media_event_names.h"
 #include "binding/native_frame.h"
 #include "support/trace_log.h"
 
-void callback_MediaEvent(long code, LONG_PTR param1, LONG_PTR /*param2*/)
+void callback_MediaEvent(long code, LONG_PTR param1, LONG_PTR param2)
 {
-    JNI::CCallbackScope inside(JNI::ECallback::Stopped);
+    s_Listener.PostEvent(code, param1, param2);
+}
+
+HRESULT VolumeMeter_Callback(double level)
+{
+    // A level while no stream is open (S_FALSE) is dropped; the sample goes on all the same.
+    return s_Listener.PostLevel(level) == E_UNEXPECTED ? E_UNEXPECTED : S_OK;
+}
+
+namespace JNI {
+
+void DeliverMediaEvent(SListener& listener, long code, LONG_PTR param1, LONG_PTR param2, LONG stream)
+{
     HRESULT hr = S_OK;
     // A code the table does not know is traced as "(null)", as the runtime prints a null string.
     CNativeFrame frame("callback_MediaEvent", &hr, CNativeFrame::WithoutLock, L"%d = %s", static_cast<int>(code),
-                       JNI::MediaEventName(code));
+                       MediaEventName(code));
+    SEndCause cause;
+    cause.code = code;
+    cause.stream = stream;
     jint stopped = 0;
     switch (code) {
     case EC_COMPLETE:
@@ -22,6 +36,11 @@ void callback_MediaEvent(long code, LONG_PTR param1, LONG_PTR /*param2*/)
         stopped = 0;
         break;
     case EC_DEVICE_LOST:
+        // The second parameter is 1 when the device came back: nothing has ended.
+        if (param2 != 0) {
+            s_MainLog.Print(L"device available again…");
+            return;
+        }
         stopped = 1;
         break;
     case EC_ERRORABORT:
@@ -29,24 +48,23 @@ void callback_MediaEvent(long code, LONG_PTR param1, LONG_PTR /*param2*/)
         // A streaming error has stopped the data: nothing is recorded or played any more, which Java
         // hears as an abnormal end. The first parameter is the error.
         s_MainLog.Print(L"aborted by a streaming error 0x%08X…", static_cast<unsigned>(param1));
+        cause.result = static_cast<HRESULT>(param1);
         stopped = 1;
         break;
     default:
         return;
     }
+    s_Listener.SetEndCause(cause);
     s_MainLog.Print(L"call Java…");
-    hr = s_Stopped.Call(stopped);
+    hr = listener.stopped.Call(stopped);
     s_MainLog.Print(L"call done.");
 }
 
-HRESULT VolumeMeter_Callback(double level)
+void DeliverLevel(SListener& listener, double level)
 {
-    JNI::CCallbackScope inside(JNI::ECallback::InputLevel);
     HRESULT hr = S_OK;
     CNativeFrame frame("VolumeMeter_Callback", &hr, CNativeFrame::WithoutLock, L"%f", level);
-    bool threw = false;
-    hr = s_InputLevel.CallNoting(&threw, static_cast<jdouble>(level));
-    // An exception of the listener is its own bug: the trace shows the failed call, but the sample it
-    // measured goes on through the recording.
-    return threw ? S_OK : hr;
+    hr = listener.inputLevel.Call(static_cast<jdouble>(level));
 }
+
+} // namespace JNI

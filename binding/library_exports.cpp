@@ -61,13 +61,19 @@ JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* /*reserved*/)
 JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_initLibrary(JNIEnv* env, jobject self)
 {
     HRESULT hr = S_OK;
-    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_initLibrary", &hr, CNativeFrame::OutsideCallbacks);
-    if (frame.Refused())
-        return hr;
+    CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_initLibrary", &hr, CNativeFrame::WithLibraryLockForChange);
+    // Checked first: a second initLibrary changes nothing of the first one's.
+    if (s_Listener.Started())
+        return hr = E_UNEXPECTED;
+    // Binds "Stopped" and "InputLevel" and starts the delivery thread, then the media event thread; a
+    // failure leaves neither bound nor running.
     CStepSequence steps(hr);
-    steps.Do([&] { return s_Stopped.Bind(env, self, "Stopped", "(I)V"); })
-        .Do([] { return s_MediaEventThread.Initialise(&callback_MediaEvent); })
-        .Do([&] { return s_InputLevel.Bind(env, self, "InputLevel", "(D)V"); });
+    steps.Do([&] { return s_Listener.Start(env, self); })
+        .Do([] { return s_MediaEventThread.Initialise(&callback_MediaEvent); });
+    if (FAILED(hr) && s_Listener.Started()) {
+        s_Listener.Close();
+        s_Listener.WaitForListener();
+    }
     return hr;
 }
 
@@ -75,19 +81,17 @@ JNIEXPORT void JNICALL Java_com_tarvik_kelvane_Quillmar_freeLibrary(JNIEnv* /*en
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_freeLibrary", &hr, CNativeFrame::WithLibraryLockForChange);
-    if (frame.Refused())
-        return;
     CTearDown tearDown(hr);
-    // The capture graph, whose streaming thread raises the level callbacks, is freed first of all,
-    // before "InputLevel" is unbound; the event thread ends before "Stopped" is unbound. Inside "Stopped"
-    // the event thread is the calling thread: it is only asked to end, which it does once the callback
-    // has returned (Shutdown gives S_FALSE), and "Stopped" may be unbound under the running call, which
-    // holds its own references.
+    // The graphs first, whose streaming thread hands over the levels; then the event thread, which
+    // hands over the graph events; then, outside the library lock, the delivery: its undelivered news
+    // is dropped and a listener call that is still running is waited for at most a bounded time (not
+    // on the delivery thread itself). A call that runs longer keeps its Java references until it returns.
     tearDown.Do([] { return s_CaptureGraph.Free(); })
         .Do([] { return s_PlaybackGraph.Free(); })
-        .Do([] { return s_InputLevel.Unbind(); })
         .Do([] { return s_MediaEventThread.Shutdown(); })
-        .Do([] { return s_Stopped.Unbind(); });
+        .Do([] { return s_Listener.Close(); });
+    frame.Unlock();
+    tearDown.Do([] { return s_Listener.WaitForListener(); });
 }
 
 JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getVersion(JNIEnv* /*env*/, jobject /*self*/)

@@ -1,16 +1,66 @@
 #include "binding/library_objects.h"
 
+#include "binding/java_callbacks.h"
 #include "support/trace_log.h"
 
-// Definition order is construction order (all in this one file): the main log first, so that every
-// other object can trace while it is built and torn down, and the encoder log last.
+#include <new>
+
+namespace {
+
+// Set when the library is detached because the process exits.
+bool s_processExiting = false;
+
+// A library object whose destructor runs when the library is unloaded, but not at process exit.
+template <class T>
+class TLibraryObject {
+public:
+    template <class... Args>
+    explicit TLibraryObject(Args... args)
+    {
+        new (m_storage) T(args...);
+    }
+    ~TLibraryObject()
+    {
+        if (!s_processExiting)
+            Object().~T();
+    }
+    TLibraryObject(const TLibraryObject&) = delete;
+    TLibraryObject& operator=(const TLibraryObject&) = delete;
+
+    T& Object() { return *reinterpret_cast<T*>(m_storage); }
+
+private:
+    alignas(T) unsigned char m_storage[sizeof(T)];
+};
+
+} // namespace
+
+// Definition order is construction order (all in this one file): the two logs first, so that every
+// other object can trace while it is built and torn down (the capture graph's encoder writes to the
+// encoder log until it is released); the listener delivery before the graphs and the media event
+// thread, whose callbacks hand news to it.
 CTraceLog s_MainLog(L"Tessaro.log");
-Synchronization::CCriticalSection s_Lock;
-CFilterGraph_Capture s_CaptureGraph;
-CFilterGraph_Playback s_PlaybackGraph;
-DirectShow::CMediaEventThread s_MediaEventThread;
-JNI::TMethodVoid s_Stopped;
-JNI::TMethodVoid s_InputLevel;
 CTraceLog s_EncoderLog(L"MPEG2AudioEncoder.log");
+Synchronization::CCriticalSection s_Lock;
+
+namespace {
+TLibraryObject<JNI::CListenerDelivery> s_listener(&JNI::DeliverMediaEvent, &JNI::DeliverLevel);
+TLibraryObject<CFilterGraph_Capture> s_captureGraph;
+TLibraryObject<CFilterGraph_Playback> s_playbackGraph;
+TLibraryObject<DirectShow::CMediaEventThread> s_mediaEventThread;
+} // namespace
+
+JNI::CListenerDelivery& s_Listener = s_listener.Object();
+CFilterGraph_Capture& s_CaptureGraph = s_captureGraph.Object();
+CFilterGraph_Playback& s_PlaybackGraph = s_playbackGraph.Object();
+DirectShow::CMediaEventThread& s_MediaEventThread = s_mediaEventThread.Object();
 
 JavaVM* s_JavaVM = nullptr;
+
+// Runs before the static objects are destroyed (the runtime destroys them after DllMain returns).
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, void* reserved)
+{
+    if (reason == DLL_PROCESS_DETACH && reserved != nullptr)
+        s_processExiting = true;
+    return TRUE;
+}

@@ -1,5 +1,6 @@
 // The transport natives: record, play, pause, stop, getDuration, getCurrentPosition and addBuffer.
 #include <windows.h>
+#include <mmreg.h>
 
 #include <jni.h>
 
@@ -11,6 +12,7 @@
 #include "graph/media_control.h"
 #include "graph/media_seeking.h"
 #include "support/step_sequence.h"
+#include "support/system_error.h"
 #include "support/trace_log.h"
 
 #include <memory>
@@ -32,6 +34,36 @@ HRESULT ReadPathArgument(JNIEnv* env, jbyteArray pathBytes, const wchar_t* pathL
             return path.empty() ? E_INVALIDARG : S_OK;
         });
     return hr;
+}
+
+constexpr HRESULT kPathTooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+
+// A recording's target in a form its writer takes. A path of MAX_PATH characters or more goes to the
+// system's File Writer (MP3) in its extended-length form ("\\?\" and the full path), which the
+// platform's file functions open whatever its length. The WAV writer keeps names of fewer than
+// MAX_PATH characters: a longer one is refused (0x800700CE) before anything is built.
+HRESULT RecordingTarget(int formatTag, const std::wstring& path, std::wstring& target)
+{
+    target = path;
+    if (path.size() < MAX_PATH)
+        return S_OK;
+    if (static_cast<WORD>(formatTag) != WAVE_FORMAT_MPEGLAYER3)
+        return kPathTooLong;
+    if (path.compare(0, 4, L"\\\\?\\") == 0)
+        return S_OK;
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return Win32::ResultFromLastError();
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+    if (length == 0 || length >= size)
+        return length == 0 ? Win32::ResultFromLastError() : E_UNEXPECTED;
+    full.resize(length);
+    if (full.compare(0, 2, L"\\\\") == 0)
+        target = L"\\\\?\\UNC\\" + full.substr(2);
+    else
+        target = L"\\\\?\\" + full;
+    return S_OK;
 }
 
 // The graph that a control method acts on: the recording while one is held, otherwise the playback;
@@ -75,6 +107,26 @@ HRESULT AttachAndRun(DirectShow::CFilterGraph& graph, bool traceRun)
     return hr;
 }
 
+// One recording or playback at a time: E_UNEXPECTED while either graph is held, before anything is
+// built, so that the control methods keep acting on the held graph.
+HRESULT RefuseWhileHeld()
+{
+    return s_CaptureGraph.IsValid() || s_PlaybackGraph.IsValid() ? E_UNEXPECTED : S_OK;
+}
+
+// Builds a graph with the step given, attaches the media event thread and runs it, with the listener's
+// news open for the new stream; the stream's number is kept once it runs.
+template <class Build>
+HRESULT StartStream(DirectShow::CFilterGraph& graph, bool traceRun, Build&& build)
+{
+    HRESULT hr = S_OK;
+    const LONG stream = s_Listener.BeginStream();
+    CStepSequence(hr).Do(build).Do([&] { return AttachAndRun(graph, traceRun); });
+    if (SUCCEEDED(hr))
+        s_Listener.StreamStarted(stream);
+    return hr;
+}
+
 // A time of the seeking interface (100-ns units) in seconds.
 double Seconds(LONGLONG time)
 {
@@ -91,13 +143,16 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_record(JNIEnv* env, jobj
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_record", &hr, CNativeFrame::WithLibraryLockForChange,
                        L"%d, %d, %d", formatTag, sampleRate, bitRate);
-    if (frame.Refused())
-        return hr;
     std::wstring path;
+    std::wstring target;
     CStepSequence steps(hr);
     steps.Do([&] { return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path); })
-        .Do([&] { return s_CaptureGraph.Init(path.c_str(), formatTag, sampleRate, bitRate); })
-        .Do([] { return AttachAndRun(s_CaptureGraph, true); });
+        .Do([&] { return RecordingTarget(formatTag, path, target); })
+        .Do([] { return RefuseWhileHeld(); })
+        .Do([&] {
+            return StartStream(s_CaptureGraph, true,
+                               [&] { return s_CaptureGraph.Init(target.c_str(), formatTag, sampleRate, bitRate); });
+        });
     return hr;
 }
 
@@ -107,13 +162,11 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_play(JNIEnv* env, jobjec
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_play", &hr, CNativeFrame::WithLibraryLockForChange, L"%d",
                        number);
-    if (frame.Refused())
-        return hr;
     std::wstring path;
     CStepSequence steps(hr);
     steps.Do([&] { return ReadPathArgument(env, pathBytes, L"FilePath = \"%ls\".", path); })
-        .Do([&] { return s_PlaybackGraph.Init(path.c_str(), number); })
-        .Do([] { return AttachAndRun(s_PlaybackGraph, false); });
+        .Do([] { return RefuseWhileHeld(); })
+        .Do([&] { return StartStream(s_PlaybackGraph, false, [&] { return s_PlaybackGraph.Init(path.c_str(), number); }); });
     return hr;
 }
 
@@ -122,13 +175,14 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_pause(JNIEnv* env, jobje
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_pause", &hr, CNativeFrame::WithLibraryLockForChange);
-    if (frame.Refused())
-        return hr;
     hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
         DirectShow::CMediaControl control;
         bool nowPaused = false;
         HRESULT result = S_OK;
+        // The array is checked before the graph is touched: a call that cannot report the new state
+        // does not change it.
         CStepSequence(result)
+            .Do([&] { return JNI::CheckFirstElement(env, paused); })
             .Do([&] { return control.Attach(graph); })
             .Do([&] { return control.TogglePause(&nowPaused); })
             .Do([&] { return JNI::WriteFirstElement(env, paused, nowPaused); });
@@ -141,8 +195,6 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_stop(JNIEnv* /*env*/, jo
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_stop", &hr, CNativeFrame::WithLibraryLockForChange);
-    if (frame.Refused())
-        return hr;
     hr = OnChosenGraph([](DirectShow::CFilterGraph& graph) {
         DirectShow::CMediaControl control;
         HRESULT result = S_OK;
@@ -156,9 +208,16 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_stop(JNIEnv* /*env*/, jo
                 control.Release();
                 // Virtual: the capture graph frees its own way (device list, device interfaces).
                 return graph.Free();
-            });
+            })
+            // What the listener has not been told of the stopped stream is dropped.
+            .Do([] { return SUCCEEDED(s_Listener.EndStream()) ? S_OK : E_UNEXPECTED; });
         return result;
     });
+    // A listener call still running is waited for at most a bounded time, outside the library lock
+    // (the listener may be calling a native) and never on the delivery thread itself.
+    frame.Unlock();
+    if (SUCCEEDED(hr) && s_Listener.WaitForListener() == VFW_E_TIMEOUT)
+        s_MainLog.Print(L"listener still running…");
     return hr;
 }
 
@@ -167,8 +226,6 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getDuration(JNIEnv* env,
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_getDuration", &hr, CNativeFrame::WithLibraryLock);
-    if (frame.Refused())
-        return hr;
     hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
         DirectShow::CMediaSeeking seeking;
         LONGLONG duration = 0;
@@ -187,8 +244,6 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getCurrentPosition(JNIEn
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_getCurrentPosition", &hr, CNativeFrame::WithLibraryLock);
-    if (frame.Refused())
-        return hr;
     hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
         DirectShow::CMediaSeeking seeking;
         LONGLONG position = 0;

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <uuids.h>
 
+#include "support/com_init.h"
 #include "support/library_logs.h"
 #include "support/step_sequence.h"
 #include "support/trace_log.h"
@@ -26,16 +27,14 @@ HRESULT CFilterGraph_Playback::Init(const wchar_t* path, int number)
     scope.Begin(&hr, L"%d, \"%ls\"", number, path != nullptr ? path : L"");
     Synchronization::CAutoLock lock(&m_lock);
 
-    bool releaseCom = false;
+    CComInit com;
     COM::TPtr<IBaseFilter> source;
     COM::TPtr<IFileSourceFilter> fileSource;
     COM::TPtr<IPin> output;
     CStepSequence steps(hr);
     steps.Do([&] {
             s_MainLog.Print(L"init COM…");
-            const HRESULT initialised = ::CoInitialize(nullptr);
-            releaseCom = SUCCEEDED(initialised);
-            return initialised;
+            return com.Initialise();
         })
         .Do([&] {
             s_MainLog.Print(L"init filter graph…");
@@ -66,7 +65,6 @@ HRESULT CFilterGraph_Playback::Init(const wchar_t* path, int number)
     output.Release();
     fileSource.Release();
     source.Release();
-    if (releaseCom)
-        ::CoUninitialize();
+    com.Uninitialise();
     return hr;
 }

@@ -99,6 +99,14 @@ jdoubleArray CJavaVm::NewDoubleArray(jsize length)
     return reinterpret_cast<jdoubleArray>(m_state->NewRef(array, false, nullptr));
 }
 
+jintArray CJavaVm::NewIntArray(jsize length)
+{
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    CObject* array = m_state->NewObject(ObjectKind::IntArray, m_state->ClassNamed("[I"));
+    array->ints.assign(static_cast<std::size_t>(length), 0);
+    return reinterpret_cast<jintArray>(m_state->NewRef(array, false, nullptr));
+}
+
 std::vector<jbyte> CJavaVm::ByteContents(jbyteArray array) const
 {
     std::lock_guard<std::mutex> guard(m_state->lock);
@@ -115,6 +123,12 @@ std::vector<jdouble> CJavaVm::DoubleContents(jdoubleArray array) const
 {
     std::lock_guard<std::mutex> guard(m_state->lock);
     return TestObject(*m_state, array, ObjectKind::DoubleArray, "DoubleContents")->doubles;
+}
+
+std::vector<jint> CJavaVm::IntContents(jintArray array) const
+{
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    return TestObject(*m_state, array, ObjectKind::IntArray, "IntContents")->ints;
 }
 
 void CJavaVm::SetBooleanContents(jbooleanArray array, const std::vector<jboolean>& values)
@@ -201,6 +215,16 @@ int CJavaVm::ElementsOutstanding() const
 {
     std::lock_guard<std::mutex> guard(m_state->lock);
     return static_cast<int>(m_state->elementBuffers.size());
+}
+
+CJavaVm::Footprint CJavaVm::Held() const
+{
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    Footprint held;
+    held.objects = m_state->objects.size();
+    held.refs = m_state->refs.size();
+    held.envs = m_state->envs.size();
+    return held;
 }
 
 std::vector<std::string> CJavaVm::Errors() const

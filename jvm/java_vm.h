@@ -82,11 +82,13 @@ public:
     jbyteArray NewByteArray(const std::string& bytes);   // the string's bytes, no terminator
     jbooleanArray NewBooleanArray(jsize length);
     jdoubleArray NewDoubleArray(jsize length);
+    jintArray NewIntArray(jsize length);
 
     // Contents of arrays as Java sees them (what was copied back).
     std::vector<jbyte> ByteContents(jbyteArray array) const;
     std::vector<jboolean> BooleanContents(jbooleanArray array) const;
     std::vector<jdouble> DoubleContents(jdoubleArray array) const;
+    std::vector<jint> IntContents(jintArray array) const;
     void SetBooleanContents(jbooleanArray array, const std::vector<jboolean>& values);
     void SetDoubleContents(jdoubleArray array, const std::vector<jdouble>& values);
 
@@ -102,6 +104,15 @@ public:
     bool IsAttached(DWORD threadId) const;
     std::vector<ArrayRelease> Releases() const;
     int ElementsOutstanding() const;    // Get<Kind>ArrayElements buffers not yet freed
+    // What the VM holds right now: objects (classes, instances, throwables, arrays with a live
+    // reference), references (live and the newest dead ones) and environments (attached and the newest
+    // detached ones). Bounded in a long session however many arrays and attachments come and go.
+    struct Footprint {
+        std::size_t objects = 0;
+        std::size_t refs = 0;
+        std::size_t envs = 0;
+    };
+    Footprint Held() const;
     std::vector<std::string> Errors() const;   // recorded misuse; empty when all went right
     // Pending exception of the calling thread: its class name, or "" when none is pending.
     std::string PendingException() const;

@@ -148,8 +148,7 @@ void DeleteRef(JNIEnv* env, jobject object, bool global, const char* where)
         std::snprintf(message, sizeof(message), "%s was given local reference %p of another attachment", where,
                       static_cast<void*>(object));
     } else {
-        found->second->live = false;
-        state.liveRefs.erase(found->second);
+        state.KillRef(found->second);
         return;
     }
     state.RecordError(message);
@@ -250,6 +249,8 @@ constexpr ObjectKind KindOf()
         return ObjectKind::ByteArray;
     else if constexpr (std::is_same_v<Element, jboolean>)
         return ObjectKind::BooleanArray;
+    else if constexpr (std::is_same_v<Element, jint>)
+        return ObjectKind::IntArray;
     else
         return ObjectKind::DoubleArray;
 }
@@ -261,6 +262,8 @@ std::vector<Element>& ElementsOf(CObject& array)
         return array.bytes;
     else if constexpr (std::is_same_v<Element, jboolean>)
         return array.booleans;
+    else if constexpr (std::is_same_v<Element, jint>)
+        return array.ints;
     else
         return array.doubles;
 }
@@ -283,6 +286,7 @@ jsize JNICALL GetArrayLength(JNIEnv* env, jarray array)
     case ObjectKind::ByteArray: return static_cast<jsize>(target->bytes.size());
     case ObjectKind::BooleanArray: return static_cast<jsize>(target->booleans.size());
     case ObjectKind::DoubleArray: return static_cast<jsize>(target->doubles.size());
+    case ObjectKind::IntArray: return static_cast<jsize>(target->ints.size());
     default: FailLoudly("GetArrayLength was given %p, which is no array", static_cast<void*>(array));
     }
 }
@@ -350,6 +354,16 @@ jboolean* JNICALL GetBooleanArrayElements(JNIEnv* env, jbooleanArray array, jboo
 jdouble* JNICALL GetDoubleArrayElements(JNIEnv* env, jdoubleArray array, jboolean* isCopy)
 {
     return GetElements<jdouble>(env, array, isCopy, "GetDoubleArrayElements");
+}
+
+jint* JNICALL GetIntArrayElements(JNIEnv* env, jintArray array, jboolean* isCopy)
+{
+    return GetElements<jint>(env, array, isCopy, "GetIntArrayElements");
+}
+
+void JNICALL ReleaseIntArrayElements(JNIEnv* env, jintArray array, jint* elements, jint mode)
+{
+    ReleaseElements<jint>(env, array, elements, mode, "ReleaseIntArrayElements");
 }
 
 void JNICALL ReleaseByteArrayElements(JNIEnv* env, jbyteArray array, jbyte* elements, jint mode)
@@ -503,6 +517,8 @@ JNINativeInterface_ MakeNativeTable()
     table.ReleaseByteArrayElements = ReleaseByteArrayElements;
     table.ReleaseBooleanArrayElements = ReleaseBooleanArrayElements;
     table.ReleaseDoubleArrayElements = ReleaseDoubleArrayElements;
+    table.GetIntArrayElements = GetIntArrayElements;
+    table.ReleaseIntArrayElements = ReleaseIntArrayElements;
     table.ExceptionOccurred = ExceptionOccurred;
     table.ExceptionDescribe = ExceptionDescribe;
     table.ExceptionClear = ExceptionClear;

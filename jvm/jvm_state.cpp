@@ -23,6 +23,7 @@ const char* ArrayKindName(ObjectKind kind)
     case ObjectKind::ByteArray: return "byte";
     case ObjectKind::BooleanArray: return "boolean";
     case ObjectKind::DoubleArray: return "double";
+    case ObjectKind::IntArray: return "int";
     default: return "non-array";
     }
 }
@@ -35,8 +36,8 @@ CJavaVm::CState::~CState()
     // one fails loudly instead of touching freed memory.
     shell->state = nullptr;
     for (auto& env : envs) {
-        env->state = nullptr;
-        (void)env.release();
+        env.second->state = nullptr;
+        (void)env.second.release();
     }
 }
 
@@ -54,8 +55,9 @@ CObject* CJavaVm::CState::ClassNamed(const std::string& name)
 
 CObject* CJavaVm::CState::NewObject(ObjectKind kind, CObject* cls)
 {
-    objects.push_back(std::make_unique<CObject>());
-    CObject* object = objects.back().get();
+    auto created = std::make_unique<CObject>();
+    CObject* object = created.get();
+    objects[object] = std::move(created);
     object->kind = kind;
     object->cls = cls;
     return object;
@@ -63,14 +65,40 @@ CObject* CJavaVm::CState::NewObject(ObjectKind kind, CObject* cls)
 
 CRef* CJavaVm::CState::NewRef(CObject* target, bool global, CEnv* owner)
 {
-    refs.push_back(std::make_unique<CRef>());
-    CRef* ref = refs.back().get();
+    auto created = std::make_unique<CRef>();
+    CRef* ref = created.get();
+    refs[ref] = std::move(created);
     ref->target = target;
     ref->global = global;
     ref->owner = global ? nullptr : owner;
+    ++target->liveRefCount;
     liveRefs.insert(ref);
     refIndex[reinterpret_cast<jobject>(ref)] = ref;
     return ref;
+}
+
+void CJavaVm::CState::KillRef(CRef* ref)
+{
+    ref->live = false;
+    liveRefs.erase(ref);
+    CObject* target = ref->target;
+    ref->target = nullptr;
+    const bool array = target->kind != ObjectKind::Class && target->kind != ObjectKind::Instance &&
+                       target->kind != ObjectKind::Throwable;
+    if (--target->liveRefCount == 0 && array) {
+        bool elementsOut = false;
+        for (const auto& buffer : elementBuffers)
+            elementsOut = elementsOut || buffer.second.array == target;
+        if (!elementsOut)
+            objects.erase(target);
+    }
+    deadRefs.push_back(ref);
+    if (deadRefs.size() > kDeadRefsKept) {
+        CRef* oldest = deadRefs.front();
+        deadRefs.pop_front();
+        refIndex.erase(reinterpret_cast<jobject>(oldest));
+        refs.erase(oldest);
+    }
 }
 
 CRef* CJavaVm::CState::Resolve(jobject handle, CEnv* env, const char* where, bool allowNull)
@@ -107,8 +135,9 @@ const CMethod* CJavaVm::CState::ResolveMethod(jmethodID id, const char* where)
 
 CEnv* CJavaVm::CState::Attach(DWORD threadId, bool javaThread)
 {
-    envs.push_back(std::make_unique<CEnv>());
-    CEnv* env = envs.back().get();
+    auto created = std::make_unique<CEnv>();
+    CEnv* env = created.get();
+    envs[env] = std::move(created);
     env->functions = NativeTable();
     env->state = this;
     env->threadId = threadId;
@@ -120,15 +149,21 @@ CEnv* CJavaVm::CState::Attach(DWORD threadId, bool javaThread)
 void CJavaVm::CState::Detach(CEnv* env)
 {
     // Like a real VM: the thread's local references die and a pending exception is dropped.
-    for (auto& ref : refs) {
-        if (ref->live && ref->owner == env) {
-            ref->live = false;
-            liveRefs.erase(ref.get());
-        }
+    std::vector<CRef*> dying;
+    for (const CRef* ref : liveRefs) {
+        if (ref->owner == env)
+            dying.push_back(const_cast<CRef*>(ref));
     }
+    for (CRef* ref : dying)
+        KillRef(ref);
     env->pendingException = nullptr;
     env->attached = false;
     attachedEnvs.erase(env->threadId);
+    detachedEnvs.push_back(env);
+    if (detachedEnvs.size() > kDetachedEnvsKept) {
+        envs.erase(detachedEnvs.front());
+        detachedEnvs.pop_front();
+    }
 }
 
 void CJavaVm::CState::ThrowNew(CEnv* env, const char* className)

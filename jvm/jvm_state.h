@@ -24,23 +24,26 @@ struct CMethod {
     std::string signature;
 };
 
-enum class ObjectKind { Class, Instance, Throwable, ByteArray, BooleanArray, DoubleArray };
+enum class ObjectKind { Class, Instance, Throwable, ByteArray, BooleanArray, DoubleArray, IntArray };
 
 // A Java object. Classes hold their methods; arrays hold their elements.
 struct CObject {
     ObjectKind kind = ObjectKind::Instance;
+    int liveRefCount = 0;               // live references onto it; an array with none is freed
     CObject* cls = nullptr;             // the object's class (a class's class is java/lang/Class)
     std::string className;              // for a class: its own name
     std::vector<std::unique_ptr<CMethod>> methods;
     std::vector<jbyte> bytes;
     std::vector<jboolean> booleans;
     std::vector<jdouble> doubles;
+    std::vector<jint> ints;
 };
 
 struct CEnv;
 
-// A local or global reference; its address is the handle. Dead references are kept so that their
-// addresses are never handed out again.
+// A local or global reference; its address is the handle. The newest dead references are kept (see
+// CState::kDeadRefsKept) so that a deleted handle used again fails loudly and its address is not handed
+// out again meanwhile.
 struct CRef {
     CObject* target = nullptr;
     bool global = false;
@@ -48,7 +51,8 @@ struct CRef {
     CEnv* owner = nullptr;              // local references: the attachment they belong to; null: any thread
 };
 
-// One attachment of one thread; a thread gets a new environment each time it is attached.
+// One attachment of one thread; a thread gets a new environment each time it is attached. The newest
+// detached ones are kept (see CState::kDetachedEnvsKept) so that a late use fails loudly.
 struct CEnv : JNIEnv_ {
     std::atomic<CJavaVm::CState*> state{nullptr};
     DWORD threadId = 0;
@@ -80,17 +84,25 @@ struct CJavaVm::CState {
     mutable std::mutex lock;
     CVmShell* shell = nullptr;
 
-    // Objects and references (guarded by lock).
-    std::deque<std::unique_ptr<CObject>> objects;
-    std::deque<std::unique_ptr<CRef>> refs;
+    // What a long session may leave behind is bounded: an array is freed with its last live reference,
+    // and only this many dead references and detached environments are kept.
+    static constexpr std::size_t kDeadRefsKept = 4096;
+    static constexpr std::size_t kDetachedEnvsKept = 256;
+
+    // Objects and references (guarded by lock). Classes, instances and throwables live as long as the VM.
+    std::map<const CObject*, std::unique_ptr<CObject>> objects;
+    std::map<const CRef*, std::unique_ptr<CRef>> refs;
+    std::deque<CRef*> deadRefs;         // oldest first
     std::set<const CRef*> liveRefs;
     std::map<jobject, CRef*> refIndex;
     std::set<const CMethod*> methods;
     std::map<std::string, CObject*> classes;
     std::map<void*, CElementBuffer> elementBuffers;
 
-    // Environments: every one ever created, and the current one of each attached thread.
-    std::deque<std::unique_ptr<CEnv>> envs;
+    // Environments: the attached ones and the newest detached ones, and the current one of each
+    // attached thread.
+    std::map<const CEnv*, std::unique_ptr<CEnv>> envs;
+    std::deque<CEnv*> detachedEnvs;     // oldest first
     std::map<DWORD, CEnv*> attachedEnvs;
 
     // Records.
@@ -117,6 +129,9 @@ struct CJavaVm::CState {
     CObject* ClassNamed(const std::string& name);
     CObject* NewObject(ObjectKind kind, CObject* cls);
     CRef* NewRef(CObject* target, bool global, CEnv* owner);
+    // Ends a live reference: its array is freed when it was the last one, and the reference is kept
+    // dead among the newest kDeadRefsKept.
+    void KillRef(CRef* ref);
     // The live reference behind a handle used by function `where` on environment env; an unknown,
     // deleted or foreign-thread handle fails loudly. Null gives null only if allowNull.
     CRef* Resolve(jobject handle, CEnv* env, const char* where, bool allowNull = false);

@@ -12,6 +12,10 @@ HRESULT CComInit::Initialise()
     if (m_initialised)
         return E_UNEXPECTED;
     const HRESULT hr = ::CoInitialize(nullptr);
+    // RPC_E_CHANGED_MODE: the thread's owner put it in the multithreaded apartment, where COM is
+    // usable as it is. That initialisation is the owner's to release, not ours.
+    if (hr == RPC_E_CHANGED_MODE)
+        return S_FALSE;
     if (SUCCEEDED(hr))
         m_initialised = true;
     return hr;

@@ -12,7 +12,8 @@ public:
     CComInit& operator=(const CComInit&) = delete;
 
     // E_UNEXPECTED if this guard already initialised COM; otherwise CoInitialize's result (S_OK, or
-    // S_FALSE when the thread had COM already, both of which must be paired with a release).
+    // S_FALSE when the thread had COM already, both of which must be paired with a release). A thread
+    // that is already in the multithreaded apartment works in it: S_FALSE, with nothing to release.
     HRESULT Initialise();
     // S_FALSE if this guard holds no initialisation; otherwise releases it and returns S_OK.
     HRESULT Uninitialise();

@@ -4,6 +4,7 @@ import com.tarvik.kelvane.audio.Playback;
 import com.tarvik.kelvane.audio.Recording;
 
 import java.nio.file.Path;
+import java.nio.file.Paths;
 import java.util.concurrent.TimeUnit;
 
 /**
@@ -15,10 +16,10 @@ public final class RecordMemo {
     }
 
     public static void main(String[] args) throws Exception {
-        Path memo = Path.of(args.length > 0 ? args[0] : "memo.mp3");
+        Path memo = Paths.get(args.length > 0 ? args[0] : "memo.mp3");
         try (AudioLibrary audio = AudioLibrary.open()) {
             System.out.println("Tessaro " + AudioLibrary.packageVersion() + " loaded from "
-                    + AudioLibrary.libraryFile().orElseThrow());
+                    + AudioLibrary.libraryFile().get());
             try (Recording recording = audio.record(memo, level -> System.out.printf("\rlevel %3.0f%%", level * 100))) {
                 Thread.sleep(5000);
                 System.out.printf("%nrecorded %s (%s)%n", recording.file(), recording.format());

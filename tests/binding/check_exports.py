@@ -20,6 +20,7 @@ def main():
     ap.add_argument("--java", required=True)
     ap.add_argument("--objdump", required=True)
     ap.add_argument("--javac", required=True)
+    ap.add_argument("--binding-java", help="the Java package's binding class, whose own natives are exported too")
     ap.add_argument("--work", required=True)
     ap.add_argument("--format", required=True, help="objdump's file format, pei-i386 or pei-x86-64")
     args = ap.parse_args()
@@ -29,6 +30,13 @@ def main():
     header = open(os.path.join(args.work, "com_tarvik_kelvane_Quillmar.h"), encoding="utf-8").read()
     declared = set(re.findall(r"JNIEXPORT\s+\w+\s+JNICALL\s+(Java_\w+)\s*\(", header))
     expected = declared | {"JNI_OnLoad"}
+    if args.binding_java:
+        source_root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
+            os.path.abspath(args.binding_java))))))
+        subprocess.run([args.javac, "-h", args.work, "-d", os.path.join(args.work, "binding-classes"),
+                        "-sourcepath", source_root, args.binding_java], check=True)
+        binding = open(os.path.join(args.work, "com_tarvik_kelvane_audio_QuillmarBinding.h"), encoding="utf-8").read()
+        expected |= set(re.findall(r"JNIEXPORT\s+\w+\s+JNICALL\s+(Java_\w+)\s*\(", binding))
 
     dump = subprocess.run([args.objdump, "-p", args.dll], check=True, capture_output=True, text=True).stdout
     table = dump.split("[Ordinal/Name Pointer] Table", 1)[-1] if "[Ordinal/Name Pointer] Table" in dump else dump

@@ -97,12 +97,17 @@ TEST(Lifecycle, LoadInitFreeInitFreeUnload)
                                                 FreeLibraryLines()}))));
 }
 
-TEST(Lifecycle, SecondInitLibraryFindsTheEventThreadRunning)
+// A second initLibrary is refused before it binds anything: the first object keeps both callbacks.
+TEST(Lifecycle, SecondInitLibraryChangesNothing)
 {
     CLoadedLibrary library;
     EXPECT_EQ(library.InitLibrary(), S_OK);
-    EXPECT_EQ(library.InitLibrary(), E_UNEXPECTED);
+    jobject second = library.Jvm().NewQuillmar();
+    EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_initLibrary(library.Env(), second), E_UNEXPECTED);
+    EXPECT_EQ(library.Jvm().Lookups().size(), 2u);
+    EXPECT_EQ(library.Jvm().GlobalRefsCreated(), 2);
     library.FreeLibrary();
+    EXPECT_EQ(library.Jvm().OutstandingGlobalRefs(), 0);
     EXPECT_EQ(library.InitLibrary(), S_OK);
     library.FreeLibrary();
 }

@@ -7,6 +7,7 @@
 #include <jni.h>
 
 #include "com_tarvik_kelvane_Quillmar.h"
+#include "com_tarvik_kelvane_audio_QuillmarBinding.h"
 
 #include "jvm/java_vm.h"
 #include "platform/trace_reader/trace_reader.h"
@@ -46,12 +47,23 @@ public:
     TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_getDuration);
     TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_getCurrentPosition);
     TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_addBuffer);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getEndCause);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getStreamNumber);
 #undef TESSARO_EXPORT
 
     // The natives called as Java would call them, on the Quillmar object.
     jint InitLibrary() { return Java_com_tarvik_kelvane_Quillmar_initLibrary(Env(), m_java); }
     void FreeLibrary() { Java_com_tarvik_kelvane_Quillmar_freeLibrary(Env(), m_java); }
     jint GetVersion() { return Java_com_tarvik_kelvane_Quillmar_getVersion(Env(), m_java); }
+    // getEndCause and getStreamNumber on the calling thread's environment (any attached thread).
+    jint GetEndCause(jintArray cause)
+    {
+        return Java_com_tarvik_kelvane_audio_QuillmarBinding_getEndCause(m_jvm->Env(), m_java, cause);
+    }
+    jint GetStreamNumber(jintArray number)
+    {
+        return Java_com_tarvik_kelvane_audio_QuillmarBinding_getStreamNumber(m_jvm->Env(), m_java, number);
+    }
 
 private:
     std::unique_ptr<TestJvm::CJavaVm> m_jvm;

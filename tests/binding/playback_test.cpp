@@ -250,12 +250,14 @@ TEST_F(Playback, ResultArraysOnAHeldGraph)
     EXPECT_EQ(Duration(Jvm().NewDoubleArray(0)), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(Position(nullptr), E_INVALIDARG);
     EXPECT_EQ(Position(Jvm().NewDoubleArray(0)), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
-    // The graph was toggled before the array was refused: paused, then running again.
-    EXPECT_EQ(Pause(nullptr), E_INVALIDARG);
-    EXPECT_EQ(Pause(Jvm().NewBooleanArray(0)), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+    // A refused array leaves the graph as it was: each refusal is followed by the toggle it did not do.
     jbooleanArray paused = Jvm().NewBooleanArray(1);
+    EXPECT_EQ(Pause(nullptr), E_INVALIDARG);
     EXPECT_GE(Pause(paused), 0);
     EXPECT_THAT(Jvm().BooleanContents(paused), ElementsAre(JNI_TRUE));
+    EXPECT_EQ(Pause(Jvm().NewBooleanArray(0)), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_GE(Pause(paused), 0);
+    EXPECT_THAT(Jvm().BooleanContents(paused), ElementsAre(JNI_FALSE));
     EXPECT_EQ(Stop(), S_OK);
     EXPECT_EQ(Jvm().ElementsOutstanding(), 0);
 }

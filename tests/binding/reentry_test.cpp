@@ -1,7 +1,7 @@
 // The natives called from inside "Stopped" and while a "Stopped" handler blocks, a playback whose start
-// failed, streaming errors, and callbacks the library cannot bind: through the exports with the
-// stand-in VM and real playback graphs. No call here may hang the test: every call that could is made
-// on a helper thread and waited for with a bound.
+// failed, streaming errors and why a stream ended, and callbacks the library cannot bind: through the
+// exports with the stand-in VM and real playback graphs. No call here may hang the test: every call
+// that could is made on a helper thread and waited for with a bound.
 #include "initialised_library_test.h"
 
 #include <dshow.h>
@@ -15,11 +15,11 @@
 #include <vector>
 
 using ::testing::Contains;
+using ::testing::ElementsAre;
 
 namespace {
 
 const std::wstring kToneWav = TEST_DATA_DIR L"/tone-2s.wav";
-constexpr jint kRefused = static_cast<jint>(0x8007046B);  // HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK)
 
 template <class Function>
 Function Export(const wchar_t* module, const char* name)
@@ -29,11 +29,11 @@ Function Export(const wchar_t* module, const char* name)
                              : nullptr;
 }
 
-HRESULT PostGraphEvent(long code, LONG_PTR param1 = 0)
+HRESULT PostGraphEvent(long code, LONG_PTR param1 = 0, LONG_PTR param2 = 0)
 {
     using Notify = HRESULT(WINAPI*)(long, LONG_PTR, LONG_PTR);
     const Notify notify = Export<Notify>(L"url_reader.dll", "UrlReader_Notify");
-    return notify != nullptr ? notify(code, param1, 0) : E_UNEXPECTED;
+    return notify != nullptr ? notify(code, param1, param2) : E_UNEXPECTED;
 }
 
 class Reentry : public CInitialisedLibraryTest {
@@ -60,45 +60,41 @@ public:
     }
 };
 
-// A program that frees the library when its playback ends, then starts again from its main thread.
-TEST_F(Reentry, FreeLibraryInsideStoppedThenInitLibraryFromAnotherThread)
+// A program that frees the library when its playback ends and starts it again from the same handler.
+TEST_F(Reentry, FreeLibraryAndInitLibraryInsideStopped)
 {
     ASSERT_GE(Play(), 0);
     std::atomic<bool> returned{false};
     std::atomic<jint> insideDuration{1};
+    std::atomic<jint> insideInit{1};
     Jvm().OnCall([&](const TestJvm::JavaCall& call) {
         if (call.method != "Stopped")
             return;
         library.Java_com_tarvik_kelvane_Quillmar_freeLibrary(Jvm().Env(), library.Java());
-        // The library is free: queries find nothing held, and initLibrary is refused on this thread.
+        // The library is free: queries find nothing held, and it can be initialised again at once.
         double seconds = 0.0;
         insideDuration = Duration(Jvm().Env(), &seconds);
-        EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_initLibrary(Jvm().Env(), library.Java()), kRefused);
+        insideInit = library.Java_com_tarvik_kelvane_Quillmar_initLibrary(Jvm().Env(), library.Java());
         returned = true;
     });
     ASSERT_EQ(PostGraphEvent(EC_STREAM_CONTROL_STOPPED), S_OK);
     ASSERT_TRUE(WaitFor([&] { return returned.load(); })) << "freeLibrary inside \"Stopped\" did not return";
     EXPECT_EQ(insideDuration, E_UNEXPECTED);
+    EXPECT_EQ(insideInit, S_OK);
     Jvm().OnCall(nullptr);
 
-    std::atomic<jint> initialised{1};
-    CJavaThread init(Jvm(), [&](JNIEnv* env) {
-        initialised = library.Java_com_tarvik_kelvane_Quillmar_initLibrary(env, library.Java());
-    });
-    ASSERT_TRUE(init.Join(10000)) << "initLibrary after freeLibrary inside \"Stopped\" never returned";
-    EXPECT_EQ(initialised, S_OK);
-    // Usable again: a new playback reaches its end through a new event thread.
+    // Usable again: a new playback reaches its end through a new delivery thread.
     ASSERT_GE(Play(), 0);
     ASSERT_TRUE(WaitFor([&] { return StoppedCalls().size() == 2; }, 15000));
     EXPECT_NE(StoppedCalls()[1].threadId, StoppedCalls()[0].threadId);
     EXPECT_EQ(Stop(), S_OK);
     EXPECT_TRUE(Jvm().Errors().empty());
-    EXPECT_THAT(FinishedLog(), Contains(L"Java_com_tarvik_kelvane_Quillmar_initLibrary() done, return 0x8007046B."));
 }
 
-// A "Stopped" handler that blocks: stop and freeLibrary on another thread do not wait for it and never
-// end the event thread while it is inside Java; the library is usable once the handler has returned.
-TEST_F(Reentry, BlockingStoppedHandlerDelaysNothingAndIsNeverTerminated)
+// A "Stopped" handler that blocks long: stop and freeLibrary on another thread wait for it a bounded
+// time only and never end its thread while it is inside Java; the library can be initialised again at
+// once, and the handler's thread releases its references once the handler has returned.
+TEST_F(Reentry, BlockingStoppedHandlerDelaysStopAndFreeLibraryBoundedly)
 {
     ASSERT_GE(Play(), 0);
     HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -114,22 +110,25 @@ TEST_F(Reentry, BlockingStoppedHandlerDelaysNothingAndIsNeverTerminated)
     ASSERT_EQ(PostGraphEvent(EC_STREAM_CONTROL_STOPPED), S_OK);
     ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
 
-    DWORD start = ::GetTickCount();
-    EXPECT_EQ(Stop(), S_OK);  // the graph is released at once
-    EXPECT_LT(::GetTickCount() - start, 1000u);
+    // Each waits for the handler at most 2 s.
+    std::atomic<jint> stopped{1};
+    CJavaThread stopper(Jvm(), [&](JNIEnv* env) { stopped = Stop(env); });
+    ASSERT_TRUE(stopper.Join(8000)) << "stop waited for the blocked handler";
+    EXPECT_EQ(stopped, S_OK);
     EXPECT_EQ(Stop(), E_UNEXPECTED);
-    start = ::GetTickCount();
-    library.FreeLibrary();
-    EXPECT_LT(::GetTickCount() - start, 5000u);
-    // The handler is still inside Java: a new initLibrary cannot start a new event thread yet.
-    EXPECT_EQ(library.InitLibrary(), VFW_E_TIMEOUT);
+    CJavaThread freer(Jvm(), [&](JNIEnv* env) { library.Java_com_tarvik_kelvane_Quillmar_freeLibrary(env, library.Java()); });
+    ASSERT_TRUE(freer.Join(8000)) << "freeLibrary waited for the blocked handler";
     EXPECT_FALSE(returned);
+    // The handler's references stay valid while it runs; a new initialisation has its own.
+    EXPECT_EQ(Jvm().OutstandingGlobalRefs(), 2);
+    EXPECT_EQ(library.InitLibrary(), S_OK);
+    EXPECT_EQ(Jvm().OutstandingGlobalRefs(), 4);
 
     ::SetEvent(release);
-    ASSERT_TRUE(WaitFor([&] { return returned.load(); })) << "the event thread was ended inside Java";
+    ASSERT_TRUE(WaitFor([&] { return returned.load(); })) << "the handler's thread was ended inside Java";
+    ASSERT_TRUE(WaitFor([&] { return Jvm().OutstandingGlobalRefs() == 2; })) << "the old references were kept";
     Jvm().OnCall(nullptr);
     ::CloseHandle(release);
-    ASSERT_EQ(library.InitLibrary(), S_OK);
     ASSERT_GE(Play(), 0);
     EXPECT_EQ(Stop(), S_OK);
     EXPECT_TRUE(Jvm().Errors().empty());
@@ -185,6 +184,45 @@ TEST_F(Reentry, StreamingErrorsReachJavaAsAnAbnormalEnd)
     EXPECT_THAT(log, Contains(L"aborted by a streaming error 0x80070070…"));
     EXPECT_THAT(log, Contains(L"aborted by a streaming error 0x8004020B…"));
     EXPECT_THAT(log, Contains(L"callback_MediaEvent( 6 = EC_STREAM_ERROR_STOPPED ) done, return 0x00000000."));
+}
+
+// Why the stream ended, read inside "Stopped" and afterwards; a device that came back ends nothing.
+TEST_F(Reentry, EndCauseAndStreamNumber)
+{
+    jintArray cause = Jvm().NewIntArray(3);
+    jintArray number = Jvm().NewIntArray(1);
+    EXPECT_EQ(library.GetEndCause(cause), S_FALSE);
+    EXPECT_EQ(library.GetStreamNumber(number), S_FALSE);
+    EXPECT_THAT(Jvm().IntContents(cause), ElementsAre(0, 0, 0));
+    ASSERT_GE(Play(), 0);
+    EXPECT_EQ(library.GetStreamNumber(number), S_OK);
+    EXPECT_THAT(Jvm().IntContents(number), ElementsAre(1));
+
+    const jint diskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    jintArray seen = Jvm().NewIntArray(3);
+    std::atomic<jint> insideResult{-1};
+    Jvm().OnCall([&](const TestJvm::JavaCall& call) {
+        if (call.method == "Stopped")
+            insideResult = library.GetEndCause(seen);
+    });
+    ASSERT_EQ(PostGraphEvent(EC_DEVICE_LOST, 0, 1), S_OK);
+    ASSERT_EQ(PostGraphEvent(EC_ERRORABORT, diskFull), S_OK);
+    ASSERT_TRUE(WaitFor([&] { return insideResult.load() != -1; }));
+    Jvm().OnCall(nullptr);
+    ASSERT_EQ(StoppedCalls().size(), 1u);  // the device's return came first and called nothing
+    EXPECT_EQ(StoppedCalls()[0].intArg, 1);
+    EXPECT_EQ(insideResult, S_OK);
+    EXPECT_THAT(Jvm().IntContents(seen), ElementsAre(EC_ERRORABORT, diskFull, 1));
+    EXPECT_EQ(library.GetEndCause(cause), S_OK);
+    EXPECT_THAT(Jvm().IntContents(cause), ElementsAre(EC_ERRORABORT, diskFull, 1));
+    EXPECT_EQ(library.GetEndCause(Jvm().NewIntArray(2)), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(Stop(), S_OK);
+
+    ASSERT_GE(Play(), 0);
+    EXPECT_EQ(library.GetStreamNumber(number), S_OK);
+    EXPECT_THAT(Jvm().IntContents(number), ElementsAre(2));
+    EXPECT_EQ(Stop(), S_OK);
+    EXPECT_THAT(FinishedLog(), Contains(L"device available again…"));
 }
 
 TEST(ReentryWithoutCallbacks, InitLibraryOnAnObjectWithoutTheCallbacksLeavesNoExceptionPending)

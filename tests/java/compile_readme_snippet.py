@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Compiles the Java block of the README's Java section against the jar, exactly as it stands.
+"""Compiles the Java block of the README's Java section against the jar, exactly as it stands, for Java 8
+(--release 8: the snippet may use only what Java 8 has).
 
 usage: compile_readme_snippet.py README JAVAC JAR WORK_DIR"""
 import os
@@ -17,4 +18,4 @@ os.makedirs(work, exist_ok=True)
 source = os.path.join(work, name + ".java")
 with open(source, "w", encoding="utf-8") as f:
     f.write(block)
-sys.exit(subprocess.run([javac, "-Xlint:all", "-Werror", "-cp", jar, "-d", work, source]).returncode)
+sys.exit(subprocess.run([javac, "-Xlint:all", "-Werror", "--release", "8", "-cp", jar, "-d", work, source]).returncode)

@@ -339,6 +339,36 @@ TEST(JavaVmArrays, ElementsAreCopiesThatReleaseModesWriteBack)
     EXPECT_TRUE(vm.Errors().empty());
 }
 
+// A long session, as quillmar's: a callback thread attached and detached for every call, an array for
+// every query. What the VM holds stays bounded.
+TEST(JavaVmMemory, AttachesAndArraysOfALongSessionHoldBoundedMemory)
+{
+    CJavaVm vm;
+    vm.KeepRecords(false);
+    JavaVM* jvm = vm.Vm();
+    jobject quillmar = vm.NewQuillmar();
+    const CJavaVm::Footprint start = vm.Held();
+    const int rounds = 20000;
+    OnOtherThread([&] {
+        for (int round = 0; round < rounds; ++round) {
+            JNIEnv* env = AttachCurrent(jvm);
+            ASSERT_NE(env, nullptr);
+            ASSERT_NE(env->functions->GetObjectClass(env, quillmar), nullptr);
+            ASSERT_EQ(jvm->functions->DetachCurrentThread(jvm), JNI_OK);
+        }
+    });
+    JNIEnv* env = vm.Env();
+    for (int round = 0; round < rounds; ++round) {
+        jdoubleArray position = vm.NewDoubleArray(1);
+        env->functions->DeleteLocalRef(env, position);
+    }
+    const CJavaVm::Footprint end = vm.Held();
+    EXPECT_EQ(end.objects, start.objects) << "arrays whose references are gone are freed";
+    EXPECT_LE(end.refs, start.refs + 4096u) << "only the newest dead references are kept";
+    EXPECT_LE(end.envs, start.envs + 256u) << "only the newest detached environments are kept";
+    EXPECT_TRUE(vm.Errors().empty());
+}
+
 TEST(JavaVmArrays, InjectedElementFailure)
 {
     CJavaVm vm;

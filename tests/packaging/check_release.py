@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks what ships from one build tree: the jar carries Tessaro.dll for each Windows architecture under
 com/tarvik/kelvane/native/windows-<arch>/, each built for that architecture (this tree's copy the same
-bytes as bin/Tessaro.dll); the shipped binaries carry no debug information but a debug link to
-bin/.debug/<name>.debug, which holds it."""
+bytes as bin/Tessaro.dll); every class file in the jar is class-file version 52, so that it loads in
+Java 8; the shipped binaries carry no debug information but a debug link to bin/.debug/<name>.debug,
+which holds it."""
 import argparse
 import os
 import re
@@ -13,6 +14,14 @@ import zipfile
 
 MACHINES = {"x86": 0x014C, "x86_64": 0x8664}
 NATIVE = "com/tarvik/kelvane/native/windows-%s/Tessaro.dll"
+JAVA_8 = 52
+
+
+def class_version(data):
+    """The major version of a class file; None when the bytes are not one."""
+    if data[:4] != b"\xca\xfe\xba\xbe":
+        return None
+    return struct.unpack_from(">H", data, 6)[0]
 
 
 def pe_machine(data):
@@ -59,6 +68,14 @@ def main():
                 problems.append(f"{entry} is built for machine {machine!r}, expected 0x{MACHINES[arch]:04X}")
             if arch == args.arch and data != open(os.path.join(args.bin, "Tessaro.dll"), "rb").read():
                 problems.append(f"{entry} differs from {args.bin}/Tessaro.dll")
+        classes = sorted(n for n in names if n.endswith(".class"))
+        if not any(n == "com/tarvik/kelvane/Quillmar.class" for n in classes):
+            problems.append("com/tarvik/kelvane/Quillmar.class missing from the jar")
+        for name in classes:
+            version = class_version(jar.read(name))
+            if version != JAVA_8:
+                problems.append(f"{name} is class-file version {version}, not {JAVA_8} (Java 8)")
+        print(f"{len(classes)} class files read")
         stray = sorted(n for n in names if n.endswith(".dll") and n not in {NATIVE % a for a in MACHINES})
         if stray:
             problems.append(f"other DLLs in the jar: {stray}")

@@ -1,14 +1,21 @@
 // The parts of quillmar.exe that decide what the user sees: command-line checks, result-code names
-// and messages, the event hand-over from the library's threads, and the status line texts.
+// and messages, the event hand-over from the library's threads, the status line texts, and the measuring
+// of a recorded file.
 #include "quillmar/command_line.h"
 #include "quillmar/event_queue.h"
+#include "quillmar/media_length.h"
 #include "quillmar/result_codes.h"
 #include "quillmar/status_text.h"
+#include "quillmar/stream_end.h"
 
 #include <gtest/gtest.h>
 
 #include <vfwmsgs.h>
+#include <windows.h>
+#include <psapi.h>
 
+#include <cstdint>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -146,6 +153,102 @@ TEST(StatusText, LevelBarAndProgress)
     EXPECT_EQ(CStatusText::Time(59.99), L"00:59.9");
     EXPECT_EQ(CStatusText::Time(3725.4), L"1:02:05.4");
     EXPECT_EQ(CStatusText::Time(-3), L"00:00.0");
+}
+
+StreamEnd EndBy(int stoppedValue, int eventCode, HRESULT result)
+{
+    StreamEnd end;
+    end.stoppedValue = stoppedValue;
+    end.causeKnown = true;
+    end.eventCode = eventCode;
+    end.result = result;
+    return end;
+}
+
+// Every failure is exit status 1 and one line naming the operation and the cause; an end of the stream
+// is none.
+TEST(StreamEndReport, ErrorsLostDevicesAndCompletionsAreToldApart)
+{
+    const EndReport full = CStreamEndReport::ForEnd(L"record \"a.wav\"", true,
+                                                    EndBy(1, StreamEnd::kErrorAbort, static_cast<HRESULT>(0x80070070)));
+    EXPECT_EQ(full.exitStatus, 1);
+    EXPECT_EQ(full.error, L"quillmar: record \"a.wav\" failed: " + CResultCodes::Describe(static_cast<HRESULT>(0x80070070)) +
+                              L"\n");
+    const EndReport lost = CStreamEndReport::ForEnd(L"record \"a.wav\"", true, EndBy(1, StreamEnd::kDeviceLost, S_OK));
+    EXPECT_EQ(lost.exitStatus, 1);
+    EXPECT_EQ(lost.error, L"quillmar: record \"a.wav\" failed: the capture device was lost\n");
+    const EndReport aborted =
+        CStreamEndReport::ForEnd(L"play \"b.mp3\"", false, EndBy(1, StreamEnd::kStreamErrorStopped, VFW_E_CANNOT_RENDER));
+    EXPECT_EQ(aborted.exitStatus, 1);
+    EXPECT_NE(aborted.error.find(L"VFW_E_CANNOT_RENDER"), std::wstring::npos) << std::string(aborted.error.begin(), aborted.error.end());
+    const EndReport played = CStreamEndReport::ForEnd(L"play \"b.mp3\"", false, EndBy(0, StreamEnd::kComplete, S_OK));
+    EXPECT_EQ(played.exitStatus, 0);
+    EXPECT_TRUE(played.error.empty());
+    StreamEnd unknown;
+    unknown.stoppedValue = 1;
+    EXPECT_EQ(CStreamEndReport::ForEnd(L"play \"b.mp3\"", false, unknown).exitStatus, 1);
+    const EndReport tooLittle = CStreamEndReport::Failure(L"record \"a.wav\"", L"the capture device delivered too little audio");
+    EXPECT_EQ(tooLittle.exitStatus, 1);
+    EXPECT_EQ(tooLittle.error, L"quillmar: record \"a.wav\" failed: the capture device delivered too little audio\n");
+}
+
+SIZE_T PeakWorkingSet()
+{
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    EXPECT_TRUE(::K32GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters)));
+    return counters.PeakWorkingSetSize;
+}
+
+// A three-hour PCM WAVE file (about 950 MB) is measured from its headers: the process's peak memory
+// does not grow by the file's size.
+TEST(MediaLength, AWaveOfHoursIsMeasuredInBoundedMemory)
+{
+    wchar_t directory[MAX_PATH + 1];
+    ASSERT_GT(::GetTempPathW(MAX_PATH + 1, directory), 0u);
+    const std::wstring path = std::wstring(directory) + L"quillmar-three-hours.wav";
+    const std::uint32_t byteRate = 88200;
+    const std::uint32_t dataSize = 3u * 3600u * byteRate;
+    unsigned char header[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
+                                1, 0, 1, 0, 0x44, 0xAC, 0, 0, 0, 0, 0, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a'};
+    const std::uint32_t riffSize = 36 + dataSize;
+    std::memcpy(header + 4, &riffSize, 4);
+    std::memcpy(header + 28, &byteRate, 4);
+    std::memcpy(header + 40, &dataSize, 4);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file, header, sizeof(header), &written, nullptr));
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(sizeof(header)) + dataSize;
+    ASSERT_TRUE(::SetFilePointerEx(file, end, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(::SetEndOfFile(file));  // the audio: zeros, not written (a sparse file)
+    ::CloseHandle(file);
+
+    const SIZE_T before = PeakWorkingSet();
+    const double seconds = CMediaLength::Seconds(path);
+    const SIZE_T after = PeakWorkingSet();
+    ::DeleteFileW(path.c_str());
+    EXPECT_DOUBLE_EQ(seconds, 3 * 3600.0);
+    EXPECT_GT(before, 0u) << "the peak working set is not measurable here";
+    EXPECT_LT(after - before, SIZE_T(16) << 20) << "peak grew from " << before << " to " << after << " bytes";
+}
+
+TEST(MediaLength, Mp3FramesAreCountedAndTheInfoFrameIsNot)
+{
+    // MPEG-1 Layer III, 128 kbit/s, 44100 Hz, mono: 417-byte frames of 1152 samples.
+    std::string frame(417, '\0');
+    frame[0] = '\xFF';
+    frame[1] = '\xFB';
+    frame[2] = '\x90';
+    frame[3] = '\xC4';
+    std::string info = frame;
+    info.replace(4 + 17, 4, "Info");
+    std::string stream = "ID3" + std::string("\x04\x00\x00\x00\x00\x00\x05", 7) + "abcde" + info;
+    for (int i = 0; i < 200; ++i)
+        stream += frame;  // crosses the reading window's size
+    EXPECT_DOUBLE_EQ(CMediaLength::OfBytes(stream), 200 * 1152 / 44100.0);
+    EXPECT_LT(CMediaLength::OfBytes("neither"), 0.0);
 }
 
 }  // namespace

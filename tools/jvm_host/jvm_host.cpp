@@ -57,6 +57,17 @@ jdoubleArray CJvmHost::NewDoubleArray(jsize length)
     return m_state->vm.NewDoubleArray(length);
 }
 
+jintArray CJvmHost::NewIntArray(jsize length)
+{
+    return m_state->vm.NewIntArray(length);
+}
+
+jint CJvmHost::IntAt(jintArray array, jsize index) const
+{
+    const std::vector<jint> contents = m_state->vm.IntContents(array);
+    return index >= 0 && static_cast<std::size_t>(index) < contents.size() ? contents[static_cast<std::size_t>(index)] : 0;
+}
+
 jboolean CJvmHost::BooleanAt(jbooleanArray array, jsize index) const
 {
     const std::vector<jboolean> contents = m_state->vm.BooleanContents(array);
@@ -73,8 +84,7 @@ jdouble CJvmHost::DoubleAt(jdoubleArray array, jsize index) const
 
 void CJvmHost::DeleteArray(jarray array)
 {
-    // The VM keeps every object it handed out for its whole life (a handle is never reused); the
-    // reference is dropped so that no later call can use it.
+    // The VM frees an array with its last reference, so that a long session's queries hold no memory.
     JNIEnv* env = Env();
     if (env != nullptr)
         env->DeleteLocalRef(array);

@@ -41,12 +41,14 @@ public:
     // The Quillmar object on which the natives are called.
     jobject Quillmar();
 
-    // Arrays owned by the host; they live until DeleteArray or the host's end.
+    // Arrays owned by the host; they live until DeleteArray (which frees them) or the host's end.
     jbyteArray NewByteArray(const std::string& bytes);
     jbooleanArray NewBooleanArray(jsize length);
     jdoubleArray NewDoubleArray(jsize length);
+    jintArray NewIntArray(jsize length);
     jboolean BooleanAt(jbooleanArray array, jsize index) const;
     jdouble DoubleAt(jdoubleArray array, jsize index) const;
+    jint IntAt(jintArray array, jsize index) const;
     void DeleteArray(jarray array);
 
     // Global references the library holds right now.

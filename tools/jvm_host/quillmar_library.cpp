@@ -1,6 +1,7 @@
 #include "jvm_host/quillmar_library.h"
 
 #include "com_tarvik_kelvane_Quillmar.h"
+#include "com_tarvik_kelvane_audio_QuillmarBinding.h"
 
 #include <type_traits>
 
@@ -56,6 +57,7 @@ HRESULT CQuillmarLibrary::Load(const std::wstring& path)
     QUILLMAR_RESOLVE(m_stop, Java_com_tarvik_kelvane_Quillmar_stop)
     QUILLMAR_RESOLVE(m_getDuration, Java_com_tarvik_kelvane_Quillmar_getDuration)
     QUILLMAR_RESOLVE(m_getCurrentPosition, Java_com_tarvik_kelvane_Quillmar_getCurrentPosition)
+    QUILLMAR_RESOLVE(m_getEndCause, Java_com_tarvik_kelvane_audio_QuillmarBinding_getEndCause)
 #undef QUILLMAR_RESOLVE
     m_module = module;
     m_onLoad(m_host.Vm(), nullptr);
@@ -151,5 +153,18 @@ HRESULT CQuillmarLibrary::GetCurrentPosition(double& seconds)
     if (SUCCEEDED(hr))
         seconds = m_host.DoubleAt(value, 0);
     m_host.DeleteArray(value);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::GetEndCause(int& eventCode, HRESULT& result, int& stream)
+{
+    jintArray cause = m_host.NewIntArray(3);
+    const HRESULT hr = m_getEndCause(Env(), m_host.Quillmar(), cause);
+    if (SUCCEEDED(hr)) {
+        eventCode = m_host.IntAt(cause, 0);
+        result = static_cast<HRESULT>(m_host.IntAt(cause, 1));
+        stream = m_host.IntAt(cause, 2);
+    }
+    m_host.DeleteArray(cause);
     return hr;
 }

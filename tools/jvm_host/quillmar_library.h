@@ -38,6 +38,10 @@ public:
     HRESULT Stop();
     HRESULT GetDuration(double& seconds);
     HRESULT GetCurrentPosition(double& seconds);
+    // The natives that the Java package's binding class adds (getEndCause, getStreamNumber), called by
+    // name as the others. Why the last stream ended: media event code, its result, the stream's number;
+    // S_FALSE when none has ended.
+    HRESULT GetEndCause(int& eventCode, HRESULT& result, int& stream);
 
     JvmHost::CJvmHost& Host() { return m_host; }
 
@@ -58,4 +62,5 @@ private:
     jint(JNICALL* m_stop)(JNIEnv*, jobject) = nullptr;
     jint(JNICALL* m_getDuration)(JNIEnv*, jobject, jdoubleArray) = nullptr;
     jint(JNICALL* m_getCurrentPosition)(JNIEnv*, jobject, jdoubleArray) = nullptr;
+    jint(JNICALL* m_getEndCause)(JNIEnv*, jobject, jintArray) = nullptr;
 };

@@ -73,6 +73,22 @@ int CLibrarySession::ReportFailure(const std::wstring& what, HRESULT code)
     return 1;
 }
 
+StreamEnd CLibrarySession::EndOf(int stoppedValue)
+{
+    StreamEnd end;
+    end.stoppedValue = stoppedValue;
+    int stream = 0;
+    end.causeKnown = m_library.GetEndCause(end.eventCode, end.result, stream) == S_OK;
+    return end;
+}
+
+int CLibrarySession::Report(const EndReport& report)
+{
+    if (!report.error.empty())
+        CConsole::Err(report.error);
+    return report.exitStatus;
+}
+
 void CLibrarySession::Stopped(jint reason)
 {
     m_events.PostStopped(static_cast<int>(reason));

@@ -4,6 +4,7 @@
 
 #include "jvm_host/quillmar_library.h"
 #include "quillmar/event_queue.h"
+#include "quillmar/stream_end.h"
 
 #include <string>
 
@@ -21,6 +22,11 @@ public:
 
     CQuillmarLibrary& Library() { return m_library; }
     CEventQueue& Events() { return m_events; }
+
+    // How the stream ended whose "Stopped" carried that value, with the cause the library tells.
+    StreamEnd EndOf(int stoppedValue);
+    // Prints the report's error line, if any, to stderr and returns its exit status.
+    static int Report(const EndReport& report);
 
     // Prints "quillmar: <what> failed: 0x... NAME: message" to stderr and returns exit status 1.
     static int ReportFailure(const std::wstring& what, HRESULT code);

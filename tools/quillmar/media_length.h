@@ -1,6 +1,8 @@
 // How much audio a file written by the library holds, read from the file itself: a RIFF WAVE file from
 // its fact chunk (the sample count of a compressed format) or its data size and byte rate, an MP3 stream
-// from its Layer III frames (an Xing/Info tag frame does not count).
+// from its Layer III frames (an Xing/Info tag frame does not count). Only what the measurement needs is
+// read: the chunk headers of a WAVE file, the frame headers of an MP3 stream, through a window of at
+// most 64 KiB, so that a file of hours measures in constant memory.
 #pragma once
 
 #include <string>

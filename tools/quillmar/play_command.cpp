@@ -42,6 +42,7 @@ int RunPlay(const CCommandLine& commandLine)
     bool ended = false;
     double position = 0.0;
     HRESULT failure = S_OK;
+    StreamEnd end;
     for (bool running = true; running;) {
         if (SUCCEEDED(library.GetCurrentPosition(position))) {
             console.Status(CStatusText::Progress(position, duration, paused));
@@ -53,6 +54,7 @@ int RunPlay(const CCommandLine& commandLine)
         switch (event.kind) {
         case EventKind::Stopped:
             ended = true;
+            end = session.EndOf(event.reason);
             running = false;
             break;
         case EventKind::Interrupt:
@@ -75,13 +77,19 @@ int RunPlay(const CCommandLine& commandLine)
             break;
         }
     }
-    if (ended)
+    const EndReport report =
+        ended ? CStreamEndReport::ForEnd(L"play \"" + source + L"\"", false, end) : EndReport();
+    if (ended && report.exitStatus == 0)
         console.Status(CStatusText::Progress(duration, duration, false));
     console.EndStatus();
 
     hr = library.Stop();
     if (FAILED(failure))
         return CLibrarySession::ReportFailure(L"pause", failure);
+    if (report.exitStatus != 0) {
+        CConsole::Out(L"Stopped at " + CStatusText::Time(position) + L".\n");
+        return CLibrarySession::Report(report);
+    }
     if (FAILED(hr))
         return CLibrarySession::ReportFailure(L"stop", hr);
     CConsole::Out(ended ? L"Played to the end.\n" : L"Stopped at " + CStatusText::Time(position) + L".\n");

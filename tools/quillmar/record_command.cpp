@@ -70,7 +70,8 @@ int RunRecord(const CCommandLine& commandLine)
     CInterruptHook hook;
     console.Status(CStatusText::LevelBar(0.0, 0.0));
     std::wstring why = L"time limit";
-    int lostDevice = 0;
+    const std::wstring operation = L"record \"" + path + L"\"";
+    EndReport report;
     const unsigned long wanted =
         commandLine.Seconds() > 0 ? static_cast<unsigned long>(std::ceil(commandLine.Seconds() / kBufferSeconds - 1e-9)) : 0;
     for (bool running = true; running;) {
@@ -80,6 +81,7 @@ int RunRecord(const CCommandLine& commandLine)
         // Against a device that delivers nothing: give up once twice the time has passed.
         if (wanted != 0 && SecondsSince(start) > 2.0 * commandLine.Seconds() + 2.0) {
             why = L"the capture device delivered too little audio in time";
+            report = CStreamEndReport::Failure(operation, L"the capture device delivered too little audio");
             break;
         }
         QueuedEvent event;
@@ -100,18 +102,22 @@ int RunRecord(const CCommandLine& commandLine)
             why = L"Ctrl+C";
             running = false;
             break;
-        case EventKind::Stopped:
-            why = event.reason == 1 ? L"capture device lost" : L"ended by the library";
-            lostDevice = event.reason == 1;
+        case EventKind::Stopped: {
+            const StreamEnd end = session.EndOf(event.reason);
+            report = CStreamEndReport::ForEnd(operation, true, end);
+            why = !end.causeKnown || report.exitStatus == 0 ? L"ended by the library"
+                  : end.eventCode == StreamEnd::kDeviceLost ? L"capture device lost"
+                                                             : L"aborted by an error";
             running = false;
             break;
+        }
         }
     }
     const unsigned long buffers = session.Events().LevelsPosted();
     console.EndStatus();
 
     hr = library.Stop();
-    if (FAILED(hr))
+    if (FAILED(hr) && report.exitStatus == 0)
         return CLibrarySession::ReportFailure(L"stop", hr);
     const double held = CMediaLength::Seconds(path);
     wchar_t summary[200];
@@ -121,6 +127,10 @@ int RunRecord(const CCommandLine& commandLine)
     else
         std::swprintf(summary, 200, L"Recorded %.2f s in %lu buffers (stopped: %ls). The file's length could not be read, %lld bytes: ",
                       buffers * kBufferSeconds, buffers, why.c_str(), FileSize(path));
+    // The summary says what the file holds, also after a failure (it is valid up to there); the failure
+    // is the one line on stderr.
     CConsole::Out(summary + path + L"\n");
-    return lostDevice ? 1 : 0;
+    if (FAILED(hr))
+        CLibrarySession::ReportFailure(L"stop", hr);
+    return report.exitStatus != 0 ? CLibrarySession::Report(report) : FAILED(hr) ? 1 : 0;
 }

@@ -10,28 +10,25 @@ package com.tarvik.kelvane;
  * one-element array passed in. The native library must be loaded (for example with
  * {@code System.loadLibrary("Tessaro")}) before the first native call.
  *
- * <p>The library calls {@link #InputLevel(double)} on its capture thread and {@link #Stopped(int)} on
- * its event thread. A native method called from inside one of them never waits for the thread that
- * calls it; where it would have to, it returns {@link #REFUSED_IN_CALLBACK} at once and does nothing:
+ * <p>The library calls {@link #InputLevel(double)} and {@link #Stopped(int)} on one thread of its own,
+ * the delivery thread of this {@code initLibrary()} (attached to the virtual machine for each call),
+ * never on its capture or event thread: a slow or blocking handler costs no audio, and the recording
+ * goes on while a handler runs. A level that arrives while the previous one is still being handled
+ * replaces any level not yet delivered (a handler that keeps up gets about 25 a second); ends are never
+ * merged or lost, and arrive in order, each once. Every native method works inside both handlers and
+ * never waits for the thread that calls it:
  * <ul>
- * <li>Inside {@code InputLevel}: {@link #stop()}, {@link #pause(boolean[])}, {@link #record},
- *     {@link #play}, {@link #initLibrary()} and {@link #freeLibrary()} are always refused (they would
- *     wait for the capture thread that is calling). Do them from another thread.</li>
- * <li>Inside {@code Stopped}: {@link #stop()}, {@link #pause(boolean[])}, {@link #record},
- *     {@link #play} and {@link #freeLibrary()} work. {@code stop()} there releases the graph and the
- *     event thread stops watching it once the handler has returned; {@code freeLibrary()} there
- *     releases everything and the event thread ends by itself once the handler has returned (call
- *     {@link #initLibrary()} again from another thread). {@link #initLibrary()} is refused.</li>
- * <li>In both, {@link #getDuration(double[])} and {@link #getCurrentPosition(double[])} work; while
- *     another thread is stopping, pausing, starting or freeing (which may be waiting for the calling
- *     thread) they, and the methods above, are refused at once instead of waiting. {@link #getVersion()}
- *     and {@link #addBuffer} always work.</li>
+ * <li>{@link #stop()}, {@link #pause(boolean[])}, {@link #record}, {@link #play},
+ *     {@link #getDuration(double[])}, {@link #getCurrentPosition(double[])}, {@link #getVersion()} and
+ *     {@link #addBuffer} work as on any thread.</li>
+ * <li>{@link #freeLibrary()} works; the calling handler finishes normally and its thread then ends.
+ *     {@link #initLibrary()} after it works too and starts a new delivery thread.</li>
  * </ul>
- * A handler may block or be slow: the library never ends a thread that is inside Java. A
- * {@code stop()} or {@code freeLibrary()} on another thread does not wait for a {@code Stopped}
- * handler to return (a {@code freeLibrary()} gives it up to 2 s, then leaves the event thread to end
- * by itself once the handler returns; an {@code initLibrary()} before then fails with 0x8004022E,
- * VFW_E_TIMEOUT).
+ * A handler may be slow, block, or take a lock that the caller of {@code stop()} holds: {@code stop()}
+ * and {@code freeLibrary()} on another thread drop the levels and ends of what they stop that were not
+ * delivered yet (no handler call for them begins after they return), wait for a handler call still
+ * running at most 2 s, and then return. The library never ends a thread that is inside Java: a handler
+ * that is still running then finishes on its own, with its object still referenced, and its thread ends.
  *
  * <p>An exception thrown by a handler is cleared by the library; the first one of each
  * {@code initLibrary()} is printed (ExceptionDescribe). An exception in {@code InputLevel} does not
@@ -39,22 +36,28 @@ package com.tarvik.kelvane;
  */
 public class Quillmar {
     /**
-     * 0x8007046B (HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK)): the method was called from inside
-     * {@link #Stopped(int)} or {@link #InputLevel(double)} and refused, because carrying it out would
-     * have made the calling thread wait for itself. Nothing was done; call it again from another thread.
+     * 0x8007046B (HRESULT_FROM_WIN32(ERROR_POSSIBLE_DEADLOCK)): no longer returned. Earlier versions
+     * refused some methods inside {@link #Stopped(int)} and {@link #InputLevel(double)}, which ran on the
+     * library's capture and event threads; the handlers now run on a thread of their own, where every
+     * method works.
+     *
+     * @deprecated every native method works inside the handlers; kept for source compatibility
      */
+    @Deprecated
     public static final int REFUSED_IN_CALLBACK = 0x8007046B;
 
     /**
-     * Binds the callbacks to this object and starts the library's event thread.
+     * Binds the callbacks to this object and starts the library's event and delivery threads. While the
+     * library is initialised a second call changes nothing and returns 0x8000FFFF (E_UNEXPECTED).
      *
      * @return the result code: 0 on success, a negative code on failure
      */
     public native int initLibrary();
 
     /**
-     * Releases every graph, stops the event thread and drops the callbacks. Refused (does nothing)
-     * inside {@code InputLevel}; inside {@code Stopped} the event thread ends once the handler returns.
+     * Releases every graph, stops the event thread and drops the callbacks. Waits for a handler call
+     * still running at most 2 s (not when called from inside a handler); a handler that runs longer
+     * keeps its object referenced until it returns.
      */
     public native void freeLibrary();
 
@@ -66,7 +69,10 @@ public class Quillmar {
     public native int getVersion();
 
     /**
-     * Records from the default capture device into a file.
+     * Records from the default capture device into a file. Refused with 0x8000FFFF (E_UNEXPECTED), before
+     * anything is built or opened, while a recording or playback is held. A path holding a NUL byte is
+     * refused with 0x80070057 (E_INVALIDARG), one that is not valid UTF-8 with 0x80070459; a WAVE file's
+     * path of 260 characters or more with 0x800700CE (MP3 paths of any length work).
      *
      * @param path       the file path in UTF-8, without a terminator
      * @param formatTag  85 for MP3, any other wave format tag for a WAVE file through a system compressor
@@ -77,7 +83,7 @@ public class Quillmar {
     public native int record(byte[] path, int formatTag, int sampleRate, int bitRate);
 
     /**
-     * Plays a file or URL.
+     * Plays a file or URL. Refused with 0x8000FFFF (E_UNEXPECTED) while a recording or playback is held.
      *
      * @param path   the path or URL in UTF-8, without a terminator
      * @param number a number written to the trace only
@@ -88,7 +94,8 @@ public class Quillmar {
     /**
      * Toggles pause of the recording, or else of the playback.
      *
-     * @param paused a one-element array; element 0 receives the new state (true when paused)
+     * @param paused a one-element array; element 0 receives the new state (true when paused). A null
+     *               or empty array is refused before anything is toggled
      * @return the result code: 0 on success, a negative code on failure
      */
     public native int pause(boolean[] paused);
@@ -130,7 +137,8 @@ public class Quillmar {
      * Called by the library when a recording or playback has ended: 0 at its end, 1 when it ended
      * abnormally: its device was lost, or a streaming error (a failed write, a stream error) aborted it,
      * after which nothing more is recorded or played. The graph is still held: call {@link #stop()}
-     * (here or on another thread) to release it and close its file. Runs on the library's event thread.
+     * (here or on another thread) to release it and close its file. Runs on the library's delivery
+     * thread.
      *
      * @param reason 0 when the stream ended, 1 when it ended abnormally
      */
@@ -138,7 +146,8 @@ public class Quillmar {
     }
 
     /**
-     * Called by the library about 25 times a second while recording. Runs on the capture thread.
+     * Called by the library about 25 times a second while recording, fewer when the handler takes longer
+     * (the newest level is delivered). Runs on the library's delivery thread.
      *
      * @param level the input level from 0.0 to 1.0: the peak-to-peak span of the last buffer over full scale
      */

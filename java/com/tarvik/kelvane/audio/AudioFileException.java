@@ -6,8 +6,8 @@ import java.nio.file.NoSuchFileException;
 
 /**
  * A failure of the file system while the library opened, created or wrote a file: the file or a directory
- * on its path does not exist, access is denied, the file is in use, the disk is full or the name is not
- * valid. The cause is the matching {@link java.nio.file} exception ({@link NoSuchFileException},
+ * on its path does not exist, access is denied, the file is in use, the disk is full, the file has reached
+ * the largest size allowed, or the name is not valid. The cause is the matching {@link java.nio.file} exception ({@link NoSuchFileException},
  * {@link AccessDeniedException}, or else a {@link FileSystemException} with the reason), so that code that
  * already handles those can recognise the failure.
  */
@@ -36,20 +36,46 @@ public class AudioFileException extends AudioException {
         return (FileSystemException) super.getCause();
     }
 
+    /** The codes of a file that could not be opened, created or written, for a reason of the file system. */
+    private static final int[] FILE_SYSTEM_FAILURES = {
+        0x80070002, // ERROR_FILE_NOT_FOUND
+        0x80070003, // ERROR_PATH_NOT_FOUND
+        0x80070005, // ERROR_ACCESS_DENIED
+        0x80070020, // ERROR_SHARING_VIOLATION
+        0x80070021, // ERROR_LOCK_VIOLATION
+        0x80070027, // ERROR_HANDLE_DISK_FULL
+        0x80070050, // ERROR_FILE_EXISTS
+        0x80070052, // ERROR_CANNOT_MAKE
+        0x80070070, // ERROR_DISK_FULL
+        0x8007007B, // ERROR_INVALID_NAME
+        0x800700A1, // ERROR_BAD_PATHNAME
+        0x800700DF, // ERROR_FILE_TOO_LARGE
+        0x80030070, // STG_E_MEDIUMFULL
+    };
+
+    /**
+     * Whether a code is a failure of the file system: a file or directory that does not exist, access
+     * denied, a file in use, a full disk, a file at the largest size allowed, a name that is not valid.
+     */
     static boolean isFileSystemFailure(int code) {
-        return switch (code) {
-            case 0x80070002, 0x80070003, 0x80070005, 0x80070020, 0x80070021, 0x80070070, 0x8007007B, 0x800700A1,
-                    0x80070050, 0x80070052 -> true;
-            default -> false;
-        };
+        for (int failure : FILE_SYSTEM_FAILURES) {
+            if (failure == code) {
+                return true;
+            }
+        }
+        return false;
     }
 
     private static FileSystemException cause(String file, int code) {
-        return switch (code) {
-            case 0x80070002 -> new NoSuchFileException(file, null, "file not found");
-            case 0x80070003 -> new NoSuchFileException(file, null, "path not found");
-            case 0x80070005 -> new AccessDeniedException(file, null, "access denied");
-            default -> new FileSystemException(file, null, ResultCodes.explain(code));
-        };
+        switch (code) {
+            case 0x80070002:
+                return new NoSuchFileException(file, null, "file not found");
+            case 0x80070003:
+                return new NoSuchFileException(file, null, "path not found");
+            case 0x80070005:
+                return new AccessDeniedException(file, null, "access denied");
+            default:
+                return new FileSystemException(file, null, ResultCodes.explain(code));
+        }
     }
 }

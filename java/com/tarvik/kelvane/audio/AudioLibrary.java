@@ -15,20 +15,28 @@ import java.util.function.ToIntFunction;
  *
  * <pre>{@code
  * try (AudioLibrary audio = AudioLibrary.open();
- *      Recording memo = audio.record(Path.of("memo.mp3"), level -> System.out.println(level))) {
+ *      Recording memo = audio.record(Paths.get("memo.mp3"), level -> System.out.println(level))) {
  *     Thread.sleep(5000);
  * }
  * }</pre>
  *
- * <p><b>Supported systems.</b> Windows only: the jar carries a 32-bit DLL for the x86 builds of Java 8 to
- * 23 and a 64-bit DLL for any x64 Windows JVM, and {@link NativeLibraryLoader} picks the one that matches
- * the JVM. On any other system {@link #open()} throws an {@link UnsatisfiedLinkError} that says so.
+ * <p><b>Supported systems.</b> Windows only, Java 8 or later: the jar carries a 32-bit DLL for the x86
+ * builds of Java 8 to 23 and a 64-bit DLL for any x64 Windows JVM, and {@link NativeLibraryLoader} picks
+ * the one that matches the JVM. On any other system {@link #open()} throws an {@link UnsatisfiedLinkError}
+ * that says so.
  *
  * <p><b>Threads.</b> All methods may be called from any thread. Listeners run on one thread of this object
  * named "tessaro-events", in the order the events happened; never on the library's own threads and never on
  * the Swing event thread (use {@code SwingUtilities.invokeLater} to touch components). A listener may call
  * any method, {@link AudioSession#stop()} included. Queries that need no native call never wait for one
- * that runs on another thread.
+ * that runs on another thread. The event thread is created by {@link #open()} on the calling thread: it
+ * has that thread's thread group and context class loader. It is a daemon thread: it does not keep the JVM
+ * alive; an application that must wait for a session's end waits for {@link AudioSession#ended()}.
+ *
+ * <p><b>Ending the JVM.</b> A JVM that ends while the library is open (a return from {@code main} with no
+ * other thread left, {@code System.exit}, Ctrl+C in a console) runs a shutdown hook that this object
+ * registered: it stops the active session, so that a recorded file is complete, and frees the library, as
+ * {@link #close()} does. {@link #close()} removes the hook. A JVM that is killed runs no hook.
  *
  * <p><b>Closing.</b> Neither this object's nor a session's {@code close()} throws a checked exception; a
  * stop that fails is reported by an {@link UncheckedAudioException} after the session has become inactive.
@@ -56,6 +64,8 @@ public final class AudioLibrary implements AutoCloseable {
     /** A stop failed: the library still holds a stream, to be released before the next start. */
     private boolean releaseOwed;
     private volatile boolean closed;
+    /** Closes the library at JVM exit; registered while open. */
+    private final Thread shutdownHook = new Thread(this::closeAtExit, "tessaro-shutdown");
 
     private AudioLibrary(NativeAudio natives, Duration closeWait) {
         this.natives = natives;
@@ -89,6 +99,7 @@ public final class AudioLibrary implements AutoCloseable {
             OPEN.set(false);
             throw AudioException.of("initLibrary", null, result);
         }
+        Runtime.getRuntime().addShutdownHook(library.shutdownHook);
         return library;
     }
 
@@ -245,6 +256,24 @@ public final class AudioLibrary implements AutoCloseable {
      */
     @Override
     public void close() {
+        try {
+            Runtime.getRuntime().removeShutdownHook(shutdownHook);
+        } catch (IllegalStateException exiting) {
+            // The JVM is shutting down: the hook runs or has run this close.
+        }
+        closeNow();
+    }
+
+    /** The shutdown hook: what {@link #close()} does, its failure told on standard error. */
+    private void closeAtExit() {
+        try {
+            closeNow();
+        } catch (UncheckedAudioException e) {
+            System.err.println("Tessaro: at exit, " + e.getCause().getMessage());
+        }
+    }
+
+    private void closeNow() {
         AudioException failure = null;
         control.lock();
         try {
@@ -289,19 +318,20 @@ public final class AudioLibrary implements AutoCloseable {
                 throw new IllegalStateException("a " + current.kind() + " is active: stop it first");
             }
             if (releaseOwed) {
-                check("stop (releasing the previous session)", null, natives.stop());
-                releaseOwed = false;
+                check("stop (releasing the previous session)", null, release());
             }
             held = session;
             int result = session.startNative(natives);
             if (result < 0) {
-                // A stream built before the failure is held until a stop releases it.
+                // A stream built before the failure is held until a stop releases it; when none was built,
+                // the stop finds nothing to release and nothing is owed.
                 release();
-                AudioException failure = AudioException.of(session instanceof Recording ? "record" : "play",
-                        session.target(), result);
+                AudioException failure = AudioException.of(session.operation(), session.target(), result);
                 session.finish(null, failure);
                 throw failure;
             }
+            int[] number = new int[1];
+            session.streamNumber = natives.getStreamNumber(number) == ResultCodes.S_OK ? number[0] : 0;
             current = session;
             session.started();
         } finally {
@@ -366,12 +396,14 @@ public final class AudioLibrary implements AutoCloseable {
         }
     }
 
-    /** Stops the held stream; on failure the library still holds it and the next start retries. */
+    /**
+     * Stops the held stream; on failure the library still holds it and the next start retries. E_UNEXPECTED
+     * from stop means that the library holds nothing: nothing is owed then.
+     */
     private int release() {
         int result = natives.stop();
-        if (result < 0) {
-            releaseOwed = true;
-        } else {
+        releaseOwed = result < 0 && result != ResultCodes.E_UNEXPECTED;
+        if (!releaseOwed) {
             held = null;
         }
         return result;
@@ -396,31 +428,48 @@ public final class AudioLibrary implements AutoCloseable {
     }
 
     // ---- on the event thread ------------------------------------------------------------------------------
-    private void endedByLibrary(AudioSession session, EndReason reason) {
+    /**
+     * A stream ended by itself: the session that started that stream (by its number; the session held when
+     * the library did not tell the number) ends with the reason, after the release that completes its file.
+     */
+    private void endedByLibrary(AudioSession heldThen, StreamEnd end) {
         control.lock();
         try {
-            if (!session.isActive()) {
+            AudioSession session = end.stream != 0 ? current : heldThen;
+            if (session == null || !session.isActive() || (end.stream != 0 && session.streamNumber != end.stream)) {
                 return;
             }
-            // A failed release is retried before the next start, which reports it if it fails again.
-            release();
-            session.finish(reason, null);
+            AudioException failure = end.reason == EndReason.FAILED
+                    ? AudioException.of(session.operation(), session.target(), end.resultCode) : null;
+            // A failed release is retried before the next start; the session reports it now.
+            int released = release();
+            if (released < 0 && released != ResultCodes.E_UNEXPECTED) {
+                AudioException releaseFailure = AudioException.of("stop", session.target(), released);
+                if (failure != null) {
+                    failure.addSuppressed(releaseFailure);
+                } else {
+                    failure = releaseFailure;
+                }
+            }
+            session.finish(end.reason, failure);
         } finally {
             control.unlock();
         }
     }
 
     /**
-     * The library's callbacks, on its own threads: each is tied to the session whose stream raised it and
-     * handed to the event thread at once.
+     * The library's callbacks, on its own threads: each is tied to the stream that raised it and handed to
+     * the event thread at once.
      */
     private final class Callbacks implements NativeAudio.Events {
         @Override
         public void stopped(int reason) {
             AudioSession session = held;
-            if (session != null) {
-                dispatcher.post(() -> endedByLibrary(session, EndReason.fromCode(reason)));
-            }
+            // Inside "Stopped" the library tells the cause of this very end and the stream it ended.
+            int[] cause = new int[3];
+            int causeResult = natives.getEndCause(cause);
+            StreamEnd end = StreamEnd.of(reason, causeResult, cause);
+            dispatcher.post(() -> endedByLibrary(session, end));
         }
 
         @Override

@@ -8,7 +8,8 @@ import java.util.concurrent.CopyOnWriteArrayList;
 
 /**
  * A recording or playback. It is made by {@link AudioLibrary}, started once, and then runs until the
- * application stops or closes it, the stream ends, or its device is lost; after that it is inactive.
+ * application stops or closes it, the stream ends, its device is lost or an error aborts it; after that it
+ * is inactive.
  *
  * <p>Listeners may be added and removed at any time; they run on the package's event thread (see
  * {@link AudioLibrary}). Each session reports START, PAUSE, RESUME and STOP to its
@@ -20,7 +21,7 @@ import java.util.concurrent.CopyOnWriteArrayList;
  * never wait, not even while another thread is inside a native call that may take seconds, such as a
  * stop. Times are {@link Duration}s throughout.
  */
-public abstract sealed class AudioSession implements AutoCloseable permits Recording, Playback {
+public abstract class AudioSession implements AutoCloseable {
     enum State { NEW, RUNNING, PAUSED, ENDED }
 
     final AudioLibrary library;
@@ -30,6 +31,9 @@ public abstract sealed class AudioSession implements AutoCloseable permits Recor
     private final CompletableFuture<EndReason> end = new CompletableFuture<>();
     private volatile State state = State.NEW;
     private volatile EndReason endReason;
+    private volatile AudioException failure;
+    /** The library's number of the stream this session started; 0 when not known. Under the control lock. */
+    int streamNumber;
 
     AudioSession(AudioLibrary library, String target) {
         this.library = library;
@@ -76,14 +80,26 @@ public abstract sealed class AudioSession implements AutoCloseable permits Recor
     }
 
     /**
+     * The failure that ended the session: the error that aborted the stream ({@link EndReason#FAILED}), a
+     * stop that failed ({@link EndReason#STOP_FAILED}), a failed start, or the failed release of a stream
+     * that had ended by itself.
+     *
+     * @return the failure, or null when the session has not ended or ended without one
+     */
+    public AudioException failure() {
+        return failure;
+    }
+
+    /**
      * The end of the session as a future: completed with the reason when the session becomes inactive, or
-     * completed exceptionally with the {@link AudioException} of a stop that failed or a start that failed.
+     * completed exceptionally with its {@link #failure()}: the error that aborted the stream, a stop that
+     * failed, a start that failed, or the failed release of a stream that had ended by itself.
      * Completing or cancelling the returned future does not affect the session.
      *
      * @return a new dependent future
      */
     public CompletableFuture<EndReason> ended() {
-        return end.copy();
+        return end.thenApply(reason -> reason);
     }
 
     /**
@@ -181,6 +197,10 @@ public abstract sealed class AudioSession implements AutoCloseable permits Recor
     }
 
     // ---- for the library, under its control lock --------------------------------------------------------
+    String operation() {
+        return this instanceof Recording ? "record" : "play";
+    }
+
     String target() {
         return target;
     }
@@ -208,6 +228,7 @@ public abstract sealed class AudioSession implements AutoCloseable permits Recor
         boolean wasStarted = state != State.NEW;
         state = State.ENDED;
         endReason = reason;
+        this.failure = failure;
         if (failure != null) {
             end.completeExceptionally(failure);
         } else {

@@ -1,9 +1,9 @@
 package com.tarvik.kelvane.audio;
 
 import java.time.Duration;
-import java.util.concurrent.ExecutorService;
-import java.util.concurrent.Executors;
+import java.util.concurrent.LinkedBlockingQueue;
 import java.util.concurrent.RejectedExecutionException;
+import java.util.concurrent.ThreadPoolExecutor;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicReference;
 
@@ -12,25 +12,42 @@ import java.util.concurrent.atomic.AtomicReference;
  * locks, where calling back into it can deadlock; posting here returns at once, and the listeners run in
  * order on one thread of the package, where they may call any method. Levels are coalesced when the
  * listener is slower than they come (only the newest waits); every other event is delivered.
+ *
+ * <p>The thread is made at once, by the thread that constructs the dispatcher (the one that opens the
+ * library), never later by a native callback thread: it has the opener's thread group and context class
+ * loader. It is a daemon thread.
  */
 final class EventDispatcher {
     /** The name of the event thread. */
     static final String THREAD_NAME = "tessaro-events";
 
-    private record PendingLevel(AudioSession session, double level) {
+    private static final class PendingLevel {
+        final AudioSession session;
+        final double level;
+
+        PendingLevel(AudioSession session, double level) {
+            this.session = session;
+            this.level = level;
+        }
     }
 
-    private final ExecutorService executor;
+    private final ThreadPoolExecutor executor;
     private final AtomicReference<PendingLevel> pendingLevel = new AtomicReference<>();
     private volatile Thread thread;
 
     EventDispatcher() {
-        executor = Executors.newSingleThreadExecutor(task -> {
-            Thread created = new Thread(task, THREAD_NAME);
-            created.setDaemon(true);
-            thread = created;
-            return created;
-        });
+        Thread opener = Thread.currentThread();
+        ThreadGroup group = opener.getThreadGroup();
+        ClassLoader contextLoader = opener.getContextClassLoader();
+        executor = new ThreadPoolExecutor(1, 1, 0, TimeUnit.MILLISECONDS, new LinkedBlockingQueue<Runnable>(),
+                task -> {
+                    Thread created = new Thread(group, task, THREAD_NAME);
+                    created.setContextClassLoader(contextLoader);
+                    created.setDaemon(true);
+                    thread = created;
+                    return created;
+                });
+        executor.prestartCoreThread();
     }
 
     /** Runs the task on the event thread after everything posted before it; dropped after close. */
@@ -48,7 +65,7 @@ final class EventDispatcher {
             post(() -> {
                 PendingLevel newest = pendingLevel.getAndSet(null);
                 if (newest != null) {
-                    newest.session().deliverLevel(newest.level());
+                    newest.session.deliverLevel(newest.level);
                 }
             });
         }

@@ -32,4 +32,18 @@ interface NativeAudio {
     int getDuration(double[] seconds);
 
     int getCurrentPosition(double[] seconds);
+
+    /**
+     * Why a stream ended: element 0 the media event code (1 complete, 3 or 7 aborted by an error, 0x1A
+     * stream control stopped, 0x1F device lost), element 1 its result code (the error of an abort, 0
+     * otherwise), element 2 the number of the stream it ended. Inside {@code stopped} it describes that
+     * very end; elsewhere the last end delivered. S_FALSE (1) with zeros when no stream has ended.
+     */
+    int getEndCause(int[] cause);
+
+    /**
+     * The number of the stream that the last successful record or play started (1, 2, ...); S_FALSE (1)
+     * and 0 before the first.
+     */
+    int getStreamNumber(int[] number);
 }

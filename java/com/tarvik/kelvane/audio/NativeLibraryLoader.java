@@ -13,6 +13,7 @@ import java.nio.file.FileSystemException;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
+import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.StandardOpenOption;
 import java.nio.file.attribute.PosixFilePermission;
@@ -21,12 +22,10 @@ import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
 import java.util.ArrayList;
 import java.util.Arrays;
-import java.util.Comparator;
 import java.util.List;
 import java.util.Locale;
 import java.util.Optional;
 import java.util.Set;
-import java.util.stream.Stream;
 
 /**
  * Loads the native library Tessaro.dll once per process, always by absolute path, and tells which file it
@@ -35,11 +34,23 @@ import java.util.stream.Stream;
  * <p>By default it loads the jar's own copy for the JVM's architecture: the 32-bit DLL
  * ({@value #RESOURCE_ROOT}windows-x86/Tessaro.dll) for an x86 JVM, the 64-bit one
  * ({@value #RESOURCE_ROOT}windows-x86_64/Tessaro.dll) for an x64 JVM. The copy is extracted once per
- * library version into a per-user cache directory that only the user can write ({@code
- * %LOCALAPPDATA%\Tessaro\native\VERSION-ARCH}, or the directory named by the system property
- * {@value #CACHE_DIRECTORY_PROPERTY}), written atomically so that several JVMs may start at once, compared
- * with the jar's bytes before every load (and rewritten when it differs), and copies left there by other
- * versions are removed.
+ * library version into a per-user cache directory ({@code BASE\Tessaro\native\VERSION-ARCH}, where BASE is
+ * {@code %LOCALAPPDATA%} or the directory named by the system property {@value #CACHE_DIRECTORY_PROPERTY}),
+ * written atomically so that several JVMs may start at once, compared with the jar's bytes before every
+ * load (and rewritten when it differs).
+ *
+ * <p>The loader touches nothing it did not make. It marks each version directory it makes with a file
+ * {@value #MARKER_FILE}; removing the copies of other versions, it takes only directories of
+ * {@code BASE\Tessaro\native} that carry its marker, removes from them only the files it writes there
+ * (Tessaro.dll, the marker, its temporary files), and leaves such a directory in place when anything else is
+ * in it. It never follows a link. A copy that a running program has loaded is left for a later start.
+ *
+ * <p>The directories {@code Tessaro}, {@code native} and the version directory must be writable by the
+ * user only. On POSIX file systems they are created rwx------ and are refused when group or others may
+ * write them or another user owns them. On Windows they are refused when another user owns them (compared
+ * with a file the loader creates in them); their access control list is not inspected: under
+ * {@code %LOCALAPPDATA%} they inherit the user's private one; a directory named by
+ * {@value #CACHE_DIRECTORY_PROPERTY} must be one that only the user can write.
  *
  * <p>Only when the system property {@value #USE_LIBRARY_PATH_PROPERTY} is "true" is Tessaro.dll taken from
  * the first directory of {@code java.library.path} that has one. That search includes the current directory
@@ -59,6 +70,15 @@ public final class NativeLibraryLoader {
     public static final String USE_LIBRARY_PATH_PROPERTY = "com.tarvik.kelvane.audio.useLibraryPath";
     /** Names the directory under which the jar's copy is extracted, instead of the per-user default. */
     public static final String CACHE_DIRECTORY_PROPERTY = "com.tarvik.kelvane.audio.cacheDirectory";
+    /** The file that marks a version directory as made by this loader. */
+    static final String MARKER_FILE = ".tessaro-native-cache";
+    private static final byte[] MARKER = "Tessaro native library cache; made and removed by the Tessaro loader\n"
+            .getBytes(java.nio.charset.StandardCharsets.US_ASCII);
+    private static final String TEMPORARY_PREFIX = LIBRARY_FILE + "-";
+    private static final String TEMPORARY_SUFFIX = ".tmp";
+    /** Serialises extraction and removal within this JVM; a lock file does it between JVMs. */
+    private static final Object CACHE_LOCK = new Object();
+    private static final String LOCK_FILE = ".lock";
 
     /** The platforms the library is built for. */
     enum Platform {
@@ -83,9 +103,15 @@ public final class NativeLibraryLoader {
             String arch = osArch == null ? "" : osArch.toLowerCase(Locale.ROOT);
             if (osName != null && osName.startsWith("Windows")) {
                 switch (arch) {
-                    case "x86", "i386", "i486", "i586", "i686":
+                    case "x86":
+                    case "i386":
+                    case "i486":
+                    case "i586":
+                    case "i686":
                         return WINDOWS_X86;
-                    case "amd64", "x86_64", "x64":
+                    case "amd64":
+                    case "x86_64":
+                    case "x64":
                         return WINDOWS_X86_64;
                     default:
                         break;
@@ -157,8 +183,13 @@ public final class NativeLibraryLoader {
             return loadedFrom;
         }
         Platform platform = Platform.of(osName, osArch);
-        Path file = useLibraryPath ? findOnLibraryPath(platform) : extract(platform);
-        linker.load(file.toString());
+        Path file;
+        if (useLibraryPath) {
+            file = findOnLibraryPath(platform);
+            linker.load(file.toString());
+        } else {
+            file = extract(platform);
+        }
         loadedFrom = file;
         return file;
     }
@@ -169,7 +200,7 @@ public final class NativeLibraryLoader {
             if (directory.isEmpty()) {
                 continue;
             }
-            Path candidate = Path.of(directory).toAbsolutePath().resolve(LIBRARY_FILE);
+            Path candidate = Paths.get(directory).toAbsolutePath().resolve(LIBRARY_FILE);
             if (Files.isRegularFile(candidate)) {
                 int machine;
                 try {
@@ -199,7 +230,7 @@ public final class NativeLibraryLoader {
         if (header < 0 || header > image.length - 6 || bytes.getInt(header) != 0x00004550) {
             return -1;
         }
-        return Short.toUnsignedInt(bytes.getShort(header + 4));
+        return bytes.getShort(header + 4) & 0xFFFF;
     }
 
     private static String describe(int machine) {
@@ -222,15 +253,30 @@ public final class NativeLibraryLoader {
         Path directory = cacheRoot.resolve(ours);
         Path file = directory.resolve(LIBRARY_FILE);
         try {
+            createPrivateDirectory(cacheRoot.getParent());
             createPrivateDirectory(cacheRoot);
-            createPrivateDirectory(directory);
-            if (!sameContent(file, image)) {
-                write(directory, file, image);
-            }
-            removeStaleCopies();
-            // Checked again right before loading: what is loaded is what the jar carries.
-            if (!sameContent(file, image)) {
-                throw new IOException(file + " changed while it was being loaded");
+            // Extraction, removal and the load itself under one lock, so that a JVM of another version
+            // that starts at the same time never removes a copy between its check and its load.
+            synchronized (CACHE_LOCK) {
+                try (FileChannel lockFile = FileChannel.open(cacheRoot.resolve(LOCK_FILE), StandardOpenOption.CREATE,
+                        StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS)) {
+                    lockFile.lock(); // released when the channel closes
+                    createPrivateDirectory(directory);
+                    if (!isMarked(directory)) {
+                        Files.write(directory.resolve(MARKER_FILE), MARKER, StandardOpenOption.CREATE_NEW,
+                                LinkOption.NOFOLLOW_LINKS);
+                    }
+                    removeTemporaryFiles(directory);
+                    if (!sameContent(file, image)) {
+                        write(directory, file, image);
+                    }
+                    removeStaleCopies();
+                    // Checked again right before loading: what is loaded is what the jar carries.
+                    if (!sameContent(file, image)) {
+                        throw new IOException(file + " changed while it was being loaded");
+                    }
+                    linker.load(file.toString());
+                }
             }
         } catch (IOException | UncheckedIOException e) {
             throw linkError("cannot extract " + platform.resource() + " from the jar into " + directory + ": " + e, e);
@@ -244,7 +290,12 @@ public final class NativeLibraryLoader {
                 throw new UnsatisfiedLinkError("the jar has no " + platform.resource() + " for this JVM (os.name \""
                         + osName + "\", os.arch \"" + osArch + "\")");
             }
-            return in.readAllBytes();
+            java.io.ByteArrayOutputStream bytes = new java.io.ByteArrayOutputStream();
+            byte[] buffer = new byte[65536];
+            for (int read; (read = in.read(buffer)) > 0; ) {
+                bytes.write(buffer, 0, read);
+            }
+            return bytes.toByteArray();
         } catch (IOException e) {
             throw linkError("cannot read " + platform.resource() + " from the jar: " + e, e);
         }
@@ -252,7 +303,7 @@ public final class NativeLibraryLoader {
 
     /** Writes a file beside the target and moves it into place in one step, so no one sees it half written. */
     private static void write(Path directory, Path file, byte[] image) throws IOException {
-        Path temporary = Files.createTempFile(directory, LIBRARY_FILE + "-", ".tmp");
+        Path temporary = Files.createTempFile(directory, TEMPORARY_PREFIX, TEMPORARY_SUFFIX);
         try {
             try (FileChannel channel = FileChannel.open(temporary, StandardOpenOption.WRITE)) {
                 channel.write(ByteBuffer.wrap(image));
@@ -290,10 +341,9 @@ public final class NativeLibraryLoader {
     }
 
     /**
-     * Makes the directory if needed, private to the user. On POSIX systems it is created rwx------, may not
-     * be writable by group or others, and must be owned by the user (checked against a file the user
-     * creates in it). On Windows the per-user application-data directory it lives in is private to the
-     * user by its access control list.
+     * Makes the directory if needed, private to the user. On POSIX systems it is created rwx------ and may
+     * not be writable by group or others. Everywhere it must be owned by the user (checked against a file
+     * the user creates in it); on Windows its access control list is not inspected (see the class comment).
      */
     private static void createPrivateDirectory(Path directory) throws IOException {
         boolean posix = directory.getFileSystem().supportedFileAttributeViews().contains("posix");
@@ -318,6 +368,8 @@ public final class NativeLibraryLoader {
                 throw new FileSystemException(directory.toString(), null,
                         "others may write this directory (" + PosixFilePermissions.toString(permissions) + ")");
             }
+        }
+        if (directory.getFileSystem().supportedFileAttributeViews().contains("owner")) {
             Path probe = Files.createTempFile(directory, "owner-", ".tmp");
             try {
                 if (!Files.getOwner(probe).equals(Files.getOwner(directory, LinkOption.NOFOLLOW_LINKS))) {
@@ -330,37 +382,68 @@ public final class NativeLibraryLoader {
         }
     }
 
-    /** Removes the copies of other versions; one that another running program holds is left for later. */
+    /**
+     * Removes the copies of other versions: only directories that carry this loader's marker, only the
+     * files it writes into them, never following a link; a directory that holds anything else stays, and a
+     * copy that another running program holds is left for later.
+     */
     private void removeStaleCopies() throws IOException {
         List<Path> stale = new ArrayList<>();
         try (DirectoryStream<Path> entries = Files.newDirectoryStream(cacheRoot)) {
             for (Path entry : entries) {
-                String name = entry.getFileName().toString();
-                if (!name.startsWith(version + "-") && Files.isDirectory(entry, LinkOption.NOFOLLOW_LINKS)) {
+                // This version's copies for other architectures stay: a JVM of the other one may use them.
+                if (!entry.getFileName().toString().startsWith(version + "-")
+                        && Files.isDirectory(entry, LinkOption.NOFOLLOW_LINKS)
+                        && isMarked(entry)) {
                     stale.add(entry);
                 }
             }
         }
         for (Path directory : stale) {
-            try (Stream<Path> tree = Files.walk(directory)) {
-                for (Path path : tree.sorted(Comparator.reverseOrder()).toList()) {
-                    try {
-                        Files.deleteIfExists(path);
-                    } catch (IOException inUse) {
-                        // Loaded by a program still running (Windows); removed by a later start.
-                    }
-                }
+            try {
+                removeTemporaryFiles(directory);
+                deleteRegularFile(directory.resolve(LIBRARY_FILE));
+                deleteRegularFile(directory.resolve(MARKER_FILE));
+                Files.deleteIfExists(directory);
+            } catch (IOException inUseOrNotEmpty) {
+                // Loaded by a program still running (Windows), or holding what the loader did not write.
             }
         }
     }
 
-    private static Path defaultCacheRoot() {
-        String configured = System.getProperty(CACHE_DIRECTORY_PROPERTY);
-        if (configured != null && !configured.isEmpty()) {
-            return Path.of(configured).toAbsolutePath();
+    /** Whether the directory carries the marker that this loader writes into the directories it makes. */
+    private static boolean isMarked(Path directory) throws IOException {
+        Path marker = directory.resolve(MARKER_FILE);
+        return Files.isRegularFile(marker, LinkOption.NOFOLLOW_LINKS) && Files.size(marker) == MARKER.length
+                && Arrays.equals(Files.readAllBytes(marker), MARKER);
+    }
+
+    /** Removes the temporary files that a write into this directory left (one interrupted by a crash). */
+    private static void removeTemporaryFiles(Path directory) throws IOException {
+        try (DirectoryStream<Path> entries = Files.newDirectoryStream(directory,
+                TEMPORARY_PREFIX + "*" + TEMPORARY_SUFFIX)) {
+            for (Path entry : entries) {
+                deleteRegularFile(entry);
+            }
         }
-        String local = System.getenv("LOCALAPPDATA");
-        return local == null || local.isEmpty() ? null : Path.of(local, "Tessaro", "native");
+    }
+
+    private static void deleteRegularFile(Path file) throws IOException {
+        if (Files.isRegularFile(file, LinkOption.NOFOLLOW_LINKS)) {
+            Files.deleteIfExists(file);
+        }
+    }
+
+    private static Path defaultCacheRoot() {
+        return cacheRoot(System.getProperty(CACHE_DIRECTORY_PROPERTY), System.getenv("LOCALAPPDATA"));
+    }
+
+    /** The loader's own directory: Tessaro\native under the configured directory, else under LOCALAPPDATA. */
+    static Path cacheRoot(String configured, String local) {
+        if (configured != null && !configured.isEmpty()) {
+            return Paths.get(configured).toAbsolutePath().resolve("Tessaro").resolve("native");
+        }
+        return local == null || local.isEmpty() ? null : Paths.get(local, "Tessaro", "native");
     }
 
     private static UnsatisfiedLinkError linkError(String message, Throwable cause) {

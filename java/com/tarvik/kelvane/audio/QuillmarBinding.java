@@ -29,4 +29,10 @@ final class QuillmarBinding extends Quillmar implements NativeAudio {
             target.inputLevel(level);
         }
     }
+
+    @Override
+    public native int getEndCause(int[] cause);
+
+    @Override
+    public native int getStreamNumber(int[] number);
 }

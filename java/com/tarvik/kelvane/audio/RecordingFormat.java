@@ -108,11 +108,14 @@ public final class RecordingFormat {
      * @throws IllegalArgumentException for any other extension
      */
     public static RecordingFormat forFile(Path file) {
-        return switch (extension(file)) {
-            case ".mp3" -> DEFAULT;
-            case ".wav" -> DEFAULT_WAVE;
-            default -> throw new IllegalArgumentException(unknownExtension(file));
-        };
+        switch (extension(file)) {
+            case ".mp3":
+                return DEFAULT;
+            case ".wav":
+                return DEFAULT_WAVE;
+            default:
+                throw new IllegalArgumentException(unknownExtension(file));
+        }
     }
 
     /**
@@ -186,8 +189,11 @@ public final class RecordingFormat {
 
     @Override
     public boolean equals(Object other) {
-        return other instanceof RecordingFormat format && format.formatTag == formatTag
-                && format.sampleRate == sampleRate && format.bitRate == bitRate;
+        if (!(other instanceof RecordingFormat)) {
+            return false;
+        }
+        RecordingFormat format = (RecordingFormat) other;
+        return format.formatTag == formatTag && format.sampleRate == sampleRate && format.bitRate == bitRate;
     }
 
     @Override

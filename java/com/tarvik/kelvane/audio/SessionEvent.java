@@ -2,13 +2,8 @@ package com.tarvik.kelvane.audio;
 
 import java.util.Objects;
 
-/**
- * A change of a session's state, as {@code javax.sound.sampled.LineEvent} reports the state of a line.
- *
- * @param session the session whose state changed
- * @param type    what happened
- */
-public record SessionEvent(AudioSession session, Type type) {
+/** A change of a session's state, as {@code javax.sound.sampled.LineEvent} reports the state of a line. */
+public final class SessionEvent {
     /** The kinds of state change. */
     public enum Type {
         /** The session started: the library records or plays. */
@@ -21,14 +16,54 @@ public record SessionEvent(AudioSession session, Type type) {
         RESUME
     }
 
+    private final AudioSession session;
+    private final Type type;
+
     /**
-     * Checks that both parts are given.
+     * Makes the event.
      *
      * @param session the session whose state changed
      * @param type    what happened
      */
-    public SessionEvent {
-        Objects.requireNonNull(session, "session");
-        Objects.requireNonNull(type, "type");
+    public SessionEvent(AudioSession session, Type type) {
+        this.session = Objects.requireNonNull(session, "session");
+        this.type = Objects.requireNonNull(type, "type");
+    }
+
+    /**
+     * The session whose state changed.
+     *
+     * @return the session
+     */
+    public AudioSession session() {
+        return session;
+    }
+
+    /**
+     * What happened.
+     *
+     * @return the type of the change
+     */
+    public Type type() {
+        return type;
+    }
+
+    @Override
+    public boolean equals(Object other) {
+        if (!(other instanceof SessionEvent)) {
+            return false;
+        }
+        SessionEvent event = (SessionEvent) other;
+        return event.session == session && event.type == type;
+    }
+
+    @Override
+    public int hashCode() {
+        return 31 * System.identityHashCode(session) + type.hashCode();
+    }
+
+    @Override
+    public String toString() {
+        return "SessionEvent[session=" + session + ", type=" + type + "]";
     }
 }

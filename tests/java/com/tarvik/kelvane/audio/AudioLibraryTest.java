@@ -86,6 +86,7 @@ class AudioLibraryTest {
         natives.stopResult = 0;
         audio.record(Path.of("s.mp3"), null).close();
         List<String> calls = natives.calls();
+        calls.removeIf(call -> call.equals("getStreamNumber"));
         assertEquals(List.of("stop", "stop", "record", "stop"), calls.subList(calls.size() - 4, calls.size()));
         waitFor(() -> ends.size() == 1);
         assertEquals(List.of(EndReason.STOP_FAILED), ends);
@@ -220,6 +221,132 @@ class AudioLibraryTest {
                 () -> audio.record(Path.of("a.wav"), RecordingFormat.wave(0x1234, 8000), null, null));
         assertFalse(unsupported instanceof AudioFileException);
         assertEquals("VFW_E_UNSUPPORTED_AUDIO", unsupported.resultName());
+    }
+
+    @Test
+    void anErrorEndsASessionWithItsCodeAndALostDeviceIsNoError() throws Exception {
+        AudioLibrary audio = open();
+        List<EndReason> ends = Collections.synchronizedList(new ArrayList<>());
+        Recording recording = audio.record(Path.of("r.mp3"), RecordingFormat.DEFAULT, null, ends::add);
+        natives.raiseEnd(StreamEnd.EC_ERRORABORT, 0x80070070).join();
+        ExecutionException full = assertThrows(ExecutionException.class,
+                () -> recording.ended().get(GUARD, TimeUnit.SECONDS));
+        AudioFileException diskFull = assertInstanceOf(AudioFileException.class, full.getCause());
+        assertEquals(0x80070070, diskFull.resultCode());
+        assertEquals("record", diskFull.operation());
+        assertEquals(EndReason.FAILED, recording.endReason());
+        assertEquals(diskFull, recording.failure());
+        waitFor(() -> ends.size() == 1);
+        assertEquals(List.of(EndReason.FAILED), ends);
+
+        Playback playback = audio.play(Path.of("a.mp3"), null);
+        natives.raiseEnd(StreamEnd.EC_DEVICE_LOST, 0).join();
+        assertEquals(EndReason.DEVICE_LOST, playback.ended().get(GUARD, TimeUnit.SECONDS));
+        Playback aborted = audio.play(Path.of("a.mp3"), null);
+        natives.raiseEnd(StreamEnd.EC_STREAM_ERROR_STOPPED, 0x80040218).join();
+        ExecutionException error = assertThrows(ExecutionException.class,
+                () -> aborted.ended().get(GUARD, TimeUnit.SECONDS));
+        assertEquals("VFW_E_CANNOT_RENDER", ((AudioException) error.getCause()).resultName());
+        assertFalse(error.getCause() instanceof AudioFileException);
+    }
+
+    @Test
+    void diskFullAndFileSizeCodesAreFileSystemFailures() {
+        for (int code : new int[] {0x80030070, 0x80070070, 0x80070027, 0x800700DF}) {
+            AudioException failure = AudioException.of("record", "r.wav", code);
+            assertInstanceOf(AudioFileException.class, failure, ResultCodes.hex(code));
+            assertEquals("r.wav", ((AudioFileException) failure).getCause().getFile());
+        }
+    }
+
+    @Test
+    void aFailedReleaseAfterAnEndFailsTheSession() throws Exception {
+        AudioLibrary audio = open();
+        Playback playback = audio.play(Path.of("a.mp3"), null);
+        natives.stopResult = ResultCodes.VFW_E_TIMEOUT;
+        natives.raiseStopped(0).join();
+        ExecutionException failed = assertThrows(ExecutionException.class,
+                () -> playback.ended().get(GUARD, TimeUnit.SECONDS));
+        assertEquals("stop", ((AudioException) failed.getCause()).operation());
+        assertEquals(EndReason.COMPLETED, playback.endReason());
+    }
+
+    @Test
+    void aStartThatFailedBeforeHoldingAStreamOwesNoRelease() throws Exception {
+        AudioLibrary audio = open();
+        natives.recordResult = 0x80010106; // RPC_E_CHANGED_MODE: nothing was built
+        assertThrows(AudioException.class, () -> audio.record(Path.of("r.mp3"), null));
+        natives.recordResult = 0;
+        Recording next = audio.record(Path.of("r.mp3"), null);
+        assertTrue(next.isActive());
+        next.stop();
+        assertEquals(EndReason.STOPPED, next.endReason());
+    }
+
+    @Test
+    void anEndBelongsToTheStreamThatRaisedIt() throws Exception {
+        AudioLibrary audio = open();
+        Recording first = audio.record(Path.of("one.mp3"), null);
+        int firstStream = natives.heldStream;
+        first.stop();
+        Recording second = audio.record(Path.of("two.mp3"), null);
+        // The first stream's end is delivered after the second stream started.
+        natives.raiseEnd(StreamEnd.EC_COMPLETE, 0, firstStream).join();
+        natives.raiseEnd(StreamEnd.EC_DEVICE_LOST, 0).join();
+        assertEquals(EndReason.DEVICE_LOST, second.ended().get(GUARD, TimeUnit.SECONDS));
+        assertEquals(EndReason.STOPPED, first.endReason());
+    }
+
+    @Test
+    void theEventThreadHasTheOpenersGroupAndContextLoader() throws Exception {
+        ThreadGroup group = new ThreadGroup("application");
+        ClassLoader loader = new java.net.URLClassLoader(new java.net.URL[0]);
+        AtomicReference<Throwable> failure = new AtomicReference<>();
+        Thread opener = new Thread(group, () -> {
+            try {
+                open();
+            } catch (Throwable e) {
+                failure.set(e);
+            }
+        }, "opener");
+        opener.setContextClassLoader(loader);
+        opener.start();
+        opener.join();
+        assertEquals(null, failure.get());
+        // Started, and its levels raised, by threads of other groups and loaders.
+        AtomicReference<Thread> listenerThread = new AtomicReference<>();
+        opened.record(Path.of("r.mp3"), level -> listenerThread.set(Thread.currentThread()));
+        natives.raiseLevels(0.5).join();
+        waitFor(() -> listenerThread.get() != null);
+        assertEquals(group, listenerThread.get().getThreadGroup());
+        assertEquals(loader, listenerThread.get().getContextClassLoader());
+        assertTrue(listenerThread.get().isDaemon());
+    }
+
+    @Test
+    void aJvmThatExitsStopsTheActiveSessionAndFreesTheLibrary() throws Exception {
+        String javaCommand = Path.of(System.getProperty("java.home"), "bin", "java").toString();
+        String classPath = Path.of(AudioLibrary.class.getProtectionDomain().getCodeSource().getLocation().toURI())
+                + java.io.File.pathSeparator
+                + Path.of(ExitWhileRecording.class.getProtectionDomain().getCodeSource().getLocation().toURI());
+        Process process = new ProcessBuilder(javaCommand, "-cp", classPath, ExitWhileRecording.class.getName())
+                .redirectErrorStream(true).start();
+        String output = new String(process.getInputStream().readAllBytes(), java.nio.charset.StandardCharsets.UTF_8);
+        assertEquals(0, process.waitFor(), output);
+        assertEquals(List.of("stop", "freeLibrary"), List.of(output.trim().split("\\s+")), output);
+    }
+
+    /** Starts a recording over fake natives and calls System.exit without closing anything. */
+    static final class ExitWhileRecording {
+        private ExitWhileRecording() {
+        }
+
+        public static void main(String[] args) throws Exception {
+            FakeNatives natives = new FakeNatives();
+            AudioLibrary.open(natives, CLOSE_WAIT).record(Path.of("r.mp3"), null);
+            natives.trace = System.out;
+            System.exit(0);
+        }
     }
 
     private static void await(CountDownLatch latch) {

@@ -27,6 +27,13 @@ final class FakeNatives implements NativeAudio {
     double position = 0.5;
     byte[] lastPath;
     int[] lastRecordArguments;
+    /** Streams started so far; the one held (0: none), as the library numbers them. */
+    int streams;
+    int heldStream;
+    /** The cause of the last end raised: media event code, result code, stream number. */
+    volatile int[] endCause;
+    /** When set, each call's name is printed there too (for a test that watches another JVM). */
+    java.io.PrintStream trace;
 
     @Override
     public void setEvents(Events events) {
@@ -35,6 +42,10 @@ final class FakeNatives implements NativeAudio {
 
     private synchronized void call(String name) {
         calls.add(name);
+        if (trace != null) {
+            trace.println(name);
+            trace.flush();
+        }
     }
 
     synchronized List<String> calls() {
@@ -83,14 +94,14 @@ final class FakeNatives implements NativeAudio {
         call("record");
         lastPath = path.clone();
         lastRecordArguments = new int[] {formatTag, sampleRate, bitRate};
-        return recordResult;
+        return started(recordResult);
     }
 
     @Override
     public int play(byte[] path, int number) {
         call("play");
         lastPath = path.clone();
-        return playResult;
+        return started(playResult);
     }
 
     @Override
@@ -115,7 +126,23 @@ final class FakeNatives implements NativeAudio {
                 Thread.currentThread().interrupt();
             }
         }
-        return locked(() -> stopResult);
+        return locked(() -> {
+            if (heldStream == 0) {
+                return ResultCodes.E_UNEXPECTED;
+            }
+            if (stopResult >= 0) {
+                heldStream = 0;
+            }
+            return stopResult;
+        });
+    }
+
+    /** A start that succeeds holds a new stream; one that fails holds nothing (as the library). */
+    private synchronized int started(int result) {
+        if (result >= 0) {
+            heldStream = ++streams;
+        }
+        return result;
     }
 
     @Override
@@ -141,9 +168,23 @@ final class FakeNatives implements NativeAudio {
         });
     }
 
-    /** Raises "Stopped" on a thread of its own that holds the library lock meanwhile. */
+    /** Raises "Stopped" for the held stream: 0 as a completion, 1 as a lost device. */
     Thread raiseStopped(int reason) {
-        return raise(() -> events.stopped(reason));
+        return raiseEnd(reason == 0 ? StreamEnd.EC_COMPLETE : StreamEnd.EC_DEVICE_LOST, 0);
+    }
+
+    /** Raises "Stopped" for the end of the held stream by that media event, with that result. */
+    Thread raiseEnd(int event, int result) {
+        return raiseEnd(event, result, heldStream);
+    }
+
+    /** Raises "Stopped" for the end of that stream, on a thread of its own that holds the library lock. */
+    Thread raiseEnd(int event, int result, int stream) {
+        int value = event == StreamEnd.EC_COMPLETE || event == StreamEnd.EC_STREAM_CONTROL_STOPPED ? 0 : 1;
+        return raise(() -> {
+            endCause = new int[] {event, result, stream};
+            events.stopped(value);
+        });
     }
 
     private Thread raise(Runnable callback) {
@@ -157,5 +198,24 @@ final class FakeNatives implements NativeAudio {
         }, "fake-native");
         thread.start();
         return thread;
+    }
+
+    @Override
+    public int getEndCause(int[] cause) {
+        call("getEndCause");
+        int[] last = endCause;
+        if (last == null) {
+            java.util.Arrays.fill(cause, 0);
+            return ResultCodes.S_FALSE;
+        }
+        System.arraycopy(last, 0, cause, 0, 3);
+        return ResultCodes.S_OK;
+    }
+
+    @Override
+    public synchronized int getStreamNumber(int[] number) {
+        call("getStreamNumber");
+        number[0] = streams;
+        return streams == 0 ? ResultCodes.S_FALSE : ResultCodes.S_OK;
     }
 }

@@ -37,8 +37,65 @@ class NativeLibraryLoaderTest {
 
     private NativeLibraryLoader loader(String osName, String osArch, boolean useLibraryPath, String libraryPath)
             throws Exception {
+        return loader(osName, osArch, useLibraryPath, libraryPath, VERSION);
+    }
+
+    private NativeLibraryLoader loader(String osName, String osArch, boolean useLibraryPath, String libraryPath,
+            String version) throws Exception {
         return new NativeLibraryLoader(loaded::add, ResourceOwner.in(jar()), osName, osArch, temp.resolve("cache"),
-                useLibraryPath, libraryPath, VERSION);
+                useLibraryPath, libraryPath, version);
+    }
+
+    @Test
+    void theLoaderTouchesNothingItDidNotMake() throws Exception {
+        Path base = temp.resolve("base");
+        Path root = NativeLibraryLoader.cacheRoot(base.toString(), "ignored");
+        assertEquals(base.resolve("Tessaro/native").toAbsolutePath(), root);
+        // The user's own folders beside the loader's directory, and inside it.
+        Path notes = Files.createDirectories(base.resolve("MyNotes"));
+        Files.write(notes.resolve("todo.txt"), X86);
+        Files.createDirectories(root);
+        Path foreign = Files.createDirectories(root.resolve("Notes"));
+        Files.write(foreign.resolve("x.txt"), X86);
+        Path unmarked = Files.createDirectories(root.resolve("0.9-windows-x86"));
+        Files.write(unmarked.resolve("Tessaro.dll"), X86);
+        Path linked = Files.createSymbolicLink(root.resolve("0.7-windows-x86"), notes);
+        // Copies that loaders of other versions made: one holding a file of the user's, one clean.
+        Path shared = root.resolve("0.8-windows-x86_64");
+        Path clean = root.resolve("0.6-windows-x86_64");
+        new NativeLibraryLoader(loaded::add, ResourceOwner.in(jar()), "Windows 11", "amd64", root, false, "", "0.8").load();
+        Files.write(shared.resolve("mine.txt"), X86);
+        new NativeLibraryLoader(loaded::add, ResourceOwner.in(jar()), "Windows 11", "amd64", root, false, "", "0.6").load();
+        Path ours = Files.createDirectories(root.resolve(VERSION + "-windows-x86_64"));
+        Files.write(ours.resolve("Tessaro.dll-123.tmp"), X86);
+
+        Path file = new NativeLibraryLoader(loaded::add, ResourceOwner.in(jar()), "Windows 11", "amd64", root, false,
+                "", VERSION).load();
+        assertEquals(ours.resolve("Tessaro.dll"), file);
+        assertArrayEquals(X86, Files.readAllBytes(notes.resolve("todo.txt")));
+        assertArrayEquals(X86, Files.readAllBytes(foreign.resolve("x.txt")));
+        assertArrayEquals(X86, Files.readAllBytes(unmarked.resolve("Tessaro.dll")), "an unmarked directory stays");
+        assertTrue(Files.isSymbolicLink(linked), "a link is not followed");
+        assertEquals(List.of(shared.resolve("mine.txt")), list(shared), "only what the loader wrote is removed");
+        assertFalse(Files.exists(clean), "a copy of another version is removed");
+        assertEquals(List.of(ours.resolve(NativeLibraryLoader.MARKER_FILE), file), list(ours), "no temporary files");
+    }
+
+    @Test
+    void aFailedWriteLeavesNoTemporaryFile() throws Exception {
+        Path ours = Files.createDirectories(temp.resolve("cache/" + VERSION + "-windows-x86_64"));
+        // Something of the user's where the copy goes: the write fails, and only that is left.
+        Files.createDirectories(ours.resolve("Tessaro.dll/kept"));
+        assertThrows(UnsatisfiedLinkError.class, loader("Windows 11", "amd64", false, "")::load);
+        assertEquals(List.of(ours.resolve(NativeLibraryLoader.MARKER_FILE), ours.resolve("Tessaro.dll")), list(ours));
+        assertTrue(Files.isDirectory(ours.resolve("Tessaro.dll/kept")));
+        assertEquals(List.of(), loaded);
+    }
+
+    private static List<Path> list(Path directory) throws IOException {
+        try (Stream<Path> entries = Files.list(directory)) {
+            return entries.sorted().collect(java.util.stream.Collectors.toList());
+        }
     }
 
     @Test
@@ -50,6 +107,8 @@ class NativeLibraryLoaderTest {
         Path x86 = loader("Windows 10", "x86", false, "").load();
         assertArrayEquals(X86, Files.readAllBytes(x86));
         assertEquals(List.of(x64.toString(), x86.toString()), loaded);
+        assertArrayEquals("Tessaro native library cache; made and removed by the Tessaro loader\n".getBytes("US-ASCII"),
+                Files.readAllBytes(x64.resolveSibling(NativeLibraryLoader.MARKER_FILE)));
     }
 
     @Test
@@ -66,8 +125,7 @@ class NativeLibraryLoaderTest {
 
     @Test
     void oneCopyPerVersionIsReusedCheckedAndStaleCopiesAreRemoved() throws Exception {
-        Path stale = Files.createDirectories(temp.resolve("cache/1.0.0.0-windows-x86_64"));
-        Files.write(stale.resolve("Tessaro.dll"), X86);
+        Path stale = loader("Windows 11", "amd64", false, "", "1.0.0.0").load().getParent();
         Path file = loader("Windows 11", "amd64", false, "").load();
         assertFalse(Files.exists(stale), "the copy of another version is removed");
         FileTime written = FileTime.fromMillis(1_000_000_000_000L);
@@ -77,9 +135,8 @@ class NativeLibraryLoaderTest {
         Files.write(file, X86);
         loader("Windows 11", "amd64", false, "").load();
         assertArrayEquals(X64, Files.readAllBytes(file), "a damaged copy is replaced");
-        try (Stream<Path> left = Files.list(file.getParent())) {
-            assertEquals(List.of(file), left.toList(), "no temporary files left");
-        }
+        assertEquals(List.of(file.resolveSibling(NativeLibraryLoader.MARKER_FILE), file), list(file.getParent()),
+                "no temporary files left");
     }
 
     @Test
@@ -93,24 +150,27 @@ class NativeLibraryLoaderTest {
     }
 
     @Test
-    void twoJvmsExtractAtOnce() throws Exception {
+    void twoJvmsOfTwoVersionsExtractAtOnce() throws Exception {
         String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
         // Both start extracting at the same moment, into a fresh cache for each of several rounds.
         String startAt = Long.toString(System.currentTimeMillis() + 3000);
         List<Process> processes = new ArrayList<>();
         for (int i = 0; i < 2; i++) {
             processes.add(new ProcessBuilder(java, "-cp", classPath(), LoadInProcess.class.getName(), jar().toString(),
-                    temp.resolve("cache").toString(), startAt, Integer.toString(ROUNDS)).redirectErrorStream(true).start());
+                    temp.resolve("cache").toString(), startAt, Integer.toString(ROUNDS), i == 0 ? VERSION : "2.0.0.0")
+                    .redirectErrorStream(true).start());
         }
         for (Process process : processes) {
             String output = new String(process.getInputStream().readAllBytes()).trim();
             assertEquals(0, process.waitFor(), output);
         }
         for (int round = 0; round < ROUNDS; round++) {
-            Path directory = temp.resolve("cache/" + round + "/1.2.3.4-windows-x86_64");
-            assertArrayEquals(X64, Files.readAllBytes(directory.resolve("Tessaro.dll")));
-            try (Stream<Path> left = Files.list(directory)) {
-                assertEquals(1, left.count(), "no temporary files left in round " + round);
+            // The one that started later removed the other's copy, or found it in use and left it.
+            for (Path directory : list(temp.resolve("cache/" + round))) {
+                if (Files.isDirectory(directory)) {
+                    assertArrayEquals(X64, Files.readAllBytes(directory.resolve("Tessaro.dll")));
+                    assertEquals(2, list(directory).size(), "no temporary files left in round " + round);
+                }
             }
         }
     }
@@ -167,8 +227,19 @@ class NativeLibraryLoaderTest {
                 Thread.onSpinWait();
             }
             for (int round = 0; round < Integer.parseInt(args[3]); round++) {
-                new NativeLibraryLoader(path -> { }, owner, "Windows 11", "amd64", Path.of(args[1], Integer.toString(round)),
-                        false, "", VERSION).load();
+                // What is loaded is the jar's copy, whole, when it is loaded (as slow as a real load).
+                new NativeLibraryLoader(path -> {
+                    try {
+                        Thread.sleep(2);
+                        if (!java.util.Arrays.equals(X64, Files.readAllBytes(Path.of(path)))) {
+                            throw new UnsatisfiedLinkError(path + " changed before it was loaded");
+                        }
+                    } catch (IOException e) {
+                        throw new java.io.UncheckedIOException(e);
+                    } catch (InterruptedException e) {
+                        throw new IllegalStateException(e);
+                    }
+                }, owner, "Windows 11", "amd64", Path.of(args[1], Integer.toString(round)), false, "", args[4]).load();
             }
         }
     }

@@ -1,0 +1,111 @@
+#pragma once
+// JNI::CListenerDelivery: the one thread of the library's own that calls the Java listener ("Stopped"
+// and "InputLevel"). The capture graph's streaming thread and the media event thread only hand their
+// news over and go on: the streaming thread's timing never depends on Java.
+//
+//   - A level replaces one that is not delivered yet; graph events are never coalesced or dropped while
+//     their stream is current, and are delivered in the order they were handed over, each at most once.
+//   - A stream's news is taken only between BeginStream and EndStream (or Close): EndStream drops
+//     what is undelivered, so after it returns no call of that stream begins.
+//   - After EndStream or Close (under the library lock), WaitForListener (outside it) waits for a
+//     listener call that is running at most CallReturnTimeout, and never on the delivery thread itself
+//     (a listener may call stop or freeLibrary). A call that runs longer
+//     keeps the Java references it uses: the thread that was left behind releases them itself once Java
+//     returns, then ends. Each delivery thread holds a reference on the library's module, so the module
+//     cannot be unloaded under it.
+//
+// One delivery thread per initLibrary; freeLibrary (Close) ends it. Nothing here takes the library
+// lock, and no lock of this object is held while Java runs.
+#include <windows.h>
+
+#include <jni.h>
+
+#include "binding/java_method.h"
+#include "support/critical_section.h"
+
+namespace JNI {
+
+// The two Java methods of the object that called initLibrary.
+struct SListener {
+    TMethodVoid stopped;     // "Stopped" "(I)V"
+    TMethodVoid inputLevel;  // "InputLevel" "(D)V"
+};
+
+// Why a stream ended: the graph event code, its result (the error of an abort, 0 otherwise) and the
+// number of the stream.
+struct SEndCause {
+    long code = 0;
+    HRESULT result = S_OK;
+    LONG stream = 0;
+};
+
+class CListenerDelivery {
+public:
+    // How long EndStream and Close wait for a listener call that is running.
+    static constexpr DWORD CallReturnTimeout = 2000; // milliseconds
+
+    // Run on the delivery thread, outside every lock of this object, with the listener of the thread.
+    using EventReceiver = void (*)(SListener& listener, long code, LONG_PTR param1, LONG_PTR param2, LONG stream);
+    using LevelReceiver = void (*)(SListener& listener, double level);
+
+    CListenerDelivery(EventReceiver events, LevelReceiver levels);
+    // At unload: ends a delivery still running (Close), unless the process is exiting (Abandon).
+    ~CListenerDelivery();
+    CListenerDelivery(const CListenerDelivery&) = delete;
+    CListenerDelivery& operator=(const CListenerDelivery&) = delete;
+
+    // Binds "Stopped" and "InputLevel" on the object and starts the delivery thread. E_UNEXPECTED (and
+    // nothing changed) while a delivery runs; a failure binds nothing and starts nothing.
+    HRESULT Start(JNIEnv* env, jobject object);
+    // Whether a delivery runs (between Start and Close).
+    bool Started();
+    // Ends the delivery: drops what is undelivered and asks its thread to end; WaitForListener then
+    // waits for the thread. S_FALSE when none runs.
+    HRESULT Close();
+    // Process exit: forgets the delivery without any call into Java or the system's threads.
+    void Abandon();
+
+    // Opens the news of the next stream (its number: the last started one's plus one).
+    LONG BeginStream();
+    // The stream begun by BeginStream runs: its number becomes the one StreamNumber reports.
+    void StreamStarted(LONG stream);
+    // Closes the news of the current stream: drops what is undelivered. S_FALSE when no delivery runs.
+    HRESULT EndStream();
+    // Waits at most CallReturnTimeout for the thread of a delivery that Close ended, or else for a
+    // listener call that is running; never on the delivery thread itself. S_OK, S_FALSE when there was
+    // nothing to wait for, VFW_E_TIMEOUT when the call still runs (a closed delivery's thread then ends
+    // by itself once Java returns, and releases the Java references).
+    HRESULT WaitForListener();
+    // The number of the last stream started; 0 before the first.
+    LONG StreamNumber();
+
+    // The hand-overs, for any thread; they never wait for Java. E_UNEXPECTED when no delivery runs,
+    // S_FALSE when no stream is open (the news is dropped).
+    HRESULT PostLevel(double level);
+    HRESULT PostEvent(long code, LONG_PTR param1, LONG_PTR param2);
+
+    // Whether the calling thread is a delivery thread (this one's or one left behind by an earlier Close).
+    static bool OnDeliveryThread();
+
+    // The end that is being or was last delivered; false when none was.
+    void SetEndCause(const SEndCause& cause);
+    bool EndCause(SEndCause* cause);
+
+private:
+    class CContext;
+
+    // The current context with a reference for the caller; null when none runs.
+    CContext* AcquireContext();
+
+    EventReceiver m_events;
+    LevelReceiver m_levels;
+    Synchronization::CCriticalSection m_lock;  // the fields below; never held while waiting
+    CContext* m_context = nullptr;
+    CContext* m_closed = nullptr;  // ended by Close, not yet waited for
+    LONG m_openStream = 0;      // the stream whose news is taken; 0 for none
+    LONG m_startedStream = 0;   // the last stream started
+    SEndCause m_endCause;
+    bool m_hasEndCause = false;
+};
+
+} // namespace JNI
