@@ -37,10 +37,14 @@ HRESULT STDMETHODCALLTYPE CCollectingPin::Receive(IMediaSample* pSample)
     sample.hasArrival = SUCCEEDED(m_sink->StreamTime(&sample.arrival));
     BYTE* data = nullptr;
     pSample->GetPointer(&data);
-    Synchronization::CAutoLock lock(&m_sink->m_collectionLock);
-    m_sink->m_collection.samples.push_back(sample);
-    if (data != nullptr && sample.length > 0)
-        m_sink->m_collection.bytes.insert(m_sink->m_collection.bytes.end(), data, data + sample.length);
+    {
+        Synchronization::CAutoLock lock(&m_sink->m_collectionLock);
+        m_sink->m_collection.samples.push_back(sample);
+        if (data != nullptr && sample.length > 0)
+            m_sink->m_collection.bytes.insert(m_sink->m_collection.bytes.end(), data, data + sample.length);
+    }
+    if (m_sink->m_receiveDelay != 0)
+        ::Sleep(m_sink->m_receiveDelay);
     return S_OK;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // A sink filter for the capture platform tests: one input pin "In" that takes MEDIATYPE_Audio of
 // any subtype and keeps everything it receives: the bytes, each sample's times and flags, the stream
-// time at which it arrived, and the stream notifications.
+// time at which it arrived, and the stream notifications. It can be made slow (SetReceiveDelay).
 #include "stdax/base_filter.h"
 #include "stdax/base_input_pin.h"
 #include "support/critical_section.h"
@@ -76,6 +76,9 @@ public:
     IBaseFilter* Interface() { return BaseFilterInterface(); }
     IPin* InputPin() { return m_pin->PinInterface(); }
 
+    // Each Receive takes this long (after keeping the sample), as a slow consumer; 0 by default.
+    void SetReceiveDelay(DWORD milliseconds) { m_receiveDelay = milliseconds; }
+
     // A copy of what arrived so far.
     CCollection Collected();
     // Polls until condition holds (true) or timeoutMs passes (false).
@@ -88,6 +91,7 @@ private:
     CCollectingPin* m_pin = nullptr;
     Synchronization::CCriticalSection m_collectionLock;
     CCollection m_collection;
+    volatile DWORD m_receiveDelay = 0;
 };
 
 } // namespace CapturePlatformTest

@@ -181,16 +181,21 @@ void FreePcmType(AM_MEDIA_TYPE& type)
     type.cbFormat = 0;
 }
 
-std::vector<BYTE> RecordedTone(const WAVEFORMATEX& format, LONGLONG frames)
+std::vector<BYTE> RecordedTone(const WAVEFORMATEX& format, LONGLONG frames, LONGLONG first, double frequency)
 {
     PcmSource::Settings settings;
     settings.waveform = PcmSource::Waveform::Tone;
-    settings.frequency = CapturePlatform::kToneFrequency;
+    settings.frequency = frequency;
     settings.amplitude = CapturePlatform::kToneAmplitude;
     settings.sampleRate = format.nSamplesPerSec;
     settings.channels = format.nChannels;
     settings.bitsPerSample = format.wBitsPerSample;
-    return PcmSource::CSignal::Generate(settings, frames);
+    std::vector<BYTE> bytes(static_cast<size_t>(frames) * format.nBlockAlign);
+    PcmSource::CSignal signal(settings);
+    signal.Skip(first);
+    if (!bytes.empty())
+        signal.Fill(bytes.data(), static_cast<ULONG>(frames));
+    return bytes;
 }
 
 } // namespace CapturePlatformTest

@@ -8,6 +8,8 @@
 
 #include "stdax/com/ptr.h"
 
+#include "capture_platform.h"
+
 #include <windows.h>
 #include <dshow.h>
 #include <mmreg.h>
@@ -51,8 +53,9 @@ WAVEFORMATEX PcmFormat(DWORD rate, WORD channels, WORD bits);
 AM_MEDIA_TYPE PcmType(const WAVEFORMATEX& format);
 void FreePcmType(AM_MEDIA_TYPE& type);
 
-// The first frames of what the tone capture device records in that format.
-std::vector<BYTE> RecordedTone(const WAVEFORMATEX& format, LONGLONG frames);
+// Frames of what a tone capture device records in that format, from the given first frame.
+std::vector<BYTE> RecordedTone(const WAVEFORMATEX& format, LONGLONG frames, LONGLONG first = 0,
+                               double frequency = CapturePlatform::kToneFrequency);
 
 // Polls until condition holds or timeoutMs passes; whether it held.
 template <class Condition>

@@ -11,6 +11,10 @@
 #include <evcode.h>
 #include <uuids.h>
 
+#include <algorithm>
+#include <string>
+#include <utility>
+
 using namespace CapturePlatformTest;
 using CapturePlatform::CLSID_ToneCapture;
 using CapturePlatform::kToneCaptureName;
@@ -361,6 +365,239 @@ TEST_F(ToneCaptureGraph, LossOfTheDeviceReachesTheEventQueue)
     ::Sleep(300);
     ASSERT_TRUE(SUCCEEDED(m_control->Stop()));
     EXPECT_LE(m_sinks[0]->Collected().samples.size(), atLoss + 1);
+}
+
+} // namespace
+
+// --- a device that its consumer cannot keep up with, fast mode, the second device -----------------------
+
+namespace {
+
+// Sets the stand-in's environment options for the devices created while it lives.
+class CCaptureEnvironment {
+public:
+    CCaptureEnvironment(const wchar_t* hold, const wchar_t* fast, const std::wstring& report)
+    {
+        ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_HOLD_MS", hold);
+        ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_FAST", fast);
+        ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_REPORT", report.empty() ? nullptr : report.c_str());
+    }
+    ~CCaptureEnvironment()
+    {
+        for (const wchar_t* name : {L"TESSARO_TEST_CAPTURE_HOLD_MS", L"TESSARO_TEST_CAPTURE_FAST",
+                                    L"TESSARO_TEST_CAPTURE_REPORT"})
+            ::SetEnvironmentVariableW(name, nullptr);
+    }
+};
+
+std::wstring TemporaryPath(const wchar_t* name)
+{
+    WCHAR directory[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, directory);
+    return std::wstring(directory) + name;
+}
+
+std::vector<std::string> ReadLines(const std::wstring& path)
+{
+    std::vector<std::string> lines;
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return lines;
+    std::string text;
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0)
+        text.append(chunk, read);
+    ::CloseHandle(file);
+    for (size_t begin = 0, end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2)
+        lines.push_back(text.substr(begin, end - begin));
+    return lines;
+}
+
+// The value of key=value in a report line (-1 when missing).
+long long Field(const std::string& line, const char* key)
+{
+    const std::string pattern = std::string(" ") + key + "=";
+    const size_t at = line.find(pattern);
+    return at == std::string::npos ? -1 : std::stoll(line.substr(at + pattern.size()));
+}
+
+// A tone capture device (the first, or the one at index) straight into one collecting sink, at 22050 Hz
+// mono 16-bit in 40 ms buffers, created after the test's options are set.
+class ToneCaptureIntoSink : public ::testing::Test {
+protected:
+    static constexpr DWORD kRate = 22050;
+    static constexpr LONG kFrames = kRate / 25;
+    static constexpr REFERENCE_TIME kBufferTime = 400000;
+
+    void Build(size_t index = 0)
+    {
+        const std::vector<COM::TPtr<IMoniker>> devices = CategoryMonikers(CLSID_AudioInputDeviceCategory);
+        ASSERT_GT(devices.size(), index);
+        m_moniker = devices[index];
+        m_graph = CreateGraph();
+        ASSERT_TRUE(m_graph.IsValid());
+        m_device = AddFromMoniker(m_graph, m_moniker);
+        ASSERT_TRUE(m_device.IsValid());
+        COM::TPtr<IPin> pin = FirstPin(m_device, PINDIR_OUTPUT);
+        COM::TPtr<IAMStreamConfig> config = Query<IAMStreamConfig>(pin, IID_IAMStreamConfig);
+        COM::TPtr<IAMBufferNegotiation> negotiation = Query<IAMBufferNegotiation>(pin, IID_IAMBufferNegotiation);
+        ASSERT_TRUE(config.IsValid() && negotiation.IsValid());
+        AM_MEDIA_TYPE type = PcmType(PcmFormat(kRate, 1, 16));
+        EXPECT_EQ(S_OK, config->SetFormat(&type));
+        FreePcmType(type);
+        const ALLOCATOR_PROPERTIES suggestion = {-1, 2 * kFrames, -1, -1};
+        EXPECT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&suggestion));
+        m_sink = CCollectingSink::Create();
+        ASSERT_NE(nullptr, m_sink);
+        ASSERT_EQ(S_OK, m_graph->AddFilter(m_sink->Interface(), nullptr));
+        ASSERT_EQ(S_OK, ConnectDirect(m_graph, pin, m_sink->InputPin()));
+        m_control = Query<IMediaControl>(m_graph, IID_IMediaControl);
+        ASSERT_TRUE(m_control.IsValid());
+    }
+
+    // Runs until the sink holds count samples (or 20 s pass), then stops; what the sink got.
+    CCollection Record(size_t count)
+    {
+        EXPECT_TRUE(SUCCEEDED(m_control->Run()));
+        EXPECT_TRUE(m_sink->WaitUntil([&](const CCollection& c) { return c.samples.size() >= count; }, 20000));
+        EXPECT_TRUE(SUCCEEDED(m_control->Stop()));
+        return m_sink->Collected();
+    }
+
+    // Every sample holds the tone of its own time.
+    static void ExpectToneOfItsTime(const CCollection& collected, double frequency)
+    {
+        size_t offset = 0;
+        for (size_t i = 0; i < collected.samples.size(); ++i) {
+            const CCollectedSample& sample = collected.samples[i];
+            const std::vector<BYTE> tone = RecordedTone(PcmFormat(kRate, 1, 16), sample.length / 2,
+                                                        sample.start * kRate / 10000000, frequency);
+            ASSERT_LE(offset + tone.size(), collected.bytes.size());
+            EXPECT_TRUE(std::equal(tone.begin(), tone.end(), collected.bytes.begin() + offset)) << "sample " << i;
+            offset += tone.size();
+        }
+    }
+
+    void TearDown() override
+    {
+        if (m_control.IsValid())
+            m_control->Stop();
+        if (m_sink != nullptr)
+            m_sink->Interface()->Release();
+    }
+
+    CComThread m_com;
+    COM::TPtr<IMoniker> m_moniker;
+    COM::TPtr<IGraphBuilder> m_graph;
+    COM::TPtr<IBaseFilter> m_device;
+    CCollectingSink* m_sink = nullptr;
+    COM::TPtr<IMediaControl> m_control;
+};
+
+TEST_F(ToneCaptureIntoSink, DropsTheOldestAudioWhenItsConsumerFallsBehindAndReportsIt)
+{
+    // The device holds 200 ms; the consumer takes 120 ms for each 40 ms buffer.
+    const std::wstring report = TemporaryPath(L"tone_capture_drops.txt");
+    ::DeleteFileW(report.c_str());
+    CCaptureEnvironment environment(L"200", nullptr, report);
+    Build();
+    ASSERT_FALSE(HasFatalFailure());
+    m_sink->SetReceiveDelay(120);
+    const CCollection collected = Record(15);
+
+    // Delivered samples are 40 ms each on the buffer grid; after a drop the next one starts where its
+    // audio really begins, flagged, and no later than the newest 200 ms (less a buffer) were recorded.
+    ASSERT_GE(collected.samples.size(), 15u);
+    EXPECT_TRUE(collected.samples[0].discontinuity);
+    std::vector<std::pair<REFERENCE_TIME, REFERENCE_TIME>> gaps;
+    if (collected.samples[0].start > 0)
+        gaps.emplace_back(0, collected.samples[0].start);
+    for (size_t i = 1; i < collected.samples.size(); ++i) {
+        SCOPED_TRACE(i);
+        const CCollectedSample& previous = collected.samples[i - 1];
+        const CCollectedSample& sample = collected.samples[i];
+        ASSERT_TRUE(sample.hasTime && sample.hasArrival);
+        EXPECT_EQ(kBufferTime, sample.stop - sample.start);
+        EXPECT_EQ(0, sample.start % kBufferTime);
+        EXPECT_EQ(sample.start > previous.stop, sample.discontinuity);
+        EXPECT_GE(sample.start, previous.stop);
+        if (sample.discontinuity) {
+            gaps.emplace_back(previous.stop, sample.start - previous.stop);
+            EXPECT_GT(sample.arrival - sample.start, 2000000 - kBufferTime);
+        }
+    }
+    // A thread three times too slow loses about two buffers in three once the hold is full.
+    EXPECT_GE(gaps.size(), 2u);
+    ExpectToneOfItsTime(collected, CapturePlatform::kToneFrequency);
+
+    // The report: each gap as a drop line, then the run's summary (a drop right before the stop may
+    // have no sample after it).
+    const std::vector<std::string> lines = ReadLines(report);
+    ASSERT_GE(lines.size(), gaps.size() + 1);
+    const std::string& summary = lines.back();
+    ASSERT_EQ(0u, summary.rfind("stop ", 0)) << summary;
+    const size_t drops = lines.size() - 1;
+    EXPECT_LE(drops, gaps.size() + 1);
+    REFERENCE_TIME droppedTime = 0;
+    long long droppedFrames = 0;
+    for (size_t i = 0; i < drops; ++i) {
+        SCOPED_TRACE(lines[i]);
+        ASSERT_EQ(0u, lines[i].rfind("drop ", 0));
+        droppedTime += Field(lines[i], "time");
+        droppedFrames += Field(lines[i], "frames");
+        EXPECT_EQ(Field(lines[i], "time") * kRate / 10000000, Field(lines[i], "frames"));
+        if (i < gaps.size()) {
+            EXPECT_EQ(gaps[i].first, Field(lines[i], "at"));
+            EXPECT_EQ(gaps[i].second, Field(lines[i], "time"));
+        }
+    }
+    EXPECT_EQ(static_cast<long long>(collected.samples.size()), Field(summary, "buffers"));
+    EXPECT_EQ(static_cast<long long>(collected.samples.size()) * kFrames, Field(summary, "frames"));
+    EXPECT_EQ(static_cast<long long>(drops), Field(summary, "drops"));
+    EXPECT_EQ(droppedFrames, Field(summary, "dropped_frames"));
+    EXPECT_EQ(droppedTime, Field(summary, "dropped_time"));
+    EXPECT_EQ(kRate, Field(summary, "rate"));
+    EXPECT_EQ(1000, Field(summary, "frequency"));
+    EXPECT_EQ(200, Field(summary, "hold_ms"));
+    EXPECT_EQ(0, Field(summary, "fast"));
+    ::DeleteFileW(report.c_str());
+}
+
+TEST_F(ToneCaptureIntoSink, FastModeDeliversContiguousAudioAheadOfTheClockAndNeverDrops)
+{
+    CCaptureEnvironment environment(L"40", L"1", std::wstring());
+    Build();
+    ASSERT_FALSE(HasFatalFailure());
+    // 20 s of audio, with a consumer that would make a paced device drop.
+    m_sink->SetReceiveDelay(1);
+    const CCollection collected = Record(500);
+    ASSERT_GE(collected.samples.size(), 500u);
+    for (size_t i = 0; i < collected.samples.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(static_cast<REFERENCE_TIME>(i) * kBufferTime, collected.samples[i].start);
+        EXPECT_EQ(i == 0, collected.samples[i].discontinuity);
+    }
+    // Far ahead of the clock: the last buffer arrived long before its audio could have been recorded.
+    EXPECT_LT(collected.samples.back().arrival, collected.samples.back().stop);
+    ExpectToneOfItsTime(collected, CapturePlatform::kToneFrequency);
+}
+
+TEST_F(ToneCaptureIntoSink, TheSecondDeviceComesNextWithANameAndAToneOfItsOwn)
+{
+    const std::vector<COM::TPtr<IMoniker>> devices = CategoryMonikers(CLSID_AudioInputDeviceCategory);
+    ASSERT_GE(devices.size(), 2u);
+    EXPECT_EQ(CapturePlatform::kSecondToneCaptureName, MonikerProperty(devices[1], L"FriendlyName"));
+    EXPECT_EQ(ClassIdText(CLSID_ToneCapture), MonikerProperty(devices[1], L"CLSID"));
+    Build(1);
+    ASSERT_FALSE(HasFatalFailure());
+    LPWSTR vendor = nullptr;
+    ASSERT_EQ(S_OK, m_device->QueryVendorInfo(&vendor));
+    EXPECT_STREQ(CapturePlatform::kSecondToneCaptureName, vendor);
+    ::CoTaskMemFree(vendor);
+    const CCollection collected = Record(5);
+    ExpectToneOfItsTime(collected, CapturePlatform::kSecondToneFrequency);
 }
 
 } // namespace

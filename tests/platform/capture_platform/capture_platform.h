@@ -2,9 +2,12 @@
 // The platform pieces a recording needs that the test prefix's Wine lacks, served by one in-process
 // COM module (capture_platform.dll) registered in the prefix:
 //
-//   - a tone capture device, listed first in CLSID_AudioInputDeviceCategory: a live source that
-//     delivers a 1 kHz sine at half scale in the PCM format set through IAMStreamConfig, in buffers of
-//     the size suggested through IAMBufferNegotiation, paced by the graph clock;
+//   - two tone capture devices, listed first in CLSID_AudioInputDeviceCategory: live sources that
+//     deliver a sine at half scale (1 kHz from the first, 440 Hz from the second) in the PCM format set
+//     through IAMStreamConfig, in buffers of the size suggested through IAMBufferNegotiation, paced by
+//     the graph clock, dropping the oldest audio as a real device does when their streaming thread
+//     falls behind (tone_capture_pin.h; options and report: tone_capture_options.h,
+//     tone_capture_report.h);
 //   - an infinite tee under CLSID_InfTee;
 //   - audio compressors on the system's ACM, in CLSID_AudioCompressorCategory with output types that
 //     the filter mapper matches: PCM, IMA ADPCM, GSM 6.10, A-law and mu-law.
@@ -19,17 +22,25 @@ namespace CapturePlatform {
 // The module's file name, for GetModuleHandleW.
 inline constexpr wchar_t kModuleName[] = L"capture_platform.dll";
 
-// {0A7C5E10-6B2D-4C1E-9F30-1D2C3B4A5E60}. Its string sorts before any other CLSID registered in the
-// audio input category, and registered devices come before Wine's own waveIn devices.
+// {0A7C5E10-6B2D-4C1E-9F30-1D2C3B4A5E60}: the class of both tone capture devices. Each is registered
+// under an instance key of its own, whose name decides its place: registered devices come before Wine's
+// own waveIn devices, sorted by that name, and both names sort before any other registration's CLSID.
+// The first device's instance is the CLSID string itself, so it is the default device.
 extern const CLSID CLSID_ToneCapture;
 inline constexpr wchar_t kToneCaptureName[] = L"Test Tone Capture";
+// The second device: listed right after the first, with a name and a tone of its own.
+inline constexpr wchar_t kSecondToneCaptureInstance[] = L"{0A7C5E10-6B2D-4C1E-9F30-1D2C3B4A5E60}-2";
+inline constexpr wchar_t kSecondToneCaptureName[] = L"Test Low Tone Capture";
+inline constexpr double kSecondToneFrequency = 440.0; // Hz
+// The property of a device's property bag (VT_I4, Hz) that sets its tone; the default without it.
+inline constexpr wchar_t kToneFrequencyProperty[] = L"ToneFrequency";
 
 // {0A7C5E11-6B2D-4C1E-9F30-1D2C3B4A5E60}: an audio renderer that cannot start (failing_renderer.h),
 // registered only while TestRenderer_FailStart has set a failure.
 extern const CLSID CLSID_FailingRenderer;
 inline constexpr wchar_t kFailingRendererName[] = L"Test Renderer That Cannot Start";
 
-// What the device records, whatever format it was set to.
+// What the first device records (and any without a ToneFrequency), whatever format it was set to.
 inline constexpr double kToneFrequency = 1000.0; // Hz
 inline constexpr double kToneAmplitude = 0.5;    // peak, as a fraction of full scale
 // Until SetFormat says otherwise: mono 16-bit PCM at 44100 Hz.

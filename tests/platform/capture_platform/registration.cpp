@@ -88,6 +88,34 @@ HRESULT CRegistration::RegisterInCategory(IFilterMapper2* mapper, const CLSID& c
     return hr;
 }
 
+HRESULT CRegistration::RegisterCaptureDevice(IFilterMapper2* mapper, const wchar_t* instance, const wchar_t* name,
+                                             double frequency)
+{
+    const REGPINTYPES pcm = {&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM};
+    const REGFILTERPINS capturePin = {const_cast<LPWSTR>(L"Capture"), FALSE, TRUE, FALSE, FALSE, nullptr, nullptr, 1, &pcm};
+    REGFILTER2 filter = {};
+    filter.dwVersion = 1;
+    filter.dwMerit = MERIT_DO_NOT_USE;
+    filter.cPins = 1;
+    filter.rgPins = &capturePin;
+    COM::TPtr<IMoniker> moniker;
+    COM::TPtr<IPropertyBag> bag;
+    VARIANT tone;
+    ::VariantInit(&tone);
+    tone.vt = VT_I4;
+    tone.lVal = static_cast<LONG>(frequency);
+    HRESULT hr = S_OK;
+    CStepSequence(hr)
+        .Do([&] {
+            return mapper->RegisterFilter(CLSID_ToneCapture, name, &moniker, &CLSID_AudioInputDeviceCategory, instance,
+                                          &filter);
+        })
+        .Do([&] { return moniker.IsNull() ? E_UNEXPECTED : S_OK; })
+        .Do([&] { return moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)); })
+        .Do([&] { return bag->Write(kToneFrequencyProperty, &tone); });
+    return hr;
+}
+
 HRESULT CRegistration::Register()
 {
     WCHAR modulePath[MAX_PATH];
@@ -107,12 +135,13 @@ HRESULT CRegistration::Register()
                                   reinterpret_cast<void**>(&mapper));
     });
 
+    // The first device under the CLSID string (no instance name given), the second after it.
+    steps.Do([&] { return RegisterCaptureDevice(mapper, nullptr, kToneCaptureName, kToneFrequency); })
+        .Do([&] {
+            return RegisterCaptureDevice(mapper, kSecondToneCaptureInstance, kSecondToneCaptureName,
+                                         kSecondToneFrequency);
+        });
     const REGPINTYPES pcm = {&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM};
-    const REGFILTERPINS capturePin = {const_cast<LPWSTR>(L"Capture"), FALSE, TRUE, FALSE, FALSE, nullptr, nullptr, 1, &pcm};
-    steps.Do([&] {
-        return RegisterInCategory(mapper, CLSID_ToneCapture, kToneCaptureName, CLSID_AudioInputDeviceCategory,
-                                  &capturePin, 1);
-    });
     for (const CompressorClass& compressor : kCompressors) {
         const GUID subtype = SubtypeOfTag(compressor.tag);
         const REGPINTYPES output = {&MEDIATYPE_Audio, &subtype};
@@ -135,6 +164,10 @@ HRESULT CRegistration::Unregister()
     CTearDown teardown(hr);
     if (SUCCEEDED(created)) {
         teardown.Do([&] { return mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, nullptr, CLSID_ToneCapture); });
+        teardown.Do([&] {
+            return mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, kSecondToneCaptureInstance,
+                                            CLSID_ToneCapture);
+        });
         for (const CompressorClass& compressor : kCompressors)
             teardown.Do([&] {
                 return mapper->UnregisterFilter(&CLSID_AudioCompressorCategory, nullptr, *compressor.clsid);

@@ -2,8 +2,9 @@
 // CRegistration: what DllRegisterServer writes into the prefix and DllUnregisterServer removes.
 //
 //   - every class of the module under HKCR\CLSID (InprocServer32 = the module, ThreadingModel Both);
-//   - the tone capture device in CLSID_AudioInputDeviceCategory through the filter mapper
-//     (instance key = its CLSID string, which decides its place among the registered devices);
+//   - the two tone capture devices in CLSID_AudioInputDeviceCategory through the filter mapper (the
+//     first under its CLSID string as instance key, the second under its own instance name; the key
+//     decides the place among the registered devices), each with its tone's ToneFrequency in its bag;
 //   - each compressor in CLSID_AudioCompressorCategory through the filter mapper, with an input pin
 //     Audio / PCM and an output pin Audio / the tag's subtype. The filter mapper's type search covers
 //     that category, so EnumMatchingFilters finds it under the same friendly name.
@@ -27,6 +28,8 @@ public:
 private:
     HRESULT RegisterClassKey(const CLSID& clsid, const wchar_t* name, const wchar_t* modulePath);
     HRESULT UnregisterClassKey(const CLSID& clsid);
+    HRESULT RegisterCaptureDevice(IFilterMapper2* mapper, const wchar_t* instance, const wchar_t* name,
+                                  double frequency);
     HRESULT RegisterInCategory(IFilterMapper2* mapper, const CLSID& clsid, const wchar_t* name, const CLSID& category,
                                const REGFILTERPINS* pins, ULONG pinCount, DWORD merit = MERIT_DO_NOT_USE);
 

@@ -1,6 +1,7 @@
 #include "tone_capture_filter.h"
 
 #include "capture_platform.h"
+#include "tone_capture_options.h"
 
 #include <evcode.h>
 #include <uuids.h>
@@ -56,7 +57,7 @@ CToneCaptureFilter::CToneCaptureFilter(HRESULT* result)
 {
     if (FAILED(*result))
         return;
-    m_pin = new CToneCapturePin(this, &m_pinRecord, result);
+    m_pin = new CToneCapturePin(this, &m_pinRecord, CaptureOptions::FromEnvironment(), result);
     if (m_pin == nullptr) {
         *result = E_OUTOFMEMORY;
         return;
@@ -323,7 +324,17 @@ HRESULT STDMETHODCALLTYPE CToneCaptureFilter::Load(IPropertyBag* pPropBag, IErro
         ::lstrcpynW(m_deviceName, name.bstrVal, NameLength);
     }
     ::VariantClear(&name);
-    return S_OK;
+    // Likewise the tone: without a frequency of its own, the device records the default one.
+    VARIANT frequency;
+    ::VariantInit(&frequency);
+    frequency.vt = VT_I4;
+    HRESULT hr = S_OK;
+    if (SUCCEEDED(pPropBag->Read(kToneFrequencyProperty, &frequency, pErrorLog)) && frequency.vt == VT_I4) {
+        Synchronization::CAutoLock lock(&m_filterLock);
+        hr = m_pin->SetToneFrequency(frequency.lVal);
+    }
+    ::VariantClear(&frequency);
+    return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CToneCaptureFilter::Save(IPropertyBag*, BOOL, BOOL)

@@ -5,7 +5,9 @@
 // On the filter: IAMResourceControl (Reserve / Unreserve counted), IAMAudioInputMixer (its settings
 // are stored and read back; they do not change the signal), IPersistPropertyBag (the device
 // enumerator loads the moniker's property bag; the friendly name found there becomes the vendor
-// information), IAMFilterMiscFlags (a source). Paused, it reports VFW_S_CANT_CUE as live sources do.
+// information, and its ToneFrequency, in Hz, the tone the device records; E_INVALIDARG for a frequency
+// the device cannot record), IAMFilterMiscFlags (a source). How it behaves when its streaming thread
+// falls behind is read from the environment when it is created (tone_capture_options.h). Paused, it reports VFW_S_CANT_CUE as live sources do.
 //
 // Device loss: LoseDevice stops the delivery of data and posts EC_DEVICE_LOST into the graph.
 #include "tone_capture_pin.h"

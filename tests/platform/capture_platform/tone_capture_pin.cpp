@@ -3,6 +3,7 @@
 #include "capture_platform.h"
 #include "media_formats.h"
 #include "tone_capture_filter.h"
+#include "tone_capture_report.h"
 
 #include "stdax/media_type_operations.h"
 
@@ -36,11 +37,11 @@ WAVEFORMATEX PcmFormat(DWORD rate, WORD channels, WORD bits)
     return format;
 }
 
-PcmSource::Settings ToneSettings(const WAVEFORMATEX& format)
+PcmSource::Settings ToneSettings(const WAVEFORMATEX& format, double frequency)
 {
     PcmSource::Settings settings;
     settings.waveform = PcmSource::Waveform::Tone;
-    settings.frequency = kToneFrequency;
+    settings.frequency = frequency;
     settings.amplitude = kToneAmplitude;
     settings.sampleRate = format.nSamplesPerSec;
     settings.channels = format.nChannels;
@@ -89,10 +90,12 @@ HRESULT CToneCaptureThread::OnStop()
 
 // --- pin ----------------------------------------------------------------------------------------------
 
-CToneCapturePin::CToneCapturePin(CToneCaptureFilter* filter, const AMOVIESETUP_PIN* setup, HRESULT* result)
+CToneCapturePin::CToneCapturePin(CToneCaptureFilter* filter, const AMOVIESETUP_PIN* setup,
+                                 const CaptureOptions& options, HRESULT* result)
     : CBaseOutputPin(filter, filter != nullptr ? filter->FilterLock() : nullptr, setup, nullptr, result),
-      m_owner(filter), m_format(PcmFormat(kDefaultRate, 1, 16)), m_suggested{-1, -1, -1, -1},
-      m_signal(ToneSettings(m_format)), m_thread(*this)
+      m_owner(filter), m_options(options), m_frequency(kToneFrequency), m_format(PcmFormat(kDefaultRate, 1, 16)),
+      m_suggested{-1, -1, -1, -1}, m_signal(ToneSettings(m_format, m_frequency)),
+      m_signalFrequency(m_frequency), m_thread(*this)
 {
 }
 
@@ -104,6 +107,14 @@ CToneCapturePin::~CToneCapturePin()
 bool CToneCapturePin::IsSupported(const WAVEFORMATEX& format)
 {
     return IsConsistentPcm(format) && format.nSamplesPerSec >= kLowestRate && format.nSamplesPerSec <= kHighestRate;
+}
+
+HRESULT CToneCapturePin::SetToneFrequency(double frequency)
+{
+    if (!(frequency > 0.0 && frequency < kLowestRate / 2))
+        return E_INVALIDARG;
+    m_frequency = frequency;
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CToneCapturePin::NonDelegatingQueryInterface(REFIID riid, void** ppv)
@@ -206,7 +217,8 @@ HRESULT CToneCapturePin::Active()
     if (FAILED(hr))
         return hr;
     // Every run of the stream starts again at frame 0.
-    m_signal = PcmSource::CSignal(ToneSettings(m_format));
+    m_signalFrequency = m_frequency;
+    m_signal = PcmSource::CSignal(ToneSettings(m_format, m_signalFrequency));
     hr = m_thread.Begin();
     if (FAILED(hr))
         m_allocator->Decommit();
@@ -380,13 +392,13 @@ REFERENCE_TIME CToneCapturePin::TimeOfFrame(LONGLONG frame) const
     return frame * 10000000 / m_format.nSamplesPerSec;
 }
 
-HRESULT CToneCapturePin::WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due)
+HRESULT CToneCapturePin::WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due, bool paced)
 {
     for (;;) {
         DWORD wait = static_cast<DWORD>(kLongestPacingWait);
         if (m_owner->State() == State_Running) {
             // Without a clock there is nothing to pace by: the buffer goes out at once.
-            if (m_owner->Clock() == nullptr)
+            if (!paced || m_owner->Clock() == nullptr)
                 return S_OK;
             REFERENCE_TIME now = 0;
             if (SUCCEEDED(m_owner->StreamTime(&now))) {
@@ -400,11 +412,29 @@ HRESULT CToneCapturePin::WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due)
     }
 }
 
+LONGLONG CToneCapturePin::FramesToDrop(LONGLONG position, ULONG bufferFrames) const
+{
+    REFERENCE_TIME now = 0;
+    if (m_owner->State() != State_Running || m_owner->Clock() == nullptr || FAILED(m_owner->StreamTime(&now)))
+        return 0;
+    const LONGLONG rate = m_format.nSamplesPerSec;
+    const LONGLONG recorded = now / 10000000 * rate + now % 10000000 * rate / 10000000;
+    const LONGLONG held = std::max<LONGLONG>(static_cast<LONGLONG>(m_options.holdMilliseconds) * rate / 1000,
+                                             bufferFrames);
+    const LONGLONG excess = recorded - position - held;
+    if (excess <= 0)
+        return 0;
+    return (excess + bufferFrames - 1) / bufferFrames * bufferFrames;
+}
+
 HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
 {
     const ULONG frameBytes = m_format.nBlockAlign;
+    const bool paced = !m_options.fast;
+    CToneCaptureReport report(m_options.reportPath, m_format.nSamplesPerSec, m_signalFrequency, m_options.holdMilliseconds,
+                              m_options.fast);
     LONGLONG position = 0;
-    bool first = true;
+    bool discontinuity = true;
 
     while (::WaitForSingleObject(stopEvent, 0) == WAIT_TIMEOUT && !m_owner->IsDeviceLost()) {
         IMediaSample* sample = nullptr;
@@ -414,9 +444,20 @@ HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
         BYTE* data = nullptr;
         const LONG room = sample->GetSize();
         const ULONG frames = room > 0 ? static_cast<ULONG>(room) / frameBytes : 0;
+        if (frames == 0 || FAILED(sample->GetPointer(&data))) {
+            sample->Release();
+            break;
+        }
+        // The device recorded on while this thread was away: what it could not hold is lost.
+        const LONGLONG dropped = paced ? FramesToDrop(position, frames) : 0;
+        if (dropped > 0) {
+            report.Dropped(TimeOfFrame(position), dropped, TimeOfFrame(position + dropped) - TimeOfFrame(position));
+            m_signal.Skip(dropped);
+            position += dropped;
+            discontinuity = true;
+        }
         // The buffer is full once its last frame has been recorded.
-        if (frames == 0 || FAILED(sample->GetPointer(&data)) ||
-            WaitForStreamTime(stopEvent, TimeOfFrame(position + frames)) != S_OK || m_owner->IsDeviceLost()) {
+        if (WaitForStreamTime(stopEvent, TimeOfFrame(position + frames), paced) != S_OK || m_owner->IsDeviceLost()) {
             sample->Release();
             break;
         }
@@ -430,16 +471,18 @@ HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
         sample->SetMediaTime(&mediaStart, &mediaStop);
         sample->SetSyncPoint(TRUE);
         sample->SetPreroll(FALSE);
-        sample->SetDiscontinuity(first ? TRUE : FALSE);
+        sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
         const HRESULT delivered = Deliver(sample);
         sample->Release();
         // Downstream wants no more or has stopped: streaming ends without a word.
         if (delivered != S_OK)
             break;
+        report.Delivered(frames);
         position += frames;
-        first = false;
+        discontinuity = false;
     }
 
+    report.Stopped();
     ::WaitForSingleObject(stopEvent, INFINITE);
     return S_OK;
 }

@@ -7,15 +7,29 @@
 // size and every delivered sample is one full buffer of audio.
 //
 // Streaming: Active commits the allocator and starts the thread, Inactive decommits (waking a thread
-// that waits for a buffer) and stops it. The thread never takes the filter lock. Each buffer goes out
-// once the graph clock has passed its stop time while the filter runs, stamped with the stream times
-// of its first frame and of the frame after its last (frames counted from the start of streaming), so
-// a recording is paced in real time and pausing holds the data back. A delivery that is refused ends
-// streaming without a word: the graph stops downstream filters first.
+// that waits for a buffer) and stops it. The thread never takes the filter lock. Frames are counted from
+// the start of streaming, and each sample is stamped with the stream times of its first frame and of the
+// frame after its last; its audio is the tone at those times (the phase follows the frame count).
+//
+// Pacing and drops, as a real device (options from the environment, see tone_capture_options.h): each
+// buffer goes out once the graph clock has passed its stop time while the filter runs, so a recording is
+// paced in real time and pausing holds the data back. The device records on while the streaming thread is
+// away (held in a downstream Receive, or waiting for a free buffer) and holds up to the hold time of audio
+// not yet delivered (at least one buffer). When the thread comes for its next buffer while the filter runs
+// and more audio is waiting than that, the oldest whole buffers are dropped until no more is: the next
+// sample starts where the kept audio begins, is stamped there, carries the discontinuity flag and holds the
+// tone of that time. Every drop goes to the report (tone_capture_report.h).
+//
+// Fast mode: a buffer goes out as soon as the graph takes it while the filter runs, stamped as contiguous
+// real-time audio; nothing is paced and nothing is dropped.
+//
+// The first sample of every run carries the discontinuity flag. A delivery that is refused ends streaming
+// without a word: the graph stops downstream filters first.
 #include "stdax/base_output_pin.h"
 #include "support/thread_ex.h"
 
 #include "pcm_signal.h"
+#include "tone_capture_options.h"
 
 #include <windows.h>
 #include <mmreg.h>
@@ -48,7 +62,8 @@ class CToneCapturePin : public stdax::CBaseOutputPin,
                         public IAMStreamConfig,
                         public IAMBufferNegotiation {
 public:
-    CToneCapturePin(CToneCaptureFilter* filter, const AMOVIESETUP_PIN* setup, HRESULT* result);
+    CToneCapturePin(CToneCaptureFilter* filter, const AMOVIESETUP_PIN* setup, const CaptureOptions& options,
+                    HRESULT* result);
     ~CToneCapturePin() override;
 
     COM_FORWARD_IUNKNOWN
@@ -91,15 +106,26 @@ public:
 
     static bool IsSupported(const WAVEFORMATEX& format);
 
+    // The tone the device records from its next start (Hz, above 0 and below half the lowest rate).
+    // Called under the filter lock.
+    HRESULT SetToneFrequency(double frequency);
+    double ToneFrequency() const { return m_frequency; }
+
 private:
-    // S_OK when the clock has passed due while running, S_FALSE when stopEvent came first.
-    HRESULT WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due);
+    // S_OK when the filter runs and (paced) the clock has passed due, S_FALSE when stopEvent came first.
+    HRESULT WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due, bool paced);
+    // The frames to drop before the buffer of the given size that starts at position: whole buffers, so
+    // that no more than the hold time of recorded audio waits. 0 unless the filter runs on a clock.
+    LONGLONG FramesToDrop(LONGLONG position, ULONG bufferFrames) const;
     REFERENCE_TIME TimeOfFrame(LONGLONG frame) const;
 
     CToneCaptureFilter* const m_owner;
+    const CaptureOptions m_options;
+    double m_frequency;                  // guarded by the filter lock
     WAVEFORMATEX m_format;               // guarded by the filter lock; fixed while streaming
     ALLOCATOR_PROPERTIES m_suggested;    // guarded by the filter lock
-    PcmSource::CSignal m_signal;         // the streaming thread's
+    PcmSource::CSignal m_signal;         // the streaming thread's, as the next one
+    double m_signalFrequency;            // the streaming thread's
     CToneCaptureThread m_thread;
 };
 

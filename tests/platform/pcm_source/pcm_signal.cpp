@@ -56,6 +56,19 @@ void CSignal::Fill(BYTE* out, ULONG frames)
     }
 }
 
+void CSignal::Skip(LONGLONG frames)
+{
+    if (frames <= 0)
+        return;
+    if (m_settings.waveform == Waveform::Noise) {
+        for (LONGLONG f = 0; f < frames; ++f) {
+            for (WORD c = 0; c < m_settings.channels; ++c)
+                NextValue(c);
+        }
+    }
+    m_position += frames;
+}
+
 std::vector<BYTE> CSignal::Generate(const Settings& settings, LONGLONG frames)
 {
     std::vector<BYTE> bytes(static_cast<size_t>(frames) * BytesPerFrame(settings));

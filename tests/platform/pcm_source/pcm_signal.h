@@ -15,6 +15,9 @@ public:
     void Reset();
     // Writes the next frames (BytesPerFrame each) to out and advances.
     void Fill(BYTE* out, ULONG frames);
+    // Advances past frames without writing them: what follows is what Fill would have given after
+    // writing them (a tone keeps its phase with the frame count).
+    void Skip(LONGLONG frames);
     LONGLONG Position() const { return m_position; }
 
     // The first frames of the stream the settings describe.
