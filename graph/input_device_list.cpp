@@ -42,4 +42,13 @@ HRESULT CInputDeviceList::Read()
     return hr;
 }
 
+bool CInputDeviceList::Contains(const wchar_t* id) const
+{
+    for (const CInputDevice& device : m_devices) {
+        if (id != nullptr && device.id == id)
+            return true;
+    }
+    return false;
+}
+
 } // namespace DirectShow

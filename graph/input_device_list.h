@@ -24,6 +24,8 @@ public:
     HRESULT Read();
 
     const std::vector<CInputDevice>& Devices() const { return m_devices; }
+    // Whether a device of the list has this id (compared exactly).
+    bool Contains(const wchar_t* id) const;
 
 private:
     std::vector<CInputDevice> m_devices;

@@ -1,9 +1,11 @@
-// quillmar record: records from the default capture device with a live input level. The time recorded
-// is counted in the capture device's 40 ms buffers (one "InputLevel" call each), not by the wall clock, so
-// that a time limit gives a file that holds that much audio (within one buffer).
+// quillmar record: records from the default capture device (or the one --device chooses) with a live
+// input level. The time recorded is counted in the capture device's 40 ms buffers (one "InputLevel" call
+// each), not by the wall clock, so that a time limit gives a file that holds that much audio (within one
+// buffer).
 #include "quillmar/commands.h"
 
 #include "quillmar/console.h"
+#include "quillmar/input_devices.h"
 #include "quillmar/library_session.h"
 #include "quillmar/media_length.h"
 #include "quillmar/session_control.h"
@@ -51,8 +53,28 @@ int RunRecord(const CCommandLine& commandLine)
     CQuillmarLibrary& library = session.Library();
     const std::wstring& path = commandLine.Target();
 
+    // A chosen device is looked up in the library's own list, so that its id is the one the library takes.
+    InputDevice device;
+    if (!commandLine.Device().empty()) {
+        CInputDevices devices;
+        const HRESULT listed = devices.Read(library);
+        if (FAILED(listed))
+            return CLibrarySession::ReportFailure(L"listing the audio input devices", listed);
+        std::wstring error;
+        const int chosen = devices.Choose(commandLine.Device(), error);
+        if (chosen < 0) {
+            CConsole::Err(L"quillmar: " + error + L"\n");
+            return 2;
+        }
+        device = devices.Devices()[static_cast<std::size_t>(chosen)];
+    }
+
     CUserInput input(session.Events());
-    HRESULT hr = library.Record(ToUtf8(path), commandLine.FormatTag(), commandLine.SampleRate(), commandLine.BitRate());
+    HRESULT hr = device.id.empty()
+                     ? library.Record(ToUtf8(path), commandLine.FormatTag(), commandLine.SampleRate(),
+                                      commandLine.BitRate())
+                     : library.RecordFromDevice(ToUtf8(device.id), ToUtf8(path), commandLine.FormatTag(),
+                                                commandLine.SampleRate(), commandLine.BitRate());
     if (FAILED(hr)) {
         // A graph built before the failure stays held until a stop releases it.
         library.Stop();
@@ -65,7 +87,8 @@ int RunRecord(const CCommandLine& commandLine)
     if (commandLine.Seconds() > 0)
         std::swprintf(limit, 80, L"stops after %g s, or on Enter, q or Ctrl+C", commandLine.Seconds());
     CConsole console(commandLine.Quiet());
-    console.Note(L"Recording to " + path + L"\n  " + FormatDescription(commandLine) + L"; " + limit + L".\n");
+    console.Note(L"Recording to " + path + L"\n  " + (device.id.empty() ? L"" : L"from " + device.name + L", ") +
+                 FormatDescription(commandLine) + L"; " + limit + L".\n");
 
     CInterruptHook hook;
     console.Status(CStatusText::LevelBar(0.0, 0.0));

@@ -4,18 +4,34 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
 import java.util.List;
 import java.util.Objects;
+import java.util.Optional;
 import java.util.concurrent.CopyOnWriteArrayList;
 
-/** A recording from the default capture device into a file; stop or close it to complete the file. */
+/**
+ * A recording from the default capture device (or a chosen {@link InputDevice}) into a file; stop or close
+ * it to complete the file.
+ */
 public final class Recording extends AudioSession {
     private final Path file;
     private final RecordingFormat format;
+    /** Null: the system's default device. */
+    private final InputDevice device;
     private final List<LevelListener> levelListeners = new CopyOnWriteArrayList<>();
 
-    Recording(AudioLibrary library, Path file, RecordingFormat format) {
+    Recording(AudioLibrary library, Path file, RecordingFormat format, InputDevice device) {
         super(library, file.toAbsolutePath().toString());
         this.file = file;
         this.format = format;
+        this.device = device;
+    }
+
+    /**
+     * The device chosen to record from.
+     *
+     * @return the device; empty when the recording uses the system's default device
+     */
+    public Optional<InputDevice> device() {
+        return Optional.ofNullable(device);
     }
 
     /**
@@ -61,8 +77,12 @@ public final class Recording extends AudioSession {
 
     @Override
     int startNative(NativeAudio natives) {
-        return natives.record(target().getBytes(StandardCharsets.UTF_8), format.formatTag(), format.sampleRate(),
-                format.bitRate());
+        byte[] path = target().getBytes(StandardCharsets.UTF_8);
+        if (device != null) {
+            return natives.recordFromDevice(device.id().getBytes(StandardCharsets.UTF_8), path, format.formatTag(),
+                    format.sampleRate(), format.bitRate());
+        }
+        return natives.record(path, format.formatTag(), format.sampleRate(), format.bitRate());
     }
 
     @Override
