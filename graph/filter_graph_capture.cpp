@@ -144,6 +144,10 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
             return Create();
         })
         .Do([&] {
+            // A new recording: the last one's gaps are no longer the current ones.
+            m_lastGaps = 0;
+            m_lastMissing = 0;
+            m_lastDropResult = S_OK;
             s_MainLog.Print(L"init FilterEnumerator…");
             return m_devices.EnumerateCategory(0, CLSID_AudioInputDeviceCategory);
         })
@@ -260,7 +264,12 @@ HRESULT CFilterGraph_Capture::InsertVolumeMeter(IPin* upstream, VolumeMeter::Lev
             s_MainLog.Print(L"query VolumeMeter for IFilterProperties…");
             return meter.QueryInterface(VolumeMeter::IID_IFilterProperties, reinterpret_cast<void**>(&properties));
         })
-        .Do([&] { return properties.IsNull() ? E_UNEXPECTED : properties->SetCallback(callback); });
+        .Do([&] { return properties.IsNull() ? E_UNEXPECTED : properties->SetCallback(callback); })
+        .Do([&] {
+            Synchronization::CAutoLock lock(&m_lock);
+            m_meter = properties;
+            return S_OK;
+        });
     return hr;
 }
 
@@ -320,5 +329,29 @@ HRESULT CFilterGraph_Capture::Free()
         m_inputMixer.Release();
         m_resourceControl.Release();
     }
+    // The graph has stopped: the meter's counts are the recording's last; they stay readable.
+    if (m_meter.IsValid()) {
+        ULONG gaps = 0;
+        REFERENCE_TIME missing = 0;
+        const HRESULT read = m_meter->GetDroppedAudio(&gaps, &missing);
+        if (SUCCEEDED(read)) {
+            m_lastGaps = gaps;
+            m_lastMissing = missing;
+            m_lastDropResult = read;
+        }
+        m_meter.Release();
+    }
     return hr;
+}
+
+HRESULT CFilterGraph_Capture::GetDroppedAudio(ULONG* gaps, REFERENCE_TIME* missing)
+{
+    if (gaps == nullptr || missing == nullptr)
+        return E_POINTER;
+    Synchronization::CAutoLock lock(&m_lock);
+    if (m_meter.IsValid())
+        return m_meter->GetDroppedAudio(gaps, missing);
+    *gaps = m_lastGaps;
+    *missing = m_lastMissing;
+    return m_lastDropResult;
 }

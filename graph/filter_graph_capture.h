@@ -49,6 +49,12 @@ public:
     // filter streams once Free has returned), then the device's interfaces. S_FALSE when nothing was held.
     HRESULT Free() override;
 
+    // The gaps the capture device left in the current recording, or in the last one once it is freed,
+    // and the audio time they miss (100-ns units): the volume meter's counts (see
+    // VolumeMeter::IFilterProperties::GetDroppedAudio), copied when the graph is freed. S_OK; S_FALSE
+    // when the device set no time stamps (the length is not known); 0 gaps before the first recording.
+    HRESULT GetDroppedAudio(ULONG* gaps, REFERENCE_TIME* missing);
+
 private:
     // The index in the device list of the device whose id is deviceId; DirectShow::DeviceNotPresent
     // when none has it.
@@ -58,4 +64,9 @@ private:
     DirectShow::CFilterEnumerator m_devices;
     COM::TPtr<IAMResourceControl> m_resourceControl;
     COM::TPtr<IAMAudioInputMixer> m_inputMixer;
+    // The meter of the graph held, and the counts of the last one freed.
+    COM::TPtr<VolumeMeter::IFilterProperties> m_meter;
+    ULONG m_lastGaps = 0;
+    REFERENCE_TIME m_lastMissing = 0;
+    HRESULT m_lastDropResult = S_OK;
 };

@@ -64,4 +64,13 @@ interface NativeAudio {
      * empty or null id with E_INVALIDARG.
      */
     int recordFromDevice(byte[] deviceId, byte[] path, int formatTag, int sampleRate, int bitRate);
+
+    /**
+     * The audio the capture device lost in the current recording, or in the last one once it has
+     * stopped: element 0 the number of gaps, element 1 the audio time they miss, in seconds. S_OK (0);
+     * S_FALSE (1) when the device set no time stamps (gaps counted from its discontinuities, their length
+     * unknown, element 1 then 0); zeros before the first recording; 0x8007007A (insufficient buffer) for
+     * an array shorter than 2; E_INVALIDARG for null. Under the library lock.
+     */
+    int getDroppedAudio(double[] dropped);
 }

@@ -41,4 +41,7 @@ final class QuillmarBinding extends Quillmar implements NativeAudio {
 
     @Override
     public native int recordFromDevice(byte[] deviceId, byte[] path, int formatTag, int sampleRate, int bitRate);
+
+    @Override
+    public native int getDroppedAudio(double[] dropped);
 }
