@@ -446,6 +446,7 @@ public final class AudioLibrary implements AutoCloseable {
                 return;
             }
             int result = release();
+            keepDroppedAudio(session);
             if (result < 0) {
                 AudioException failure = AudioException.of("stop", session.target(), result);
                 session.finish(EndReason.STOP_FAILED, failure);
@@ -477,6 +478,30 @@ public final class AudioLibrary implements AutoCloseable {
 
     Duration duration(AudioSession session) throws AudioException {
         return seconds(session, "getDuration", natives::getDuration);
+    }
+
+    DroppedAudio droppedAudio(Recording recording) throws AudioException {
+        control.lock();
+        try {
+            if (recording.state() == AudioSession.State.ENDED) {
+                return recording.droppedAudio();
+            }
+            requireActive(recording);
+            double[] dropped = new double[2];
+            int result = natives.getDroppedAudio(dropped);
+            check("getDroppedAudio", recording.target(), result);
+            return DroppedAudio.of(result, dropped);
+        } finally {
+            control.unlock();
+        }
+    }
+
+    /** A recording that is ending keeps what it lost, read after its stream was released. */
+    private void keepDroppedAudio(AudioSession session) {
+        if (session instanceof Recording) {
+            double[] dropped = new double[2];
+            ((Recording) session).keepDroppedAudio(natives.getDroppedAudio(dropped), dropped);
+        }
     }
 
     private Duration seconds(AudioSession session, String operation, ToIntFunction<double[]> query)
@@ -539,6 +564,7 @@ public final class AudioLibrary implements AutoCloseable {
                     ? AudioException.of(session.operation(), session.target(), end.resultCode) : null;
             // A failed release is retried before the next start; the session reports it now.
             int released = release();
+            keepDroppedAudio(session);
             if (released < 0 && released != ResultCodes.E_UNEXPECTED) {
                 AudioException releaseFailure = AudioException.of("stop", session.target(), released);
                 if (failure != null) {

@@ -17,6 +17,10 @@ public final class Recording extends AudioSession {
     /** Null: the system's default device. */
     private final InputDevice device;
     private final List<LevelListener> levelListeners = new CopyOnWriteArrayList<>();
+    /** What the recording lost, read when it ended; null before (or when that read failed). */
+    private volatile DroppedAudio droppedAtEnd;
+    /** The result of that read when it failed; 0 otherwise. */
+    private volatile int droppedEndResult;
 
     Recording(AudioLibrary library, Path file, RecordingFormat format, InputDevice device) {
         super(library, file.toAbsolutePath().toString());
@@ -68,6 +72,41 @@ public final class Recording extends AudioSession {
      */
     public void removeLevelListener(LevelListener listener) {
         levelListeners.remove(listener);
+    }
+
+    /**
+     * The audio lost so far: the gaps the capture device left when its thread fell behind, and the time
+     * they miss. While the recording is active it is read from the library; once it has ended it is the
+     * figure of the whole recording, kept from its end (so end listeners may read it), and this call never
+     * waits. A recording that never started lost nothing.
+     *
+     * @return the gaps and the time they miss
+     * @throws AudioException when the library fails to tell it
+     */
+    public DroppedAudio droppedAudio() throws AudioException {
+        if (state() == State.ENDED) {
+            DroppedAudio kept = droppedAtEnd;
+            if (kept != null) {
+                return kept;
+            }
+            if (droppedEndResult < 0) {
+                throw AudioException.of("getDroppedAudio", target(), droppedEndResult);
+            }
+            return DroppedAudio.NONE;
+        }
+        if (state() == State.NEW) {
+            return DroppedAudio.NONE;
+        }
+        return library.droppedAudio(this);
+    }
+
+    /** Keeps the figure of the recording that is ending (the library's answer and array). */
+    void keepDroppedAudio(int result, double[] dropped) {
+        if (result < 0) {
+            droppedEndResult = result;
+        } else {
+            droppedAtEnd = DroppedAudio.of(result, dropped);
+        }
     }
 
     @Override

@@ -251,4 +251,23 @@ final class FakeNatives implements NativeAudio {
         }
         return present ? started(recordResult) : ResultCodes.DEVICE_NOT_PRESENT;
     }
+
+    /** What getDroppedAudio tells: gaps and seconds, and its result (S_FALSE: no time stamps). */
+    volatile double[] dropped = {0, 0};
+    volatile int droppedResult = ResultCodes.S_OK;
+
+    @Override
+    public int getDroppedAudio(double[] figures) {
+        call("getDroppedAudio");
+        if (figures == null) {
+            return ResultCodes.E_INVALIDARG;
+        }
+        if (figures.length < 2) {
+            return 0x8007007A;
+        }
+        if (droppedResult >= 0) {
+            System.arraycopy(dropped, 0, figures, 0, 2);
+        }
+        return droppedResult;
+    }
 }
