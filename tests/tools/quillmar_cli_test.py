@@ -140,6 +140,7 @@ class Recording(unittest.TestCase):
         self.assertNotIn("\r", stdout + stderr)
         match = self.summary(stdout)
         self.assertEqual((match["recorded"], match["buffers"], match["why"]), ("1.00", "25", "time limit"))
+        self.assertRegex(stdout, r"bytes: one second\.mp3; no audio lost\n")
         path = os.path.join(WORK, "one second.mp3")
         ok, errors = decodes(path)
         self.assertTrue(ok, errors)
@@ -148,6 +149,26 @@ class Recording(unittest.TestCase):
         # within one 40 ms buffer and the encoder's own delay (one frame of 26 ms each side).
         self.assertAlmostEqual(float(match["held"]), decoded, delta=0.06)
         self.assertAlmostEqual(decoded, 1.0, delta=BUFFER + 0.06)
+
+    def test_audio_the_device_lost_ends_the_summary(self):
+        # The stand-in device holds 400 ms and its thread stalls for 500 ms once 400 ms are delivered.
+        report = os.path.join(WORK, "drops.txt")
+        if os.path.exists(report):
+            os.remove(report)
+        status, stdout, stderr = run("record", "drops.wav", "--seconds=2", name="drops",
+                                     env={"TESSARO_TEST_CAPTURE_HOLD_MS": "400",
+                                          "TESSARO_TEST_CAPTURE_DROP_AT_MS": "400",
+                                          "TESSARO_TEST_CAPTURE_REPORT": "drops.txt"})
+        self.assertEqual(status, 0, stderr)
+        match = re.search(r"bytes: drops\.wav; lost (\d+) ms in (\d+) gaps?\n", stdout)
+        self.assertIsNotNone(match, stdout)
+        drops = [int(re.search(r" time=(\d+)", line).group(1)) / 1e7
+                 for line in read(report).splitlines() if line.startswith("drop ")]
+        gaps = int(match.group(2))
+        # A drop right before the stop, with no audio after it, may go unseen on a loaded machine.
+        self.assertIn(len(drops) - gaps, (0, 1), (drops, stdout))
+        self.assertAlmostEqual(int(match.group(1)) / 1000, sum(drops[:gaps]), delta=BUFFER)
+        self.assertTrue(match.group(0).endswith("in 1 gap\n") == (gaps == 1))
 
     def test_pcm_at_22050_holds_the_time_asked_for(self):
         status, stdout, stderr = run("record", "pcm.wav", "-r", "22050", "-s", "2")

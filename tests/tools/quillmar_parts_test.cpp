@@ -156,6 +156,14 @@ TEST(StatusText, LevelBarAndProgress)
     EXPECT_EQ(CStatusText::Time(-3), L"00:00.0");
 }
 
+TEST(StatusText, DroppedAudio)
+{
+    EXPECT_EQ(CStatusText::DroppedAudio(0, 0.0, true), L"no audio lost");
+    EXPECT_EQ(CStatusText::DroppedAudio(3, 0.1204, true), L"lost 120 ms in 3 gaps");
+    EXPECT_EQ(CStatusText::DroppedAudio(1, 0.04, true), L"lost 40 ms in 1 gap");
+    EXPECT_EQ(CStatusText::DroppedAudio(2, 0.0, false), L"lost audio in 2 gaps (length unknown)");
+}
+
 StreamEnd EndBy(int stoppedValue, int eventCode, HRESULT result)
 {
     StreamEnd end;

@@ -60,6 +60,7 @@ HRESULT CQuillmarLibrary::Load(const std::wstring& path)
     QUILLMAR_RESOLVE(m_getEndCause, Java_com_tarvik_kelvane_audio_QuillmarBinding_getEndCause)
     QUILLMAR_RESOLVE(m_getInputDevices, Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices)
     QUILLMAR_RESOLVE(m_recordFromDevice, Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice)
+    QUILLMAR_RESOLVE(m_getDroppedAudio, Java_com_tarvik_kelvane_audio_QuillmarBinding_getDroppedAudio)
 #undef QUILLMAR_RESOLVE
     m_module = module;
     m_onLoad(m_host.Vm(), nullptr);
@@ -200,5 +201,18 @@ HRESULT CQuillmarLibrary::RecordFromDevice(const std::string& utf8DeviceId, cons
     const HRESULT hr = m_recordFromDevice(Env(), m_host.Quillmar(), id, path, formatTag, sampleRate, bitRate);
     m_host.DeleteArray(path);
     m_host.DeleteArray(id);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::GetDroppedAudio(unsigned long& gaps, double& missingSeconds)
+{
+    jdoubleArray value = m_host.NewDoubleArray(2);
+    const HRESULT hr = m_getDroppedAudio(Env(), m_host.Quillmar(), value);
+    if (SUCCEEDED(hr)) {
+        const double count = m_host.DoubleAt(value, 0);
+        gaps = count > 0.0 ? static_cast<unsigned long>(count + 0.5) : 0;
+        missingSeconds = m_host.DoubleAt(value, 1);
+    }
+    m_host.DeleteArray(value);
     return hr;
 }

@@ -49,6 +49,10 @@ public:
     HRESULT RecordFromDevice(const std::string& utf8DeviceId, const std::string& utf8Path, int formatTag,
                              int sampleRate, int bitRate);
 
+    // getDroppedAudio: the gaps the capture device left in the current (or last) recording and the audio
+    // time they miss; S_FALSE when the device set no time stamps (the length is not known).
+    HRESULT GetDroppedAudio(unsigned long& gaps, double& missingSeconds);
+
     JvmHost::CJvmHost& Host() { return m_host; }
 
 private:
@@ -71,4 +75,5 @@ private:
     jint(JNICALL* m_getEndCause)(JNIEnv*, jobject, jintArray) = nullptr;
     jint(JNICALL* m_getInputDevices)(JNIEnv*, jobject, jbyteArray, jintArray) = nullptr;
     jint(JNICALL* m_recordFromDevice)(JNIEnv*, jobject, jbyteArray, jbyteArray, jint, jint, jint) = nullptr;
+    jint(JNICALL* m_getDroppedAudio)(JNIEnv*, jobject, jdoubleArray) = nullptr;
 };
