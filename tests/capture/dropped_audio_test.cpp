@@ -133,7 +133,7 @@ TEST_F(DroppedAudio, AForcedDropIsToldWithTheTimeTheDeviceLost)
     Jvm().SetDoubleContents(shortArray, {-1.0});
     EXPECT_EQ(Dropped(shortArray), kInsufficientBuffer);
     EXPECT_EQ(Jvm().DoubleContents(shortArray)[0], -1.0);
-    EXPECT_EQ(Dropped(nullptr), E_INVALIDARG);
+    EXPECT_EQ(Dropped(static_cast<jdoubleArray>(nullptr)), E_INVALIDARG);
 
     const std::vector<std::wstring> log = Log();
     EXPECT_NE(std::find(log.begin(), log.end(), kDropped + L"( 2 ) begin…"), log.end());
