@@ -140,7 +140,7 @@ class Recording(unittest.TestCase):
         self.assertNotIn("\r", stdout + stderr)
         match = self.summary(stdout)
         self.assertEqual((match["recorded"], match["buffers"], match["why"]), ("1.00", "25", "time limit"))
-        self.assertRegex(stdout, r"bytes: one second\.mp3; no audio lost\n")
+        self.assertRegex(stdout, r"\\one second\.mp3; no audio lost\n")
         path = os.path.join(WORK, "one second.mp3")
         ok, errors = decodes(path)
         self.assertTrue(ok, errors)
@@ -160,7 +160,7 @@ class Recording(unittest.TestCase):
                                           "TESSARO_TEST_CAPTURE_DROP_AT_MS": "400",
                                           "TESSARO_TEST_CAPTURE_REPORT": "drops.txt"})
         self.assertEqual(status, 0, stderr)
-        match = re.search(r"bytes: drops\.wav; lost (\d+) ms in (\d+) gaps?\n", stdout)
+        match = re.search(r"\\drops\.wav; lost (\d+) ms in (\d+) gaps?\n", stdout)
         self.assertIsNotNone(match, stdout)
         drops = [int(re.search(r" time=(\d+)", line).group(1)) / 1e7
                  for line in read(report).splitlines() if line.startswith("drop ")]
