@@ -1,8 +1,10 @@
 #pragma once
 // VolumeMeter::IFilterProperties: what the capture graph asks of the volume meter filter: whether it
-// streams, the last level it measured, and the function that receives every new level.
+// streams, the last level it measured, the function that receives every new level, and the audio the
+// capture device lost.
 #include <windows.h>
 #include <unknwn.h>
+#include <strmif.h>
 
 namespace VolumeMeter {
 
@@ -22,6 +24,11 @@ public:
     // Replaces the callback; E_POINTER (old callback kept) for null or a pointer that is not code.
     // Waits while a callback is running.
     virtual HRESULT STDMETHODCALLTYPE SetCallback(LevelCallback callback) = 0;
+    // The gaps in the audio received since the filter last left Stopped (the current recording, or the
+    // last one once stopped) and the audio time they miss, in 100-ns units (see gap_counter.h). S_OK;
+    // S_FALSE when a sample came without time stamps: gaps are then counted from discontinuity flags,
+    // and their length is not known. E_POINTER for an unwritable pointer. Never waits for a callback.
+    virtual HRESULT STDMETHODCALLTYPE GetDroppedAudio(ULONG* gaps, REFERENCE_TIME* missing) = 0;
 };
 
 } // namespace VolumeMeter

@@ -67,6 +67,8 @@ HRESULT STDMETHODCALLTYPE CInputPin::Receive(IMediaSample* pSample)
     hr = properties.ReadFrom(pSample);
     if (FAILED(hr))
         return hr;
+    // Every accepted sample, before anything else: a gap is a gap whether or not this one is measured.
+    m_owner->CheckContinuity(properties);
     if (CheckStreamState(pSample) == STREAM_DISCARDING)
         return hr;
     return m_owner->Measure(properties, hr);

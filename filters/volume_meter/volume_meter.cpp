@@ -1,5 +1,8 @@
 #include "filters/volume_meter/volume_meter.h"
 
+#include "support/library_logs.h"
+#include "support/trace_log.h"
+
 #include <mmreg.h>
 #include <uuids.h>
 
@@ -62,7 +65,7 @@ HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv)
 
 CFilter::CFilter(IUnknown* outer, HRESULT* result)
     : CFilterLocks(), CBaseFilter(&kSetup, outer, &m_filterLock, result), m_pin(nullptr), m_bytesPerSample(0),
-      m_fullScale(0.0), m_level(0.0), m_callback(nullptr)
+      m_samplesPerSecond(0), m_bytesPerSecond(0), m_resumed(0), m_fullScale(0.0), m_level(0.0), m_callback(nullptr)
 {
     if (FAILED(*result))
         return;
@@ -105,10 +108,13 @@ HRESULT CFilter::DeriveFormat(const AM_MEDIA_TYPE& type)
 {
     if (type.formattype != FORMAT_WaveFormatEx || type.cbFormat < sizeof(WAVEFORMATEX) || type.pbFormat == nullptr)
         return VFW_E_INVALID_MEDIA_TYPE;
-    const WORD bits = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat)->wBitsPerSample;
+    const WAVEFORMATEX& format = *reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
+    const WORD bits = format.wBitsPerSample;
     if (bits == 0)
         return VFW_E_INVALID_MEDIA_TYPE;
     m_bytesPerSample = static_cast<WORD>((bits + 7) / 8);
+    m_samplesPerSecond = format.nSamplesPerSec;
+    m_bytesPerSecond = format.nAvgBytesPerSec;
     // 2^bits - 1 without an integer shift that would overflow for wide samples.
     double scale = 1.0;
     for (WORD i = 0; i < bits; ++i)
@@ -153,6 +159,28 @@ HRESULT CFilter::Measure(const stdax::CMediaSampleProperties& sample, HRESULT re
     return hr;
 }
 
+void CFilter::CheckContinuity(const stdax::CMediaSampleProperties& sample)
+{
+    CGapCounter::Finding finding;
+    ULONG gaps = 0;
+    {
+        Synchronization::CAutoLock lock(&m_gapLock);
+        if (::InterlockedExchange(&m_resumed, 0) != 0)
+            m_gapCounter.Resume();
+        finding = m_gapCounter.Observe(sample.Properties());
+        gaps = m_gapCounter.Gaps();
+    }
+    if (finding.firstUntimed)
+        s_MainLog.Print(L"VolumeMeter: the capture device sets no time stamps; only its discontinuities count as gaps.");
+    if (!finding.gap)
+        return;
+    if (finding.timed)
+        s_MainLog.Print(L"VolumeMeter: gap %lu in the captured audio at %.3f s, %.1f ms lost.", gaps,
+                        static_cast<double>(finding.at) / 1e7, static_cast<double>(finding.missing) / 1e4);
+    else
+        s_MainLog.Print(L"VolumeMeter: gap %lu in the captured audio (a discontinuity), length unknown.", gaps);
+}
+
 HRESULT STDMETHODCALLTYPE CFilter::Pause()
 {
     Synchronization::CAutoLock lock(&m_filterLock);
@@ -168,12 +196,21 @@ HRESULT STDMETHODCALLTYPE CFilter::Pause()
         {
             Synchronization::CAutoLock receive(&m_receiveLock);
             derived = DeriveFormat(m_pin->ConnectionType());
+            {
+                // A new recording: its own gap counts.
+                Synchronization::CAutoLock gap(&m_gapLock);
+                m_gapCounter.Restart(m_samplesPerSecond, m_bytesPerSecond);
+                ::InterlockedExchange(&m_resumed, 0);
+            }
             Synchronization::CAutoLock level(&m_levelLock);
             m_level = 0.0;
         }
         if (FAILED(derived))
             return derived;
     }
+    // Paused after running: what the device delivers after the pause is no gap.
+    if (before == State_Running)
+        ::InterlockedExchange(&m_resumed, 1);
     m_pin->NotifyFilterState(State_Paused, 0);
     HRESULT hr = CBaseFilter::Pause();
     // From Running the meter has nothing to wait for, yet the pause is reported as not complete.
@@ -256,6 +293,17 @@ HRESULT STDMETHODCALLTYPE CFilter::SetCallback(LevelCallback callback)
     Synchronization::CAutoLock lock(&m_levelLock);
     m_callback = callback;
     return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CFilter::GetDroppedAudio(ULONG* gaps, REFERENCE_TIME* missing)
+{
+    if (gaps == nullptr || ::IsBadWritePtr(gaps, sizeof(*gaps)) || missing == nullptr ||
+        ::IsBadWritePtr(missing, sizeof(*missing)))
+        return E_POINTER;
+    Synchronization::CAutoLock lock(&m_gapLock);
+    *gaps = m_gapCounter.Gaps();
+    *missing = m_gapCounter.Missing();
+    return m_gapCounter.UntimedSeen() ? S_FALSE : S_OK;
 }
 
 } // namespace VolumeMeter

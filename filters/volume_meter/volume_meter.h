@@ -7,11 +7,22 @@
 // GetLevel and handed to the level callback, whose result becomes the sample's result. Nothing goes
 // downstream and the audio is only read.
 //
+// Before anything else, every received sample (flowing or discarded by stream control) is checked for
+// a gap in the capture (gap_counter.h); the counts are per run from Stopped and read through
+// GetDroppedAudio. The trace (the library's main log) gets one line per gap,
+//   "VolumeMeter: gap <n> in the captured audio at <s.sss> s, <ms.m> ms lost."  (from time stamps)
+//   "VolumeMeter: gap <n> in the captured audio (a discontinuity), length unknown."
+// and, once per run, "VolumeMeter: the capture device sets no time stamps; only its discontinuities
+// count as gaps." for a sample without a start time. <s.sss> is the stream time where the lost audio
+// begins.
+//
 // Locks, outermost first: the filter lock (state changes, flushes; also the pin's lock), the receive
 // lock (Receive and EndOfStream; state changes take it to wait for a Receive in progress), the level
-// lock (the level and the callback; held while the callback runs). A callback must not change the
-// graph's state: Stop waits for the Receive that is running the callback.
+// lock (the level and the callback; held while the callback runs), the gap lock (the gap counts, held
+// only to update or copy them). A callback must not change the graph's state: Stop waits for the Receive
+// that is running the callback.
 #include "filters/volume_meter/filter_properties.h"
+#include "filters/volume_meter/gap_counter.h"
 #include "filters/volume_meter/input_pin.h"
 
 #include "stdax/base_filter.h"
@@ -31,6 +42,7 @@ struct CFilterLocks {
     Synchronization::CCriticalSection m_filterLock;
     Synchronization::CCriticalSection m_receiveLock;
     Synchronization::CCriticalSection m_levelLock;
+    Synchronization::CCriticalSection m_gapLock;
 };
 
 class CFilter : private CFilterLocks, public stdax::CBaseFilter, public IFilterProperties {
@@ -63,11 +75,15 @@ public:
     HRESULT STDMETHODCALLTYPE IsActive() override;
     HRESULT STDMETHODCALLTYPE GetLevel(double* level) override;
     HRESULT STDMETHODCALLTYPE SetCallback(LevelCallback callback) override;
+    HRESULT STDMETHODCALLTYPE GetDroppedAudio(ULONG* gaps, REFERENCE_TIME* missing) override;
 
     // For the pin: the receive lock, and the measurement of one flowing sample whose properties
     // were read with the result readResult. Called with the receive lock held.
     Synchronization::CCriticalSection* ReceiveLock() { return &m_receiveLock; }
     HRESULT Measure(const stdax::CMediaSampleProperties& sample, HRESULT readResult);
+    // For the pin: counts a gap before this sample, if there is one, and traces it. Called with the
+    // receive lock held, for every sample the pin accepted.
+    void CheckContinuity(const stdax::CMediaSampleProperties& sample);
 
     CInputPin* Input() const { return m_pin; }
 
@@ -80,6 +96,10 @@ private:
 
     CInputPin* m_pin;
     WORD m_bytesPerSample;
+    DWORD m_samplesPerSecond;   // of the derived format; 0 when not given
+    DWORD m_bytesPerSecond;     // of the derived format; 0 when not given
+    CGapCounter m_gapCounter;   // changed under the receive lock and the gap lock
+    volatile LONG m_resumed;    // 1: the filter paused after running; the next sample starts afresh
     double m_fullScale;
     double m_level;
     LevelCallback m_callback;

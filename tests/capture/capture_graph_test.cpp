@@ -5,6 +5,7 @@
 
 #include "capture_platform.h"
 #include "filters/mpeg2_audio_encoder/encoder_interfaces.h"
+#include "filters/volume_meter/filter_properties.h"
 #include "platform/trace_reader/trace_reader.h"
 
 #include <gtest/gtest.h>
@@ -14,13 +15,24 @@
 #include <uuids.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+#include <string>
 
 using ::testing::ElementsAreArray;
 using TestTrace::Hex;
 
-// The level callback the graph gives the volume meter (the library's calls "InputLevel").
+// The level callback the graph gives the volume meter (the library's calls "InputLevel"); it counts its
+// calls and takes as long as a test asks, as a slow listener would.
+volatile LONG g_levelCalls = 0;
+volatile LONG g_levelDelay = 0;
+
 HRESULT VolumeMeter_Callback(double /*level*/)
 {
+    ::InterlockedIncrement(&g_levelCalls);
+    if (g_levelDelay != 0)
+        ::Sleep(static_cast<DWORD>(g_levelDelay));
     return S_OK;
 }
 
@@ -193,6 +205,143 @@ TEST_F(CaptureGraph, CompressorChainAfterAFailedBuild)
     EXPECT_FALSE(FilterNamed(graph, L"MPEG2AudioEncoder").IsValid());
     compressor.Release();
     EXPECT_EQ(graph.Free(), S_OK);
+}
+
+// --- gaps in the captured audio ----------------------------------------------------------------------
+
+// What the tone capture device reported dropping (see the stand-in's tone_capture_report.h).
+struct DeviceDrops {
+    int drops = 0;
+    std::vector<std::string> lines;  // the drop lines, in order
+    bool stopped = false;            // the run's summary is there
+};
+
+DeviceDrops ReadDeviceReport(const std::wstring& path)
+{
+    DeviceDrops report;
+    std::ifstream file(std::string(path.begin(), path.end()));
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.rfind("drop ", 0) == 0) {
+            ++report.drops;
+            report.lines.push_back(line);
+        } else if (line.rfind("stop ", 0) == 0) {
+            report.stopped = true;
+        }
+    }
+    return report;
+}
+
+// A recording into a PCM WAV file with the device holding holdMs of audio and reporting its drops:
+// slowCalls level callbacks of 120 ms each (a listener three times slower than the buffers), then
+// 15 quick ones, so that every drop is followed by audio the meter sees. The meter's counts come back.
+class CaptureGaps : public CaptureGraph {
+protected:
+    void Record(const wchar_t* holdMs, LONG slowCalls)
+    {
+        m_report = L"capture-drops-report.txt";
+        ::DeleteFileW(m_report.c_str());
+        ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_HOLD_MS", holdMs);
+        ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_REPORT", m_report.c_str());
+        m_from = LogLines();
+        const HRESULT built = graph.Init(L"capture-gaps.wav", WAVE_FORMAT_PCM, 44100, 0);
+        ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_HOLD_MS", nullptr);
+        ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_REPORT", nullptr);
+        ASSERT_EQ(built, S_OK);
+        COM::TPtr<IMediaControl> control;
+        ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)), S_OK);
+        COM::TPtr<IBaseFilter> meter = FilterNamed(graph, L"VolumeMeter");
+        ASSERT_TRUE(meter.IsValid());
+        ASSERT_EQ(meter->QueryInterface(VolumeMeter::IID_IFilterProperties, reinterpret_cast<void**>(&m_meter)), S_OK);
+
+        const LONG start = g_levelCalls;
+        g_levelDelay = slowCalls > 0 ? 120 : 0;
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        const auto calls = [&](LONG n) {
+            for (int i = 0; i < 2000 && g_levelCalls - start < n; ++i)
+                ::Sleep(10);
+            return g_levelCalls - start >= n;
+        };
+        EXPECT_TRUE(calls(slowCalls));
+        g_levelDelay = 0;
+        EXPECT_TRUE(calls(slowCalls + 15));
+        EXPECT_TRUE(SUCCEEDED(control->Stop()));
+    }
+
+    void TearDown() override
+    {
+        g_levelDelay = 0;
+        m_meter.Release();
+        CaptureGraph::TearDown();
+        ::DeleteFileW(m_report.c_str());
+    }
+
+    std::vector<std::wstring> GapLines() const
+    {
+        std::vector<std::wstring> lines;
+        for (const std::wstring& line : LogSince(m_from)) {
+            if (line.rfind(L"VolumeMeter: ", 0) == 0)
+                lines.push_back(line);
+        }
+        return lines;
+    }
+
+    std::wstring m_report;
+    size_t m_from = 0;
+    COM::TPtr<VolumeMeter::IFilterProperties> m_meter;
+};
+
+TEST_F(CaptureGaps, TheMeterCountsWhatTheDeviceDroppedAndTracesEachGap)
+{
+    Record(L"200", 12);
+    ASSERT_FALSE(HasFatalFailure());
+    const DeviceDrops device = ReadDeviceReport(m_report);
+    ASSERT_TRUE(device.stopped);
+    ASSERT_GE(device.drops, 1);
+
+    ULONG gaps = 0;
+    REFERENCE_TIME missing = 0;
+    ASSERT_EQ(m_meter->GetDroppedAudio(&gaps, &missing), S_OK);
+    // Every drop that audio followed before the stop (on a loaded machine the last one may have none).
+    ASSERT_GE(static_cast<int>(gaps), device.drops - 1);
+    ASSERT_LE(static_cast<int>(gaps), device.drops);
+    long long dropped = 0;
+    for (ULONG i = 0; i < gaps; ++i)
+        dropped += std::stoll(device.lines[i].substr(device.lines[i].find(" time=") + 6));
+    EXPECT_NEAR(static_cast<double>(missing), static_cast<double>(dropped), 400000.0) << "within one buffer";
+
+    // One line per gap, where the lost audio began and how long it was.
+    const std::vector<std::wstring> lines = GapLines();
+    ASSERT_EQ(lines.size(), gaps);
+    const std::string& first = device.lines.front();
+    const long long at = std::stoll(first.substr(first.find(" at=") + 4));
+    const long long time = std::stoll(first.substr(first.find(" time=") + 6));
+    std::wostringstream expected;
+    expected << std::fixed << std::setprecision(3) << L"VolumeMeter: gap 1 in the captured audio at " << at / 1e7
+             << L" s, " << std::setprecision(1) << time / 1e4 << L" ms lost.";
+    EXPECT_EQ(lines.front(), expected.str());
+
+    // Counted per recording: the counts stay readable after the stop.
+    ULONG again = 0;
+    EXPECT_EQ(m_meter->GetDroppedAudio(&again, &missing), S_OK);
+    EXPECT_EQ(again, gaps);
+    EXPECT_EQ(m_meter->GetDroppedAudio(nullptr, &missing), E_POINTER);
+}
+
+TEST_F(CaptureGaps, ARecordingWithoutDropsHasNoGaps)
+{
+    // Paced in real time, with no slow listener and a device that holds five seconds.
+    Record(L"5000", 0);
+    ASSERT_FALSE(HasFatalFailure());
+    const DeviceDrops device = ReadDeviceReport(m_report);
+    ASSERT_TRUE(device.stopped);
+    EXPECT_EQ(device.drops, 0);
+    ULONG gaps = 99;
+    REFERENCE_TIME missing = 99;
+    EXPECT_EQ(m_meter->GetDroppedAudio(&gaps, &missing), S_OK);
+    EXPECT_EQ(gaps, 0u);
+    EXPECT_EQ(missing, 0);
+    EXPECT_TRUE(GapLines().empty());
 }
 
 TEST(CaptureGraphObject, FreeWhenEmpty)

@@ -565,22 +565,63 @@ TEST_F(ToneCaptureIntoSink, DropsTheOldestAudioWhenItsConsumerFallsBehindAndRepo
     ::DeleteFileW(report.c_str());
 }
 
-TEST_F(ToneCaptureIntoSink, FastModeDeliversContiguousAudioAheadOfTheClockAndNeverDrops)
+// A reference clock that never advances: against it a paced device never has a buffer due.
+class CFrozenClock final : public IReferenceClock {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr)
+            return E_POINTER;
+        *ppv = riid == IID_IUnknown || riid == IID_IReferenceClock ? static_cast<IReferenceClock*>(this) : nullptr;
+        if (*ppv == nullptr)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&m_references)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG left = ::InterlockedDecrement(&m_references);
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+    HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* time) override
+    {
+        if (time == nullptr)
+            return E_POINTER;
+        *time = 10000000;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
+
+private:
+    volatile LONG m_references = 1;
+};
+
+TEST_F(ToneCaptureIntoSink, FastModeDeliversContiguousAudioWithoutWaitingForTheClock)
 {
     CCaptureEnvironment environment(L"40", L"1", std::wstring());
     Build();
     ASSERT_FALSE(HasFatalFailure());
-    // 20 s of audio, with a consumer that would make a paced device drop.
-    m_sink->SetReceiveDelay(1);
-    const CCollection collected = Record(500);
-    ASSERT_GE(collected.samples.size(), 500u);
+    COM::TPtr<IMediaFilter> graphClock = Query<IMediaFilter>(m_graph, IID_IMediaFilter);
+    ASSERT_TRUE(graphClock.IsValid());
+    CFrozenClock* const clock = new CFrozenClock;
+    ASSERT_EQ(S_OK, graphClock->SetSyncSource(clock));
+    clock->Release();
+    // 10 s of audio while the clock stands still.
+    const CCollection collected = Record(250);
+    ASSERT_GE(collected.samples.size(), 250u);
     for (size_t i = 0; i < collected.samples.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(static_cast<REFERENCE_TIME>(i) * kBufferTime, collected.samples[i].start);
         EXPECT_EQ(i == 0, collected.samples[i].discontinuity);
     }
-    // Far ahead of the clock: the last buffer arrived long before its audio could have been recorded.
-    EXPECT_LT(collected.samples.back().arrival, collected.samples.back().stop);
     ExpectToneOfItsTime(collected, CapturePlatform::kToneFrequency);
 }
 
@@ -598,6 +639,55 @@ TEST_F(ToneCaptureIntoSink, TheSecondDeviceComesNextWithANameAndAToneOfItsOwn)
     ::CoTaskMemFree(vendor);
     const CCollection collected = Record(5);
     ExpectToneOfItsTime(collected, CapturePlatform::kSecondToneFrequency);
+}
+
+std::wstring DisplayName(IMoniker* moniker)
+{
+    COM::TPtr<IBindCtx> context;
+    LPOLESTR name = nullptr;
+    if (FAILED(::CreateBindCtx(0, &context)) || FAILED(moniker->GetDisplayName(context, nullptr, &name)))
+        return std::wstring();
+    std::wstring text(name);
+    ::CoTaskMemFree(name);
+    return text;
+}
+
+TEST_F(ToneCaptureIntoSink, ADeviceAddedUnderTheSecondsNameStaysApartByIdUntilRemoved)
+{
+    const HMODULE module = ::LoadLibraryW(CapturePlatform::kModuleName);
+    ASSERT_NE(nullptr, module);
+    const auto add = reinterpret_cast<CapturePlatform::AddDeviceFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(module, CapturePlatform::kAddDeviceExport)));
+    const auto remove = reinterpret_cast<CapturePlatform::RemoveDeviceFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(module, CapturePlatform::kRemoveDeviceExport)));
+    ASSERT_TRUE(add != nullptr && remove != nullptr);
+    EXPECT_EQ(E_INVALIDARG, add(CapturePlatform::kThirdToneCaptureInstance, L"Odd", 0.0));
+    ASSERT_EQ(S_OK, add(CapturePlatform::kThirdToneCaptureInstance, CapturePlatform::kSecondToneCaptureName, 2000.0));
+    // Whatever fails below, the prefix keeps its two devices only.
+    struct Remover {
+        CapturePlatform::RemoveDeviceFunction remove;
+        ~Remover() { remove(CapturePlatform::kThirdToneCaptureInstance); }
+    } remover{remove};
+
+    const std::vector<COM::TPtr<IMoniker>> devices = CategoryMonikers(CLSID_AudioInputDeviceCategory);
+    ASSERT_GE(devices.size(), 3u);
+    EXPECT_EQ(CapturePlatform::kToneCaptureName, MonikerProperty(devices[0], L"FriendlyName"));
+    EXPECT_EQ(CapturePlatform::kSecondToneCaptureName, MonikerProperty(devices[1], L"FriendlyName"));
+    EXPECT_EQ(CapturePlatform::kSecondToneCaptureName, MonikerProperty(devices[2], L"FriendlyName"));
+    const std::wstring id = DisplayName(devices[2]);
+    EXPECT_NE(std::wstring::npos, id.find(CapturePlatform::kThirdToneCaptureInstance)) << id;
+    EXPECT_NE(DisplayName(devices[1]), id);
+    Build(2);
+    if (!HasFatalFailure())
+        ExpectToneOfItsTime(Record(3), 2000.0);
+
+    EXPECT_EQ(S_OK, remove(CapturePlatform::kThirdToneCaptureInstance));
+    int named = 0;
+    for (const COM::TPtr<IMoniker>& device : CategoryMonikers(CLSID_AudioInputDeviceCategory)) {
+        named += MonikerProperty(device, L"FriendlyName") == CapturePlatform::kSecondToneCaptureName ? 1 : 0;
+        EXPECT_NE(id, DisplayName(device));
+    }
+    EXPECT_EQ(1, named);
 }
 
 } // namespace

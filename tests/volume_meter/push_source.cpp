@@ -156,7 +156,7 @@ HRESULT STDMETHODCALLTYPE CFilter::Stop()
     return S_OK;
 }
 
-HRESULT CFilter::Deliver(const BYTE* data, LONG length, const AM_MEDIA_TYPE* newType)
+HRESULT CFilter::Deliver(const BYTE* data, LONG length, const AM_MEDIA_TYPE* newType, const SampleStamp& stamp)
 {
     IMediaSample* sample = nullptr;
     HRESULT hr = m_pin->GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
@@ -173,6 +173,11 @@ HRESULT CFilter::Deliver(const BYTE* data, LONG length, const AM_MEDIA_TYPE* new
     }
     if (SUCCEEDED(hr) && newType != nullptr)
         hr = sample->SetMediaType(const_cast<AM_MEDIA_TYPE*>(newType));
+    // A reused buffer keeps nothing of its last use.
+    if (SUCCEEDED(hr))
+        hr = sample->SetTime(const_cast<REFERENCE_TIME*>(stamp.start), const_cast<REFERENCE_TIME*>(stamp.stop));
+    if (SUCCEEDED(hr))
+        hr = sample->SetDiscontinuity(stamp.discontinuity ? TRUE : FALSE);
     if (SUCCEEDED(hr))
         hr = m_pin->Deliver(sample);
     sample->Release();

@@ -24,6 +24,13 @@ void MakeWaveType(AM_MEDIA_TYPE* mt, WORD tag, WORD channels, DWORD rate, WORD b
 // PCM in the usual layout.
 void MakePcmType(AM_MEDIA_TYPE* mt, WORD channels, DWORD rate, WORD bits);
 
+// Time stamps and the discontinuity flag of a pushed sample (none and unset by default).
+struct SampleStamp {
+    const REFERENCE_TIME* start = nullptr; // null: no times
+    const REFERENCE_TIME* stop = nullptr;  // null: a start time only
+    bool discontinuity = false;
+};
+
 class CFilter;
 
 class COutputPin : public stdax::CBaseOutputPin {
@@ -63,8 +70,12 @@ public:
     HRESULT STDMETHODCALLTYPE Stop() override;
 
     // One sample of length bytes (data may be null for length 0) to the downstream pin.
-    HRESULT Deliver(const BYTE* data, LONG length, const AM_MEDIA_TYPE* newType = nullptr);
-    HRESULT Deliver(const std::vector<BYTE>& bytes) { return Deliver(bytes.data(), static_cast<LONG>(bytes.size())); }
+    HRESULT Deliver(const BYTE* data, LONG length, const AM_MEDIA_TYPE* newType = nullptr,
+                    const SampleStamp& stamp = SampleStamp());
+    HRESULT Deliver(const std::vector<BYTE>& bytes, const SampleStamp& stamp = SampleStamp())
+    {
+        return Deliver(bytes.data(), static_cast<LONG>(bytes.size()), nullptr, stamp);
+    }
 
     IBaseFilter* Interface() { return BaseFilterInterface(); }
     IPin* OutputPin() { return m_pin->PinInterface(); }

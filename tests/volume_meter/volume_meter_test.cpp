@@ -11,6 +11,7 @@
 #include "graph/filter_graph.h"
 #include "pcm_settings.h"
 #include "platform/oversized_sample.h"
+#include "platform/trace_reader/trace_reader.h"
 #include "pcm_signal.h"
 #include "pcm_source.h"
 #include "push_source.h"
@@ -158,6 +159,68 @@ TEST_F(VolumeMeterGraphTest, SixteenBitLevelsArePeakToPeakOverFullScale)
     EXPECT_NEAR(0.4593, levels[2], 0.0001);
     EXPECT_EQ(0.0, levels[3]);
     EXPECT_EQ(0.0, Level());
+}
+
+TEST_F(VolumeMeterGraphTest, GapsFromTimeStampsAndDiscontinuitiesCountedPerRunAndTraced)
+{
+    const auto meterLines = [](size_t from) {
+        std::vector<std::wstring> lines;
+        const std::vector<std::wstring> all = TestTrace::ReadLog(L"Tessaro.log").Messages();
+        for (size_t i = from; i < all.size(); ++i) {
+            if (all[i].rfind(L"VolumeMeter: ", 0) == 0)
+                lines.push_back(all[i]);
+        }
+        return lines;
+    };
+    const size_t from = TestTrace::ReadLog(L"Tessaro.log").Messages().size();
+    PushPcmAndPause(1, 16);
+    const std::vector<BYTE> audio = Shorts({1, 2, 3, 4});
+    const auto timed = [&](REFERENCE_TIME start, REFERENCE_TIME stop, bool discontinuity) {
+        PushSource::SampleStamp stamp;
+        stamp.start = &start;
+        stamp.stop = &stop;
+        stamp.discontinuity = discontinuity;
+        return m_push->Deliver(audio, stamp);
+    };
+    PushSource::SampleStamp untimed;
+    PushSource::SampleStamp untimedFlagged;
+    untimedFlagged.discontinuity = true;
+    // 44100 Hz: the tolerance is four frames, 907 units of 100 ns.
+    EXPECT_EQ(S_OK, timed(0, 400000, true));              // the first: never a gap
+    EXPECT_EQ(S_OK, timed(400907, 800000, false));        // within the tolerance
+    EXPECT_EQ(S_OK, timed(800908, 1200000, false));       // gap 1: just beyond it
+    EXPECT_EQ(S_OK, timed(1600000, 2000000, false));      // gap 2: 40 ms
+    EXPECT_EQ(S_OK, timed(2000000, 2400000, true));       // gap 3: flagged, nothing missing
+    EXPECT_EQ(S_OK, m_push->Deliver(audio, untimed));         // noted, no gap
+    EXPECT_EQ(S_OK, m_push->Deliver(audio, untimedFlagged));  // gap 4, length unknown
+    EXPECT_EQ(S_OK, m_push->Deliver(audio, untimed));         // noted once only
+    EXPECT_EQ(S_OK, timed(9000000, 9400000, false));      // no end to compare with: no gap
+    ULONG gaps = 0;
+    REFERENCE_TIME missing = 0;
+    EXPECT_EQ(S_FALSE, m_properties->GetDroppedAudio(&gaps, &missing));
+    EXPECT_EQ(4u, gaps);
+    EXPECT_EQ(908 + 400000, missing);
+    const std::vector<std::wstring> expected = {
+        L"VolumeMeter: gap 1 in the captured audio at 0.080 s, 0.1 ms lost.",
+        L"VolumeMeter: gap 2 in the captured audio at 0.120 s, 40.0 ms lost.",
+        L"VolumeMeter: gap 3 in the captured audio at 0.200 s, 0.0 ms lost.",
+        L"VolumeMeter: the capture device sets no time stamps; only its discontinuities count as gaps.",
+        L"VolumeMeter: gap 4 in the captured audio (a discontinuity), length unknown."};
+    EXPECT_EQ(expected, meterLines(from));
+
+    // Paused after running: what comes after the pause starts afresh.
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
+    EXPECT_EQ(S_OK, timed(20000000, 20400000, true));
+    EXPECT_EQ(S_FALSE, m_properties->GetDroppedAudio(&gaps, &missing));
+    EXPECT_EQ(4u, gaps);
+    // A new run from Stopped counts anew.
+    ASSERT_TRUE(SUCCEEDED(m_control->Stop()));
+    ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
+    EXPECT_EQ(S_OK, m_properties->GetDroppedAudio(&gaps, &missing));
+    EXPECT_EQ(0u, gaps);
+    EXPECT_EQ(0, missing);
+    EXPECT_EQ(E_POINTER, m_properties->GetDroppedAudio(&gaps, nullptr));
 }
 
 TEST_F(VolumeMeterGraphTest, EightBitSamplesAreUnsigned)

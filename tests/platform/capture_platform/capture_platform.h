@@ -59,7 +59,8 @@ extern const CompressorClass kCompressors[kCompressorCount];
 // The compressor for the tag, or null.
 const CompressorClass* FindCompressor(WORD tag);
 
-// Exported by the module (undecorated, WINAPI):
+// Exported by the module (undecorated, WINAPI); a test loads the module with LoadLibraryW when no graph
+// has done so:
 //
 // HRESULT ToneCapture_LoseDevice()
 //   The newest live tone capture filter loses its device: it delivers nothing more and posts
@@ -74,6 +75,21 @@ inline constexpr char kLoseDeviceExport[] = "ToneCapture_LoseDevice";
 //   withdraws a failure not yet used. Returns S_OK.
 using FailNextStartFunction = HRESULT(WINAPI*)(HRESULT failure);
 inline constexpr char kFailNextStartExport[] = "ToneCapture_FailNextStart";
+
+// HRESULT ToneCapture_AddDevice(const wchar_t* instance, const wchar_t* name, double frequency)
+//   Registers one more tone capture device in the prefix (every process of it sees it): under the
+//   instance key name, which decides its place among the devices (kThirdToneCaptureInstance comes
+//   right after the second device), with that friendly name (another device's name is fine: ids keep
+//   them apart) and a tone of that frequency (above 0, below 4000 Hz). Registering the same instance
+//   again overwrites it. E_POINTER, E_INVALIDARG, or the filter mapper's result.
+// HRESULT ToneCapture_RemoveDevice(const wchar_t* instance)
+//   Unregisters such a device (a filter already created from it lives on); the filter mapper's result.
+//   The two permanent devices are not to be removed this way.
+using AddDeviceFunction = HRESULT(WINAPI*)(const wchar_t* instance, const wchar_t* name, double frequency);
+inline constexpr char kAddDeviceExport[] = "ToneCapture_AddDevice";
+using RemoveDeviceFunction = HRESULT(WINAPI*)(const wchar_t* instance);
+inline constexpr char kRemoveDeviceExport[] = "ToneCapture_RemoveDevice";
+inline constexpr wchar_t kThirdToneCaptureInstance[] = L"{0A7C5E10-6B2D-4C1E-9F30-1D2C3B4A5E60}-3";
 
 // HRESULT TestRenderer_FailStart(HRESULT failure)
 //   A failure: registers the failing renderer for audio with a merit above the platform's renderers,

@@ -182,6 +182,38 @@ HRESULT CRegistration::Unregister()
     return FAILED(hr) ? hr : S_OK;
 }
 
+HRESULT CRegistration::AddDevice(const wchar_t* instance, const wchar_t* name, double frequency)
+{
+    if (instance == nullptr || name == nullptr || ::IsBadStringPtrW(instance, 256) || ::IsBadStringPtrW(name, 256))
+        return E_POINTER;
+    if (instance[0] == L'\0' || name[0] == L'\0' || !(frequency > 0.0 && frequency < 4000.0))
+        return E_INVALIDARG;
+    HRESULT hr = S_OK;
+    COM::TPtr<IFilterMapper2> mapper;
+    CStepSequence(hr)
+        .Do([&] {
+            return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                      reinterpret_cast<void**>(&mapper));
+        })
+        .Do([&] { return RegisterCaptureDevice(mapper, instance, name, frequency); });
+    return hr;
+}
+
+HRESULT CRegistration::RemoveDevice(const wchar_t* instance)
+{
+    if (instance == nullptr || ::IsBadStringPtrW(instance, 256))
+        return E_POINTER;
+    HRESULT hr = S_OK;
+    COM::TPtr<IFilterMapper2> mapper;
+    CStepSequence(hr)
+        .Do([&] {
+            return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                      reinterpret_cast<void**>(&mapper));
+        })
+        .Do([&] { return mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, instance, CLSID_ToneCapture); });
+    return hr;
+}
+
 HRESULT CRegistration::RegisterRenderer()
 {
     WCHAR modulePath[MAX_PATH];

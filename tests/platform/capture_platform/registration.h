@@ -24,6 +24,10 @@ public:
     // input pin and a merit above the platform's renderers; removed again by UnregisterRenderer.
     HRESULT RegisterRenderer();
     HRESULT UnregisterRenderer();
+    // A tone capture device of the test's own in the audio input category under the instance name (its
+    // place among the devices), with that friendly name and tone; removed again by RemoveDevice.
+    HRESULT AddDevice(const wchar_t* instance, const wchar_t* name, double frequency);
+    HRESULT RemoveDevice(const wchar_t* instance);
 
 private:
     HRESULT RegisterClassKey(const CLSID& clsid, const wchar_t* name, const wchar_t* modulePath);

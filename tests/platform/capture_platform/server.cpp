@@ -98,6 +98,19 @@ __declspec(dllexport) HRESULT WINAPI TestRenderer_FailStart(HRESULT failure)
     return FAILED(failure) ? CRegistration(g_module).RegisterRenderer() : CRegistration(g_module).UnregisterRenderer();
 }
 
+__declspec(dllexport) HRESULT WINAPI ToneCapture_AddDevice(const wchar_t* instance, const wchar_t* name,
+                                                          double frequency)
+{
+    CComForCall com;
+    return CRegistration(g_module).AddDevice(instance, name, frequency);
+}
+
+__declspec(dllexport) HRESULT WINAPI ToneCapture_RemoveDevice(const wchar_t* instance)
+{
+    CComForCall com;
+    return CRegistration(g_module).RemoveDevice(instance);
+}
+
 __declspec(dllexport) HRESULT WINAPI ToneCapture_FailNextStart(HRESULT failure)
 {
     FailNextStart(failure);

@@ -10,6 +10,7 @@
 #include <uuids.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace CapturePlatform {
 
@@ -91,11 +92,11 @@ HRESULT CToneCaptureThread::OnStop()
 // --- pin ----------------------------------------------------------------------------------------------
 
 CToneCapturePin::CToneCapturePin(CToneCaptureFilter* filter, const AMOVIESETUP_PIN* setup,
-                                 const CaptureOptions& options, HRESULT* result)
+                                 CaptureOptions options, HRESULT* result)
     : CBaseOutputPin(filter, filter != nullptr ? filter->FilterLock() : nullptr, setup, nullptr, result),
-      m_owner(filter), m_options(options), m_frequency(kToneFrequency), m_format(PcmFormat(kDefaultRate, 1, 16)),
-      m_suggested{-1, -1, -1, -1}, m_signal(ToneSettings(m_format, m_frequency)),
-      m_signalFrequency(m_frequency), m_thread(*this)
+      m_owner(filter), m_options(std::move(options)), m_frequency(kToneFrequency),
+      m_format(PcmFormat(kDefaultRate, 1, 16)), m_suggested{-1, -1, -1, -1},
+      m_signal(ToneSettings(m_format, m_frequency)), m_signalFrequency(m_frequency), m_thread(*this)
 {
 }
 
@@ -431,8 +432,8 @@ HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
 {
     const ULONG frameBytes = m_format.nBlockAlign;
     const bool paced = !m_options.fast;
-    CToneCaptureReport report(m_options.reportPath, m_format.nSamplesPerSec, m_signalFrequency, m_options.holdMilliseconds,
-                              m_options.fast);
+    CToneCaptureReport report(m_options.reportPath, m_format.nSamplesPerSec, m_signalFrequency,
+                              m_options.holdMilliseconds, m_options.fast);
     LONGLONG position = 0;
     bool discontinuity = true;
 

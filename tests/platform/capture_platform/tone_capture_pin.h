@@ -62,7 +62,7 @@ class CToneCapturePin : public stdax::CBaseOutputPin,
                         public IAMStreamConfig,
                         public IAMBufferNegotiation {
 public:
-    CToneCapturePin(CToneCaptureFilter* filter, const AMOVIESETUP_PIN* setup, const CaptureOptions& options,
+    CToneCapturePin(CToneCaptureFilter* filter, const AMOVIESETUP_PIN* setup, CaptureOptions options,
                     HRESULT* result);
     ~CToneCapturePin() override;
 
@@ -109,7 +109,6 @@ public:
     // The tone the device records from its next start (Hz, above 0 and below half the lowest rate).
     // Called under the filter lock.
     HRESULT SetToneFrequency(double frequency);
-    double ToneFrequency() const { return m_frequency; }
 
 private:
     // S_OK when the filter runs and (paced) the clock has passed due, S_FALSE when stopEvent came first.
@@ -124,7 +123,7 @@ private:
     double m_frequency;                  // guarded by the filter lock
     WAVEFORMATEX m_format;               // guarded by the filter lock; fixed while streaming
     ALLOCATOR_PROPERTIES m_suggested;    // guarded by the filter lock
-    PcmSource::CSignal m_signal;         // the streaming thread's, as the next one
+    PcmSource::CSignal m_signal;         // the streaming thread's
     double m_signalFrequency;            // the streaming thread's
     CToneCaptureThread m_thread;
 };
