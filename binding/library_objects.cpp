@@ -57,6 +57,25 @@ DirectShow::CMediaEventThread& s_MediaEventThread = s_mediaEventThread.Object();
 
 JavaVM* s_JavaVM = nullptr;
 
+namespace {
+HMODULE s_pin = nullptr;  // the module's reference on itself while a graph is held
+} // namespace
+
+void PinWhileGraphHeld()
+{
+    const bool held = s_CaptureGraph.IsValid() || s_PlaybackGraph.IsValid();
+    if (held && s_pin == nullptr) {
+        HMODULE module = nullptr;
+        if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                 reinterpret_cast<const wchar_t*>(reinterpret_cast<void*>(&PinWhileGraphHeld)), &module))
+            s_pin = module;
+    } else if (!held && s_pin != nullptr) {
+        const HMODULE module = s_pin;
+        s_pin = nullptr;
+        ::FreeLibrary(module);
+    }
+}
+
 // Runs before the static objects are destroyed (the runtime destroys them after DllMain returns).
 extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, void* reserved)
 {

@@ -4,6 +4,7 @@ void CNativeFrame::Unlock()
 {
     if (m_locked) {
         m_locked = false;
+        PinWhileGraphHeld();
         s_Lock.Leave();
     }
 }

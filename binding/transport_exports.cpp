@@ -1,6 +1,5 @@
 // The transport natives: record, play, pause, stop, getDuration, getCurrentPosition and addBuffer.
 #include <windows.h>
-#include <mmreg.h>
 
 #include <jni.h>
 
@@ -15,7 +14,6 @@
 #include "graph/media_control.h"
 #include "graph/media_seeking.h"
 #include "support/step_sequence.h"
-#include "support/system_error.h"
 #include "support/trace_log.h"
 
 #include <memory>
@@ -41,32 +39,13 @@ HRESULT ReadPathArgument(JNIEnv* env, jbyteArray pathBytes, const wchar_t* pathL
 
 constexpr HRESULT kPathTooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
 
-// A recording's target in a form its writer takes. A path of MAX_PATH characters or more goes to the
-// system's File Writer (MP3) in its extended-length form ("\\?\" and the full path), which the
-// platform's file functions open whatever its length. The WAV writer keeps names of fewer than
-// MAX_PATH characters: a longer one is refused (0x800700CE) before anything is built.
-HRESULT RecordingTarget(int formatTag, const std::wstring& path, std::wstring& target)
+// A recording's target must be a path that its writer takes: the WAV writer and the file sink
+// interface of the File Writer hold names of fewer than MAX_PATH characters. A longer path is refused
+// with a code that names the cause (0x800700CE) before anything is built, instead of failing deep in
+// the graph with an unrelated buffer error.
+HRESULT CheckTargetLength(const std::wstring& path)
 {
-    target = path;
-    if (path.size() < MAX_PATH)
-        return S_OK;
-    if (static_cast<WORD>(formatTag) != WAVE_FORMAT_MPEGLAYER3)
-        return kPathTooLong;
-    if (path.compare(0, 4, L"\\\\?\\") == 0)
-        return S_OK;
-    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0)
-        return Win32::ResultFromLastError();
-    std::wstring full(size, L'\0');
-    const DWORD length = ::GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
-    if (length == 0 || length >= size)
-        return length == 0 ? Win32::ResultFromLastError() : E_UNEXPECTED;
-    full.resize(length);
-    if (full.compare(0, 2, L"\\\\") == 0)
-        target = L"\\\\?\\UNC\\" + full.substr(2);
-    else
-        target = L"\\\\?\\" + full;
-    return S_OK;
+    return path.size() < MAX_PATH ? S_OK : kPathTooLong;
 }
 
 // The graph that a control method acts on: the recording while one is held, otherwise the playback;
@@ -154,15 +133,14 @@ HRESULT StartRecording(JNIEnv* env, jbyteArray pathBytes, jint formatTag, jint s
 {
     HRESULT hr = S_OK;
     std::wstring path;
-    std::wstring target;
     CStepSequence steps(hr);
     steps.Do([&] { return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path); })
-        .Do([&] { return RecordingTarget(formatTag, path, target); })
+        .Do([&] { return CheckTargetLength(path); })
         .Do([] { return RefuseWhileHeld(); })
         .Do([&] { return deviceId != nullptr ? RequirePresentDevice(deviceId) : S_OK; })
         .Do([&] {
             return StartStream(s_CaptureGraph, true, [&] {
-                return s_CaptureGraph.Init(target.c_str(), formatTag, sampleRate, bitRate, deviceId);
+                return s_CaptureGraph.Init(path.c_str(), formatTag, sampleRate, bitRate, deviceId);
             });
         });
     return hr;
@@ -232,9 +210,10 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_stop(JNIEnv* /*env*/, jo
                 control.Release();
                 // Virtual: the capture graph frees its own way (device list, device interfaces).
                 return graph.Free();
-            })
-            // What the listener has not been told of the stopped stream is dropped.
-            .Do([] { return SUCCEEDED(s_Listener.EndStream()) ? S_OK : E_UNEXPECTED; });
+            });
+        // What the listener has not been told of the stopped stream is dropped.
+        if (SUCCEEDED(result))
+            s_Listener.EndStream();
         return result;
     });
     // A listener call still running is waited for at most a bounded time, outside the library lock

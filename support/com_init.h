@@ -13,7 +13,8 @@ public:
 
     // E_UNEXPECTED if this guard already initialised COM; otherwise CoInitialize's result (S_OK, or
     // S_FALSE when the thread had COM already, both of which must be paired with a release). A thread
-    // that is already in the multithreaded apartment works in it: S_FALSE, with nothing to release.
+    // that is already in the multithreaded apartment works in it: S_FALSE, and the guard counts as
+    // initialised, but its release leaves that apartment's initialisation to its owner.
     HRESULT Initialise();
     // S_FALSE if this guard holds no initialisation; otherwise releases it and returns S_OK.
     HRESULT Uninitialise();
@@ -22,4 +23,5 @@ public:
 
 private:
     bool m_initialised = false;
+    bool m_owned = false;  // CoInitialize succeeded: the release calls CoUninitialize
 };

@@ -149,7 +149,6 @@ TEST_F(PlaybackToTheEnd, WavAndItsWholeTrace)
     const TestTrace::Log log = FinishedLog();
     const std::wstring play = kPlay + L"( 7 )";
     const std::wstring build = kInitGraph + L"( 7, \"" + kToneWav + L"\" )";
-    const std::wstring rebuild = kInitGraph + L"( 8, \"" + kToneWav + L"\" )";
     std::vector<std::wstring> expected{
         L"Java_com_tarvik_kelvane_Quillmar_initLibrary() begin…",
         L"Java_com_tarvik_kelvane_Quillmar_initLibrary() done, return 0x00000000.",
@@ -171,10 +170,7 @@ TEST_F(PlaybackToTheEnd, WavAndItsWholeTrace)
         kPlay + L"( 8 ) begin…",
         L"get file path…",
         L"FilePath = \"" + kToneWav + L"\".",
-        rebuild + L" begin…",
-        L"init COM…",
-        L"init filter graph…",
-        rebuild + L" done, return 0x8000FFFF.",
+        // Refused before anything is built: one playback at a time.
         kPlay + L"( 8 ) done, return 0x8000FFFF.",
         kDuration + L" begin…",
         kDuration + L" done, return 0x00000000.",

@@ -66,7 +66,7 @@ TEST_F(Transport, PathArguments)
     EXPECT_THAT(jvm.Releases(), ElementsAre(::testing::Field(&TestJvm::ArrayRelease::mode, 0)));
     EXPECT_EQ(jvm.ElementsOutstanding(), 0);
 
-    // An embedded NUL, bytes that are not UTF-8, and a WAV path longer than its writer takes are refused
+    // An embedded NUL, bytes that are not UTF-8, and a path longer than the writers take are refused
     // before anything is built.
     EXPECT_EQ(record(jvm.NewByteArray(std::string("a.wav\0x.mp3", 11))), E_INVALIDARG);
     EXPECT_EQ(record(jvm.NewByteArray(std::string("\xC3\x28.mp3"))), HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
@@ -74,6 +74,7 @@ TEST_F(Transport, PathArguments)
                                                               jvm.NewByteArray(std::string(300, 'w') + ".wav"), 1,
                                                               44100, 0),
               HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(record(jvm.NewByteArray(std::string(300, 'm') + ".mp3")), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
 
     jvm.FailArrayElements(true);
     EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_play(library.Env(), library.Java(),

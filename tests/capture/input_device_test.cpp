@@ -1,13 +1,11 @@
 // Choosing the input device through the exports of the Java package's binding class, with the stand-in
 // VM: the list of the test prefix's devices (the two tone capture stand-ins first, the default first), a
 // recording from each holding that device's tone (checked on the Linux side: "<name>.expect" carries the
-// tone), and a device unregistered between the list and the record.
+// tone), two devices of one name told apart by id, and a device removed between the list and the record.
 #include "initialised_library_test.h"
 
 #include "capture_platform.h"
 
-#include <dshow.h>
-#include <uuids.h>
 
 #include <gtest/gtest.h>
 
@@ -37,25 +35,13 @@ std::wstring Wide(const std::string& utf8)
     return text;
 }
 
-// Registers the capture platform module again (all its devices and classes), as the fixture did.
-HRESULT RegisterCapturePlatform()
+// An export of the capture platform module (loaded for the rest of the process).
+template <class Function>
+Function CapturePlatformExport(const char* name)
 {
-    wchar_t clsid[40] = {};
-    ::StringFromGUID2(CapturePlatform::CLSID_ToneCapture, clsid, 40);
-    wchar_t module[MAX_PATH] = {};
-    DWORD size = sizeof(module);
-    const std::wstring key = std::wstring(L"CLSID\\") + clsid + L"\\InprocServer32";
-    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, module, &size) != ERROR_SUCCESS)
-        return E_FAIL;
-    HMODULE loaded = ::LoadLibraryW(module);
-    if (loaded == nullptr)
-        return HRESULT_FROM_WIN32(::GetLastError());
-    using Register = HRESULT(STDAPICALLTYPE*)();
-    const auto registerServer =
-        reinterpret_cast<Register>(reinterpret_cast<void*>(::GetProcAddress(loaded, "DllRegisterServer")));
-    const HRESULT hr = registerServer != nullptr ? registerServer() : E_NOINTERFACE;
-    ::FreeLibrary(loaded);
-    return hr;
+    const HMODULE module = ::LoadLibraryW(CapturePlatform::kModuleName);
+    return module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
+                             : nullptr;
 }
 
 class InputDevices : public CInitialisedLibraryTest {
@@ -181,41 +167,36 @@ TEST_F(InputDevices, EachDeviceRecordsItsOwnTone)
     EXPECT_EQ(std::count(log.begin(), log.end(), record + L" done, return 0x00000000."), 2);
 }
 
-TEST_F(InputDevices, ADeviceGoneSinceTheListFailsAtOnceAndWritesNothing)
+// A third device of the first one's name: the id alone tells them apart, for recording and for
+// finding one gone since the list was read.
+TEST_F(InputDevices, ADeviceOfAnothersNameRecordsItsOwnToneAndOnceGoneFailsAtOnceWritingNothing)
 {
+    const auto add = CapturePlatformExport<CapturePlatform::AddDeviceFunction>(CapturePlatform::kAddDeviceExport);
+    const auto remove = CapturePlatformExport<CapturePlatform::RemoveDeviceFunction>(CapturePlatform::kRemoveDeviceExport);
+    ASSERT_TRUE(add != nullptr && remove != nullptr);
+    ASSERT_EQ(add(CapturePlatform::kThirdToneCaptureInstance, CapturePlatform::kToneCaptureName, 660.0), S_OK);
     const std::vector<Device> devices = Devices();
-    ASSERT_GE(devices.size(), 2u);
-    ASSERT_EQ(devices[1].name, CapturePlatform::kSecondToneCaptureName);
+    ASSERT_GE(devices.size(), 3u);
+    EXPECT_EQ(devices[2].name, devices[0].name);
+    EXPECT_NE(devices[2].id, devices[0].id);
+    RecordSecond(devices[2].id, L"device-same-name", 660.0);
 
-    IFilterMapper2* mapper = nullptr;
-    const HRESULT com = ::CoInitialize(nullptr);
-    ASSERT_TRUE(SUCCEEDED(com)) << std::hex << com;
-    ASSERT_EQ(::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                 reinterpret_cast<void**>(&mapper)),
-              S_OK);
-    const HRESULT unregistered = mapper->UnregisterFilter(
-        &CLSID_AudioInputDeviceCategory, CapturePlatform::kSecondToneCaptureInstance, CapturePlatform::CLSID_ToneCapture);
-    mapper->Release();
-    const jint result = RecordFrom(devices[1].id, L"device-gone.mp3");
+    const HRESULT removed = remove(CapturePlatform::kThirdToneCaptureInstance);
+    const jint result = RecordFrom(devices[2].id, L"device-gone.mp3");
     const jint stop = Stop();
-    const std::vector<Device> after = Devices();
-    // The prefix gets its device back whatever happened above.
-    EXPECT_EQ(RegisterCapturePlatform(), S_OK);
-    ::CoUninitialize();
-
-    ASSERT_EQ(unregistered, S_OK);
+    ASSERT_EQ(removed, S_OK);
     EXPECT_EQ(result, kDeviceNotPresent);
     EXPECT_EQ(stop, E_UNEXPECTED) << "nothing was built";
     EXPECT_EQ(::GetFileAttributesW(WorkPath(L"device-gone.mp3").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(after.size(), devices.size() - 1);
-    EXPECT_EQ(Devices().size(), devices.size()) << "registered again";
+    EXPECT_EQ(Devices().size(), devices.size() - 1);
 
     library.FreeLibrary();
     library.Unload();
     const std::vector<std::wstring> log = CLoadedLibrary::ReadMainLog().Messages();
-    EXPECT_NE(std::find(log.begin(), log.end(), kRecordFrom + L"( 85, 44100, 128000 ) done, return 0x8007048F."),
-              log.end());
-    EXPECT_EQ(std::find(log.begin(), log.end(), L"init FilterGraph…"), log.end()) << "no graph was made";
+    const std::wstring record = kRecordFrom + L"( 85, 44100, 128000 )";
+    EXPECT_NE(std::find(log.begin(), log.end(), record + L" done, return 0x8007048F."), log.end());
+    // The graph of the recording before is the only one made.
+    EXPECT_EQ(std::count(log.begin(), log.end(), L"init FilterGraph…"), 1);
 }
 
 } // namespace

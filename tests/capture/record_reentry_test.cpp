@@ -190,29 +190,6 @@ TEST_F(RecordingReentry, ListenerBlockedLongDelaysStopAndFreeLibraryBoundedly)
     EXPECT_EQ(library.InitLibrary(), S_OK);
 }
 
-// An MP3 path of more than MAX_PATH characters: the File Writer is handed a form it opens, and the
-// file holds the recording.
-TEST_F(RecordingReentry, Mp3IntoAPathLongerThanMaxPath)
-{
-    std::wstring directory = L"\\\\?\\" + WorkPath(L"");
-    for (int level = 0; level < 3; ++level) {
-        directory += std::wstring(100, static_cast<wchar_t>(L'a' + level)) + L"\\";
-        ::CreateDirectoryW(directory.c_str(), nullptr);
-    }
-    const std::wstring extended = directory + L"long.mp3";
-    ::DeleteFileW(extended.c_str());
-    const std::wstring plain = extended.substr(4);
-    ASSERT_GE(plain.size(), static_cast<size_t>(MAX_PATH));
-    ASSERT_EQ(library.Java_com_tarvik_kelvane_Quillmar_record(library.Env(), library.Java(), Jvm().NewByteArray(Utf8(plain)),
-                                                              85, 44100, 128000),
-              S_OK);
-    ASSERT_TRUE(WaitFor([&] { return CallsOf("InputLevel") >= 10; }));
-    EXPECT_EQ(Stop(), S_OK);
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    ASSERT_TRUE(::GetFileAttributesExW(extended.c_str(), GetFileExInfoStandard, &data));
-    EXPECT_GT(data.nFileSizeLow, 1000u);
-}
-
 // A Java thread that other native code put into the multithreaded apartment records and stops there.
 TEST_F(RecordingReentry, RecordAndStopOnAThreadInTheMultithreadedApartment)
 {
@@ -323,9 +300,10 @@ bool HasLineStartingWith(const std::vector<std::wstring>& lines, const std::wstr
 
 } // namespace
 
-// Unloaded while a recording graph is still held (record before initLibrary leaves it built): the graph
-// is torn down while the encoder log it writes to is still open.
-TEST(Unload, HeldRecordingIsTornDownBeforeTheEncoderLogCloses)
+// Unloaded while a recording graph is still held (record before initLibrary leaves it built): the
+// library stays loaded rather than tear the graph down under the loader lock; stop then releases it,
+// and the next unload closes the encoder log after the encoder has written its last lines.
+TEST(Unload, HeldRecordingKeepsTheLibraryLoadedUntilStop)
 {
     CLoadedLibrary library;
     const std::wstring path = WorkPath(L"unload-held.mp3");
@@ -333,11 +311,16 @@ TEST(Unload, HeldRecordingIsTornDownBeforeTheEncoderLogCloses)
                                                               library.Jvm().NewByteArray(Utf8(path)), 85, 44100, 128000),
               0);
     library.Unload();
+    HMODULE again = ::GetModuleHandleW(L"Tessaro.dll");
+    ASSERT_NE(again, nullptr) << "unloaded with a graph held";
+    again = ::LoadLibraryW(L"Tessaro.dll");
+    EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_stop(library.Env(), library.Java()), S_OK);
+    ::FreeLibrary(again);
+    EXPECT_EQ(::GetModuleHandleW(L"Tessaro.dll"), nullptr);
     const std::vector<std::wstring> lines = CLoadedLibrary::ReadEncoderLog().Messages();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), L"Log stopped.");
-    EXPECT_TRUE(HasLineStartingWith(lines, L"MPEG2AudioEncoder::CEncoder::~CEncoder("))
-        << "the encoder was destroyed after its log";
+    EXPECT_TRUE(HasLineStartingWith(lines, L"MPEG2AudioEncoder::CEncoder::~CEncoder("));
 }
 
 // The child process of the test below: records, then ends the process without stop or freeLibrary.
@@ -386,4 +369,42 @@ TEST(ProcessExit, RecordingHeldAtExitIsLeftToTheSystem)
     EXPECT_TRUE(HasLineStartingWith(lines, L"Java_com_tarvik_kelvane_Quillmar_record( 85, 44100, 128000 ) done, return 0x00000000."));
     EXPECT_FALSE(HasLineStartingWith(lines, L"CFilterGraph_Capture::Free("));
     EXPECT_FALSE(HasLineStartingWith(lines, L"CFilterGraph_Capture::~CFilterGraph_Capture("));
+}
+
+// A listener that takes 120 ms per level (a GC pause, a log write) on a device that holds 400 ms of
+// audio: the capture path never waits for it, so the device drops nothing.
+TEST_F(RecordingReentry, SlowListenerCostsNoAudio)
+{
+    const std::wstring report = WorkPath(L"slow-listener-report.txt");
+    ::DeleteFileW(report.c_str());
+    ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_HOLD_MS", L"400");
+    ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_REPORT", report.c_str());
+    std::atomic<int> levels{0};
+    Jvm().OnCall([&](const TestJvm::JavaCall& call) {
+        if (call.method == "InputLevel") {
+            ++levels;
+            ::Sleep(120);
+        }
+    });
+    const jint recorded = Record(L"reentry-slow-listener.mp3");
+    ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_HOLD_MS", nullptr);
+    ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_REPORT", nullptr);
+    ASSERT_EQ(recorded, S_OK);
+    ::Sleep(4000);
+    EXPECT_EQ(Stop(), S_OK);
+    Jvm().OnCall(nullptr);
+    EXPECT_GE(levels, 10);
+
+    std::ifstream text(report.c_str());
+    std::string line;
+    std::string summary;
+    while (std::getline(text, line))
+        if (line.rfind("stop ", 0) == 0)
+            summary = line;
+    ASSERT_FALSE(summary.empty()) << "the device wrote no report";
+    EXPECT_NE(summary.find(" drops=0 "), std::string::npos) << summary;
+    // About 4 s were delivered (frames at 44,100 a second).
+    const size_t at = summary.find(" frames=");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_GE(std::stoll(summary.substr(at + 8)), 3LL * 44100) << summary;
 }

@@ -347,6 +347,8 @@ TEST(JavaVmMemory, AttachesAndArraysOfALongSessionHoldBoundedMemory)
     vm.KeepRecords(false);
     JavaVM* jvm = vm.Vm();
     jobject quillmar = vm.NewQuillmar();
+    JNIEnv* env = vm.Env();
+    env->functions->DeleteLocalRef(env, vm.NewDoubleArray(1));  // makes the array class
     const CJavaVm::Footprint start = vm.Held();
     const int rounds = 20000;
     OnOtherThread([&] {
@@ -357,7 +359,6 @@ TEST(JavaVmMemory, AttachesAndArraysOfALongSessionHoldBoundedMemory)
             ASSERT_EQ(jvm->functions->DetachCurrentThread(jvm), JNI_OK);
         }
     });
-    JNIEnv* env = vm.Env();
     for (int round = 0; round < rounds; ++round) {
         jdoubleArray position = vm.NewDoubleArray(1);
         env->functions->DeleteLocalRef(env, position);

@@ -71,8 +71,8 @@ public class Quillmar {
     /**
      * Records from the default capture device into a file. Refused with 0x8000FFFF (E_UNEXPECTED), before
      * anything is built or opened, while a recording or playback is held. A path holding a NUL byte is
-     * refused with 0x80070057 (E_INVALIDARG), one that is not valid UTF-8 with 0x80070459; a WAVE file's
-     * path of 260 characters or more with 0x800700CE (MP3 paths of any length work).
+     * refused with 0x80070057 (E_INVALIDARG), one that is not valid UTF-8 with 0x80070459, and one of 260
+     * characters or more with 0x800700CE (the file writers take shorter names only).
      *
      * @param path       the file path in UTF-8, without a terminator
      * @param formatTag  85 for MP3, any other wave format tag for a WAVE file through a system compressor

@@ -1,8 +1,9 @@
 package com.tarvik.kelvane.audio;
 
 /**
- * Told once when a session has ended, whatever ended it: the end of the stream, a lost device, or the
- * application's own stop or close. By then the session is inactive and its file is complete. Runs on the
+ * Told once when a session has ended, whatever ended it: the end of the stream, a lost device, an error
+ * that aborted the stream ({@link AudioSession#failure()} holds it), or the application's own stop or
+ * close. By then the session is inactive and its file is complete (up to the failure, after an error). Runs on the
  * package's event thread (see {@link AudioLibrary}) and may call any method of the package.
  */
 @FunctionalInterface

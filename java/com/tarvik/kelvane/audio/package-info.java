@@ -8,8 +8,8 @@
  * {@link com.tarvik.kelvane.audio.AudioException}s carrying the library's result code, with its name and
  * explanation from {@link com.tarvik.kelvane.audio.ResultCodes}.
  *
- * <p>Supported JVMs: any 64-bit (x64) Windows JVM, and the 32-bit (x86) Windows builds of Java 8 to 23.
- * The jar itself needs Java 17 or later.
+ * <p>Supported JVMs: any 64-bit (x64) Windows JVM from Java 8 on, and the 32-bit (x86) Windows builds of
+ * Java 8 to 23. The jar's classes are Java 8 class files (version 52) using Java 8's API only.
  *
  * <p>Listeners ({@link com.tarvik.kelvane.audio.LevelListener}, {@link com.tarvik.kelvane.audio.EndListener},
  * {@link com.tarvik.kelvane.audio.SessionListener}) run on the package's own event thread, "tessaro-events",
