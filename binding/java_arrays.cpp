@@ -128,4 +128,9 @@ HRESULT WriteElements(JNIEnv* env, jintArray array, const jint* values, jsize co
     return WriteLeading<jint>(env, array, values, count);
 }
 
+HRESULT WriteElements(JNIEnv* env, jdoubleArray array, const jdouble* values, jsize count)
+{
+    return WriteLeading<jdouble>(env, array, values, count);
+}
+
 } // namespace JNI

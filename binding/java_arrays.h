@@ -26,5 +26,6 @@ HRESULT WriteFirstElement(JNIEnv* env, jdoubleArray array, double value);
 // Stores the values in the first elements (copied back to Java). An array shorter than the values gives
 // 0x8007007A and stores nothing.
 HRESULT WriteElements(JNIEnv* env, jintArray array, const jint* values, jsize count);
+HRESULT WriteElements(JNIEnv* env, jdoubleArray array, const jdouble* values, jsize count);
 
 } // namespace JNI

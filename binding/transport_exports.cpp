@@ -8,6 +8,9 @@
 #include "binding/java_arrays.h"
 #include "binding/library_objects.h"
 #include "binding/native_frame.h"
+#include "binding/recording_start.h"
+#include "graph/device_utilities.h"
+#include "graph/input_device_list.h"
 #include "graph/media_control.h"
 #include "graph/media_seeking.h"
 #include "support/step_sequence.h"
@@ -112,7 +115,36 @@ double Seconds(LONGLONG time)
     return static_cast<double>(time) / 10000000.0;
 }
 
+// A chosen input device must be present now, before anything is built or written.
+HRESULT RequirePresentDevice(const wchar_t* deviceId)
+{
+    s_MainLog.Print(L"find input device…");
+    DirectShow::CInputDeviceList devices;
+    const HRESULT hr = devices.Read();
+    if (FAILED(hr))
+        return hr;
+    return devices.Contains(deviceId) ? S_OK : DirectShow::DeviceNotPresent;
+}
+
 } // namespace
+
+HRESULT StartRecording(JNIEnv* env, jbyteArray pathBytes, jint formatTag, jint sampleRate, jint bitRate,
+                       const wchar_t* deviceId)
+{
+    HRESULT hr = S_OK;
+    std::wstring path;
+    CStepSequence steps(hr);
+    steps.Do([&] { return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path); })
+        .Do([&] { return CheckTargetLength(path); })
+        .Do([] { return RefuseWhileHeld(); })
+        .Do([&] { return deviceId != nullptr ? RequirePresentDevice(deviceId) : S_OK; })
+        .Do([&] {
+            return StartStream(s_CaptureGraph, true, [&] {
+                return s_CaptureGraph.Init(path.c_str(), formatTag, sampleRate, bitRate, deviceId);
+            });
+        });
+    return hr;
+}
 
 extern "C" {
 
@@ -122,15 +154,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_record(JNIEnv* env, jobj
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_record", &hr, CNativeFrame::WithLibraryLockForChange,
                        L"%d, %d, %d", formatTag, sampleRate, bitRate);
-    std::wstring path;
-    CStepSequence steps(hr);
-    steps.Do([&] { return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path); })
-        .Do([&] { return CheckTargetLength(path); })
-        .Do([] { return RefuseWhileHeld(); })
-        .Do([&] {
-            return StartStream(s_CaptureGraph, true,
-                               [&] { return s_CaptureGraph.Init(path.c_str(), formatTag, sampleRate, bitRate); });
-        });
+    hr = StartRecording(env, pathBytes, formatTag, sampleRate, bitRate, nullptr);
     return hr;
 }
 

@@ -74,6 +74,22 @@ HRESULT MakePcmMediaType(CMediaType& mediaType, DWORD sampleRate)
     return S_OK;
 }
 
+HRESULT GetDeviceId(IMoniker* moniker, wchar_t** id)
+{
+    if (moniker == nullptr || IsBadOut(id, sizeof(*id)))
+        return E_POINTER;
+    *id = nullptr;
+    COM::TPtr<IBindCtx> context;
+    HRESULT hr = ::CreateBindCtx(0, &context);
+    if (FAILED(hr))
+        return hr;
+    // The moniker's own string comes from the COM task allocator, as the caller expects.
+    hr = moniker->GetDisplayName(context, nullptr, id);
+    if (SUCCEEDED(hr) && *id == nullptr)
+        hr = E_UNEXPECTED;
+    return hr;
+}
+
 HRESULT GetFriendlyName(IMoniker* moniker, wchar_t** name)
 {
     if (moniker == nullptr || IsBadOut(name, sizeof(*name)))

@@ -23,6 +23,14 @@ HRESULT MakePcmMediaType(CMediaType& mediaType, DWORD sampleRate);
 // CoTaskMemFree). A name that is not a string is refused (DISP_E_TYPEMISMATCH).
 HRESULT GetFriendlyName(IMoniker* moniker, wchar_t** name);
 
+// The moniker's display name, the device's id: it stays the same while the device is present and
+// tells apart devices of the same friendly name. A new string from the COM task allocator (the caller
+// frees it with CoTaskMemFree).
+HRESULT GetDeviceId(IMoniker* moniker, wchar_t** id);
+
+// HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED): the chosen input device is not present.
+constexpr HRESULT DeviceNotPresent = static_cast<HRESULT>(0x8007048FL);
+
 // The filter's first output pin whose pin category (IKsPropertySet, AMPROPSETID_Pin) is the given one;
 // VFW_E_NOT_FOUND (*pin null) when none has it.
 HRESULT FindPinByCategory(IBaseFilter* filter, REFGUID category, IPin** pin);

@@ -4,6 +4,7 @@
 #include <uuids.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "filters/mpeg2_audio_encoder/encoder_interfaces.h"
 #include "filters/mpeg2_audio_encoder/filter.h"
@@ -113,7 +114,8 @@ CFilterGraph_Capture::~CFilterGraph_Capture()
     m_resourceControl.Release();
 }
 
-HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampleRate, int bitRate)
+HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampleRate, int bitRate,
+                                   const wchar_t* deviceId)
 {
     HRESULT hr = S_OK;
     CTraceScope scope(s_MainLog, "CFilterGraph_Capture::Init");
@@ -142,15 +144,23 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
             return Create();
         })
         .Do([&] {
+            // A new recording: the last one's gaps are no longer the current ones.
+            m_lastGaps = 0;
+            m_lastMissing = 0;
+            m_lastDropResult = S_OK;
             s_MainLog.Print(L"init FilterEnumerator…");
             return m_devices.EnumerateCategory(0, CLSID_AudioInputDeviceCategory);
         })
         .Do([&] {
+            if (deviceId != nullptr) {
+                s_MainLog.Print(L"find chosen AudioCapturer \"%ls\"…", deviceId);
+                return FindDevice(deviceId, &deviceIndex);
+            }
             s_MainLog.Print(L"get index of default AudioCapturer…");
             return m_devices.GetDefaultIndex(&deviceIndex);
         })
         .Do([&] {
-            s_MainLog.Print(L"get default AudioCapturer…");
+            s_MainLog.Print(deviceId != nullptr ? L"get chosen AudioCapturer…" : L"get default AudioCapturer…");
             const HRESULT item = m_devices.GetItem(static_cast<ULONG>(deviceIndex), &device);
             return FAILED(item) ? item : DirectShow::GetFriendlyName(device, &deviceName);
         })
@@ -209,6 +219,25 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
     return hr;
 }
 
+HRESULT CFilterGraph_Capture::FindDevice(const wchar_t* deviceId, LONG* index) const
+{
+    *index = -1;
+    ULONG count = 0;
+    m_devices.GetCount(&count);
+    for (ULONG item = 0; item < count; ++item) {
+        COM::TPtr<IMoniker> moniker;
+        wchar_t* id = nullptr;
+        const bool found = SUCCEEDED(m_devices.GetItem(item, &moniker)) &&
+                           SUCCEEDED(DirectShow::GetDeviceId(moniker, &id)) && std::wcscmp(id, deviceId) == 0;
+        ::CoTaskMemFree(id);
+        if (found) {
+            *index = static_cast<LONG>(item);
+            return S_OK;
+        }
+    }
+    return DirectShow::DeviceNotPresent;
+}
+
 HRESULT CFilterGraph_Capture::InsertVolumeMeter(IPin* upstream, VolumeMeter::LevelCallback callback)
 {
     HRESULT hr = S_OK;
@@ -235,7 +264,12 @@ HRESULT CFilterGraph_Capture::InsertVolumeMeter(IPin* upstream, VolumeMeter::Lev
             s_MainLog.Print(L"query VolumeMeter for IFilterProperties…");
             return meter.QueryInterface(VolumeMeter::IID_IFilterProperties, reinterpret_cast<void**>(&properties));
         })
-        .Do([&] { return properties.IsNull() ? E_UNEXPECTED : properties->SetCallback(callback); });
+        .Do([&] { return properties.IsNull() ? E_UNEXPECTED : properties->SetCallback(callback); })
+        .Do([&] {
+            Synchronization::CAutoLock lock(&m_lock);
+            m_meter = properties;
+            return S_OK;
+        });
     return hr;
 }
 
@@ -295,5 +329,29 @@ HRESULT CFilterGraph_Capture::Free()
         m_inputMixer.Release();
         m_resourceControl.Release();
     }
+    // The graph has stopped: the meter's counts are the recording's last; they stay readable.
+    if (m_meter.IsValid()) {
+        ULONG gaps = 0;
+        REFERENCE_TIME missing = 0;
+        const HRESULT read = m_meter->GetDroppedAudio(&gaps, &missing);
+        if (SUCCEEDED(read)) {
+            m_lastGaps = gaps;
+            m_lastMissing = missing;
+            m_lastDropResult = read;
+        }
+        m_meter.Release();
+    }
     return hr;
+}
+
+HRESULT CFilterGraph_Capture::GetDroppedAudio(ULONG* gaps, REFERENCE_TIME* missing)
+{
+    if (gaps == nullptr || missing == nullptr)
+        return E_POINTER;
+    Synchronization::CAutoLock lock(&m_lock);
+    if (m_meter.IsValid())
+        return m_meter->GetDroppedAudio(gaps, missing);
+    *gaps = m_lastGaps;
+    *missing = m_lastMissing;
+    return m_lastDropResult;
 }

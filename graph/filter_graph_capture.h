@@ -1,5 +1,6 @@
 #pragma once
-// CFilterGraph_Capture builds the graph that records: the default audio capture device, set to mono
+// CFilterGraph_Capture builds the graph that records: the default audio capture device (or the one
+// chosen by its id), set to mono
 // 16-bit PCM at the requested rate in 40 ms buffers, feeds an infinite tee. The tee's first output
 // goes to the volume meter, which hands every level to VolumeMeter_Callback; its second output,
 // "Output2", goes through an encoder into a writer:
@@ -33,9 +34,11 @@ public:
     ~CFilterGraph_Capture() override;
 
     // Builds the recording graph into the file at path. sampleRate in Hz; bitRate in bit/s counts for
-    // MP3 only. A graph still held is refused (E_UNEXPECTED) and stays as it is; a build that fails
-    // half-way keeps what it built until Free.
-    HRESULT Init(const wchar_t* path, int formatTag, int sampleRate, int bitRate);
+    // MP3 only. deviceId names the audio input device by its id (see CInputDeviceList); null records
+    // from the default device. A device id that names no present device fails with
+    // DirectShow::DeviceNotPresent before anything is added. A graph still held is refused
+    // (E_UNEXPECTED) and stays as it is; a build that fails half-way keeps what it built until Free.
+    HRESULT Init(const wchar_t* path, int formatTag, int sampleRate, int bitRate, const wchar_t* deviceId = nullptr);
 
     // Adds the volume meter behind the upstream output pin and gives it the callback.
     HRESULT InsertVolumeMeter(IPin* upstream, VolumeMeter::LevelCallback callback);
@@ -46,9 +49,24 @@ public:
     // filter streams once Free has returned), then the device's interfaces. S_FALSE when nothing was held.
     HRESULT Free() override;
 
+    // The gaps the capture device left in the current recording, or in the last one once it is freed,
+    // and the audio time they miss (100-ns units): the volume meter's counts (see
+    // VolumeMeter::IFilterProperties::GetDroppedAudio), copied when the graph is freed. S_OK; S_FALSE
+    // when the device set no time stamps (the length is not known); 0 gaps before the first recording.
+    HRESULT GetDroppedAudio(ULONG* gaps, REFERENCE_TIME* missing);
+
 private:
+    // The index in the device list of the device whose id is deviceId; DirectShow::DeviceNotPresent
+    // when none has it.
+    HRESULT FindDevice(const wchar_t* deviceId, LONG* index) const;
+
     Synchronization::CCriticalSection m_lock;
     DirectShow::CFilterEnumerator m_devices;
     COM::TPtr<IAMResourceControl> m_resourceControl;
     COM::TPtr<IAMAudioInputMixer> m_inputMixer;
+    // The meter of the graph held, and the counts of the last one freed.
+    COM::TPtr<VolumeMeter::IFilterProperties> m_meter;
+    ULONG m_lastGaps = 0;
+    REFERENCE_TIME m_lastMissing = 0;
+    HRESULT m_lastDropResult = S_OK;
 };

@@ -37,6 +37,9 @@ CLoadedLibrary::CLoadedLibrary() : m_jvm(std::make_unique<TestJvm::CJavaVm>())
     TESSARO_RESOLVE(Java_com_tarvik_kelvane_Quillmar_addBuffer);
     TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getEndCause);
     TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getStreamNumber);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getDroppedAudio);
 #undef TESSARO_RESOLVE
     m_java = m_jvm->NewQuillmar();
     if (JNI_OnLoad != nullptr)

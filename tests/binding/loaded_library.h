@@ -49,6 +49,9 @@ public:
     TESSARO_EXPORT(Java_com_tarvik_kelvane_Quillmar_addBuffer);
     TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getEndCause);
     TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getStreamNumber);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getDroppedAudio);
 #undef TESSARO_EXPORT
 
     // The natives called as Java would call them, on the Quillmar object.

@@ -3,6 +3,7 @@
 // of a recorded file.
 #include "quillmar/command_line.h"
 #include "quillmar/event_queue.h"
+#include "quillmar/input_devices.h"
 #include "quillmar/media_length.h"
 #include "quillmar/result_codes.h"
 #include "quillmar/status_text.h"
@@ -155,6 +156,14 @@ TEST(StatusText, LevelBarAndProgress)
     EXPECT_EQ(CStatusText::Time(-3), L"00:00.0");
 }
 
+TEST(StatusText, DroppedAudio)
+{
+    EXPECT_EQ(CStatusText::DroppedAudio(0, 0.0, true), L"no audio lost");
+    EXPECT_EQ(CStatusText::DroppedAudio(3, 0.1204, true), L"lost 120 ms in 3 gaps");
+    EXPECT_EQ(CStatusText::DroppedAudio(1, 0.04, true), L"lost 40 ms in 1 gap");
+    EXPECT_EQ(CStatusText::DroppedAudio(2, 0.0, false), L"lost audio in 2 gaps (length unknown)");
+}
+
 StreamEnd EndBy(int stoppedValue, int eventCode, HRESULT result)
 {
     StreamEnd end;
@@ -252,3 +261,23 @@ TEST(MediaLength, Mp3FramesAreCountedAndTheInfoFrameIsNot)
 }
 
 }  // namespace
+
+TEST(InputDevices, ChosenByNumberByWholeNameOrByAPartThatFitsOnlyOne)
+{
+    CInputDevices list;
+    list.Parse("@a\tMic\n@b\tMic Array (USB)\n@c\tLine In\n@d\tLine In\n");
+    ASSERT_EQ(list.Devices().size(), 4u);
+    EXPECT_EQ(list.Devices()[1].id, L"@b");
+    std::wstring error;
+    EXPECT_EQ(list.Choose(L"2", error), 1);
+    EXPECT_EQ(list.Choose(L"MIC", error), 0) << "a whole name wins over names that hold it";
+    EXPECT_EQ(list.Choose(L"usb", error), 1);
+    EXPECT_EQ(list.Choose(L"5", error), -1);
+    EXPECT_NE(error.find(L"--device 5 is no device number"), std::wstring::npos);
+    EXPECT_EQ(list.Choose(L"line in", error), -1) << "two devices of one name: only their numbers tell";
+    EXPECT_NE(error.find(L"fits 2 input devices: give its number; the input devices are: 1. Mic, 2. Mic Array "
+                         L"(USB), 3. Line In, 4. Line In"),
+              std::wstring::npos);
+    EXPECT_EQ(list.Choose(L"webcam", error), -1);
+    EXPECT_EQ(error.find(L'\n'), std::wstring::npos);
+}

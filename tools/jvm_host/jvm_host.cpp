@@ -68,6 +68,12 @@ jint CJvmHost::IntAt(jintArray array, jsize index) const
     return index >= 0 && static_cast<std::size_t>(index) < contents.size() ? contents[static_cast<std::size_t>(index)] : 0;
 }
 
+std::string CJvmHost::BytesOf(jbyteArray array) const
+{
+    const std::vector<jbyte> contents = m_state->vm.ByteContents(array);
+    return std::string(contents.begin(), contents.end());
+}
+
 jboolean CJvmHost::BooleanAt(jbooleanArray array, jsize index) const
 {
     const std::vector<jboolean> contents = m_state->vm.BooleanContents(array);

@@ -49,6 +49,7 @@ public:
     jboolean BooleanAt(jbooleanArray array, jsize index) const;
     jdouble DoubleAt(jdoubleArray array, jsize index) const;
     jint IntAt(jintArray array, jsize index) const;
+    std::string BytesOf(jbyteArray array) const;
     void DeleteArray(jarray array);
 
     // Global references the library holds right now.

@@ -58,6 +58,9 @@ HRESULT CQuillmarLibrary::Load(const std::wstring& path)
     QUILLMAR_RESOLVE(m_getDuration, Java_com_tarvik_kelvane_Quillmar_getDuration)
     QUILLMAR_RESOLVE(m_getCurrentPosition, Java_com_tarvik_kelvane_Quillmar_getCurrentPosition)
     QUILLMAR_RESOLVE(m_getEndCause, Java_com_tarvik_kelvane_audio_QuillmarBinding_getEndCause)
+    QUILLMAR_RESOLVE(m_getInputDevices, Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices)
+    QUILLMAR_RESOLVE(m_recordFromDevice, Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice)
+    QUILLMAR_RESOLVE(m_getDroppedAudio, Java_com_tarvik_kelvane_audio_QuillmarBinding_getDroppedAudio)
 #undef QUILLMAR_RESOLVE
     m_module = module;
     m_onLoad(m_host.Vm(), nullptr);
@@ -166,5 +169,50 @@ HRESULT CQuillmarLibrary::GetEndCause(int& eventCode, HRESULT& result, int& stre
         stream = m_host.IntAt(cause, 2);
     }
     m_host.DeleteArray(cause);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::GetInputDevices(std::string& utf8List)
+{
+    utf8List.clear();
+    jintArray size = m_host.NewIntArray(1);
+    jsize room = 4096;
+    HRESULT hr = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    // Devices may come between two calls: a few rounds, each with the size the last one told.
+    for (int round = 0; round < 4 && hr == HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER); ++round) {
+        jbyteArray list = m_host.NewByteArray(std::string(static_cast<std::size_t>(room), '\0'));
+        hr = m_getInputDevices(Env(), m_host.Quillmar(), list, size);
+        const jint needed = m_host.IntAt(size, 0);
+        if (hr == S_OK && needed >= 0 && needed <= room)
+            utf8List = m_host.BytesOf(list).substr(0, static_cast<std::size_t>(needed));
+        else if (hr == HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER))
+            room = needed > room ? needed : room * 2;
+        m_host.DeleteArray(list);
+    }
+    m_host.DeleteArray(size);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::RecordFromDevice(const std::string& utf8DeviceId, const std::string& utf8Path,
+                                           int formatTag, int sampleRate, int bitRate)
+{
+    jbyteArray id = m_host.NewByteArray(utf8DeviceId);
+    jbyteArray path = m_host.NewByteArray(utf8Path);
+    const HRESULT hr = m_recordFromDevice(Env(), m_host.Quillmar(), id, path, formatTag, sampleRate, bitRate);
+    m_host.DeleteArray(path);
+    m_host.DeleteArray(id);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::GetDroppedAudio(unsigned long& gaps, double& missingSeconds)
+{
+    jdoubleArray value = m_host.NewDoubleArray(2);
+    const HRESULT hr = m_getDroppedAudio(Env(), m_host.Quillmar(), value);
+    if (SUCCEEDED(hr)) {
+        const double count = m_host.DoubleAt(value, 0);
+        gaps = count > 0.0 ? static_cast<unsigned long>(count + 0.5) : 0;
+        missingSeconds = m_host.DoubleAt(value, 1);
+    }
+    m_host.DeleteArray(value);
     return hr;
 }

@@ -42,6 +42,16 @@ public:
     // name as the others. Why the last stream ended: media event code, its result, the stream's number;
     // S_FALSE when none has ended.
     HRESULT GetEndCause(int& eventCode, HRESULT& result, int& stream);
+    // getInputDevices, asked again with the size it tells until the list fits: the UTF-8 text,
+    // "id<TAB>name<LF>" per device, the default first. S_FALSE with an empty text when there is none.
+    HRESULT GetInputDevices(std::string& utf8List);
+    // recordFromDevice: as Record, from the input device with that id.
+    HRESULT RecordFromDevice(const std::string& utf8DeviceId, const std::string& utf8Path, int formatTag,
+                             int sampleRate, int bitRate);
+
+    // getDroppedAudio: the gaps the capture device left in the current (or last) recording and the audio
+    // time they miss; S_FALSE when the device set no time stamps (the length is not known).
+    HRESULT GetDroppedAudio(unsigned long& gaps, double& missingSeconds);
 
     JvmHost::CJvmHost& Host() { return m_host; }
 
@@ -63,4 +73,7 @@ private:
     jint(JNICALL* m_getDuration)(JNIEnv*, jobject, jdoubleArray) = nullptr;
     jint(JNICALL* m_getCurrentPosition)(JNIEnv*, jobject, jdoubleArray) = nullptr;
     jint(JNICALL* m_getEndCause)(JNIEnv*, jobject, jintArray) = nullptr;
+    jint(JNICALL* m_getInputDevices)(JNIEnv*, jobject, jbyteArray, jintArray) = nullptr;
+    jint(JNICALL* m_recordFromDevice)(JNIEnv*, jobject, jbyteArray, jbyteArray, jint, jint, jint) = nullptr;
+    jint(JNICALL* m_getDroppedAudio)(JNIEnv*, jobject, jdoubleArray) = nullptr;
 };

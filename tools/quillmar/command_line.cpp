@@ -34,7 +34,8 @@ std::wstring List(const std::vector<int>& values)
 }
 
 constexpr const char* kDescription =
-    "Records from the default audio capture device and plays audio files, with Tessaro.dll.\n"
+    "Records from an audio capture device (the default or the one you choose) and plays audio files, with\n"
+    "Tessaro.dll.\n"
     "The library writes its logs Tessaro.log and MPEG2AudioEncoder.log into the current directory (or the\n"
     "temporary directory when that cannot be written), replacing those of the last run; --log-dir chooses\n"
     "another directory.";
@@ -131,7 +132,7 @@ bool CCommandLine::Parse(const std::vector<std::wstring>& args)
     std::string format;
     std::string bitRate;
     double seconds = 0.0;
-    CLI::App* record = app.add_subcommand("record", "Records from the default capture device into FILE.\n"
+    CLI::App* record = app.add_subcommand("record", "Records from the default (or the chosen) capture device into FILE.\n"
                                                     "Enter or q stops, as does Ctrl+C or the time limit.");
     record->add_option("file", target, "The file to write: .mp3 for MP3, .wav for a WAVE file")->required();
     record->add_option("-f,--format", format,
@@ -145,6 +146,12 @@ bool CCommandLine::Parse(const std::vector<std::wstring>& args)
         ->type_name("RATE");
     CLI::Option* secondsOption = record->add_option("-s,--seconds", seconds, "Stops after this much recorded audio (at most 86400)")
         ->type_name("N");
+    std::string device;
+    CLI::Option* deviceOption =
+        record->add_option("-d,--device", device, "The input device to record from: its number in quillmar devices, "
+                                                  "or its name or a part of it that fits no other (case ignored); "
+                                                  "default: the system's default device")
+            ->type_name("N|NAME");
 
     CLI::App* play = app.add_subcommand("play", "Plays FILE or URL. Space pauses and resumes; q, Enter or Ctrl+C stops.");
     play->add_option("source", target, "A file or URL")->required();
@@ -183,6 +190,9 @@ bool CCommandLine::Parse(const std::vector<std::wstring>& args)
         m_seconds = seconds;
         if (secondsOption->count() > 0 && !(seconds > 0.0 && seconds <= 86400.0))
             return Fail(L"--seconds must be above 0 and at most 86400 (see quillmar record --help)");
+        m_device = FromUtf8(device);
+        if (deviceOption->count() > 0 && m_device.empty())
+            return Fail(L"--device needs a device number or name (see quillmar record --help)");
         return CheckRecord(format, bitRate);
     }
     if (play->parsed()) {

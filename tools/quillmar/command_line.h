@@ -28,6 +28,7 @@ public:
     double Seconds() const { return m_seconds; }                // 0: until Enter, q or Ctrl+C
     bool Quiet() const { return m_quiet; }                      // -q: no live status line, no banner
     const std::wstring& LogDirectory() const { return m_logDirectory; }  // empty: the current directory
+    const std::wstring& Device() const { return m_device; }     // record --device: empty for the default
 
     // "mp3", "pcm", a decimal or 0x-hexadecimal number from 1 to 0xFFFF; -1 when not a format.
     static int ParseFormat(const std::wstring& text);
@@ -50,6 +51,7 @@ private:
     double m_seconds = 0.0;
     bool m_quiet = false;
     std::wstring m_logDirectory;
+    std::wstring m_device;
 };
 
 // UTF-8 and UTF-16 conversions: for the parser's narrow strings, and the UTF-8 paths the natives take

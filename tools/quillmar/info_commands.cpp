@@ -3,6 +3,7 @@
 
 #include "quillmar/console.h"
 #include "quillmar/device_list.h"
+#include "quillmar/input_devices.h"
 #include "quillmar/library_session.h"
 
 #include <windows.h>
@@ -117,26 +118,30 @@ int RunVersion()
 
 int RunDevices()
 {
+    // The input devices as the library lists them, so that the numbers are those --device takes.
+    CInputDevices inputs;
+    {
+        CLibrarySession session;
+        if (const int status = session.Open(false))
+            return status;
+        const HRESULT read = inputs.Read(session.Library());
+        if (FAILED(read))
+            return CLibrarySession::ReportFailure(L"listing the audio input devices", read);
+    }
+    CConsole::Out(L"Audio input devices (record --device N or a part of the name; without it, the default):\n");
+    if (inputs.Devices().empty())
+        CConsole::Out(L"  (none: recording fails with E_INVALIDARG)\n");
+    for (std::size_t i = 0; i < inputs.Devices().size(); ++i) {
+        wchar_t number[16];
+        std::swprintf(number, 16, L"  %2u. ", static_cast<unsigned>(i + 1));
+        CConsole::Out(number + inputs.Devices()[i].name + (i == 0 ? L"    (default)" : L"") + L"\n");
+    }
+
     const HRESULT hr = ::CoInitialize(nullptr);
     if (FAILED(hr))
         return CLibrarySession::ReportFailure(L"CoInitialize", hr);
-    CDeviceList inputs;
-    HRESULT listed = inputs.Enumerate(CLSID_AudioInputDeviceCategory);
-    if (FAILED(listed)) {
-        ::CoUninitialize();
-        return CLibrarySession::ReportFailure(L"listing the audio input devices", listed);
-    }
-    CConsole::Out(L"Audio input devices (quillmar records from the first):\n");
-    if (inputs.Names().empty())
-        CConsole::Out(L"  (none: recording fails with E_INVALIDARG)\n");
-    for (std::size_t i = 0; i < inputs.Names().size(); ++i) {
-        wchar_t number[16];
-        std::swprintf(number, 16, L"  %2u. ", static_cast<unsigned>(i + 1));
-        CConsole::Out(number + inputs.Names()[i] + (i == 0 ? L"    <- records" : L"") + L"\n");
-    }
-
     CDeviceList compressors;
-    listed = compressors.Enumerate(CLSID_AudioCompressorCategory);
+    HRESULT listed = compressors.Enumerate(CLSID_AudioCompressorCategory);
     std::vector<FormatTag> tags;
     ACMFORMATTAGDETAILSW details{};
     details.cbStruct = sizeof(details);

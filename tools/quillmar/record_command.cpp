@@ -1,9 +1,12 @@
-// quillmar record: records from the default capture device with a live input level. The time recorded
-// is counted in the capture device's 40 ms buffers (one "InputLevel" call each), not by the wall clock, so
-// that a time limit gives a file that holds that much audio (within one buffer).
+// quillmar record: records from the default capture device (or the one --device chooses) with a live
+// input level. The time recorded is counted in the capture device's 40 ms buffers (one "InputLevel" call
+// each), not by the wall clock, so that a time limit gives a file that holds that much audio (within one
+// buffer). What the capture device lost (its gaps when its thread fell behind) is asked every few
+// buffers, shown on the status line once there is any, and ends the summary line.
 #include "quillmar/commands.h"
 
 #include "quillmar/console.h"
+#include "quillmar/input_devices.h"
 #include "quillmar/library_session.h"
 #include "quillmar/media_length.h"
 #include "quillmar/session_control.h"
@@ -19,6 +22,19 @@ namespace {
 
 // The length of one capture buffer: the library asks the device for sample rate / 25 samples.
 constexpr double kBufferSeconds = 0.04;
+// How often the live status asks for the audio lost: every fifth buffer (0.2 s).
+constexpr unsigned long kDroppedPollBuffers = 5;
+
+// The audio lost as the status line and the summary say it; empty when the library cannot tell.
+std::wstring DroppedText(CQuillmarLibrary& library)
+{
+    unsigned long gaps = 0;
+    double missing = 0.0;
+    const HRESULT hr = library.GetDroppedAudio(gaps, missing);
+    if (FAILED(hr))
+        return std::wstring();
+    return CStatusText::DroppedAudio(gaps, missing, hr == S_OK);
+}
 
 double SecondsSince(const LARGE_INTEGER& start)
 {
@@ -51,8 +67,28 @@ int RunRecord(const CCommandLine& commandLine)
     CQuillmarLibrary& library = session.Library();
     const std::wstring& path = commandLine.Target();
 
+    // A chosen device is looked up in the library's own list, so that its id is the one the library takes.
+    InputDevice device;
+    if (!commandLine.Device().empty()) {
+        CInputDevices devices;
+        const HRESULT listed = devices.Read(library);
+        if (FAILED(listed))
+            return CLibrarySession::ReportFailure(L"listing the audio input devices", listed);
+        std::wstring error;
+        const int chosen = devices.Choose(commandLine.Device(), error);
+        if (chosen < 0) {
+            CConsole::Err(L"quillmar: " + error + L"\n");
+            return 2;
+        }
+        device = devices.Devices()[static_cast<std::size_t>(chosen)];
+    }
+
     CUserInput input(session.Events());
-    HRESULT hr = library.Record(ToUtf8(path), commandLine.FormatTag(), commandLine.SampleRate(), commandLine.BitRate());
+    HRESULT hr = device.id.empty()
+                     ? library.Record(ToUtf8(path), commandLine.FormatTag(), commandLine.SampleRate(),
+                                      commandLine.BitRate())
+                     : library.RecordFromDevice(ToUtf8(device.id), ToUtf8(path), commandLine.FormatTag(),
+                                                commandLine.SampleRate(), commandLine.BitRate());
     if (FAILED(hr)) {
         // A graph built before the failure stays held until a stop releases it.
         library.Stop();
@@ -65,13 +101,15 @@ int RunRecord(const CCommandLine& commandLine)
     if (commandLine.Seconds() > 0)
         std::swprintf(limit, 80, L"stops after %g s, or on Enter, q or Ctrl+C", commandLine.Seconds());
     CConsole console(commandLine.Quiet());
-    console.Note(L"Recording to " + path + L"\n  " + FormatDescription(commandLine) + L"; " + limit + L".\n");
+    console.Note(L"Recording to " + path + L"\n  " + (device.id.empty() ? L"" : L"from " + device.name + L", ") +
+                 FormatDescription(commandLine) + L"; " + limit + L".\n");
 
     CInterruptHook hook;
     console.Status(CStatusText::LevelBar(0.0, 0.0));
     std::wstring why = L"time limit";
     const std::wstring operation = L"record \"" + path + L"\"";
     EndReport report;
+    std::wstring lost;  // the live status's note of the audio lost; empty while none was
     const unsigned long wanted =
         commandLine.Seconds() > 0 ? static_cast<unsigned long>(std::ceil(commandLine.Seconds() / kBufferSeconds - 1e-9)) : 0;
     for (bool running = true; running;) {
@@ -88,10 +126,17 @@ int RunRecord(const CCommandLine& commandLine)
         if (!session.Events().Take(event, 100))
             continue;
         switch (event.kind) {
-        case EventKind::Level:
-            console.Status(CStatusText::LevelBar(event.level, session.Events().LevelsPosted() * kBufferSeconds));
+        case EventKind::Level: {
+            const unsigned long posted = session.Events().LevelsPosted();
+            if (posted % kDroppedPollBuffers == 0) {
+                const std::wstring dropped = DroppedText(library);
+                if (!dropped.empty() && dropped != CStatusText::DroppedAudio(0, 0.0, true))
+                    lost = L"  " + dropped;
+            }
+            console.Status(CStatusText::LevelBar(event.level, posted * kBufferSeconds) + lost);
             hook.StatusDrawn();
             break;
+        }
         case EventKind::Key:
             if (event.key == L'\r' || event.key == L'q' || event.key == L'Q') {
                 why = event.key == L'\r' ? L"Enter" : L"q";
@@ -119,6 +164,10 @@ int RunRecord(const CCommandLine& commandLine)
     hr = library.Stop();
     if (FAILED(hr) && report.exitStatus == 0)
         return CLibrarySession::ReportFailure(L"stop", hr);
+    // Read after the stop: the library keeps the counts of the recording it freed.
+    std::wstring dropped = DroppedText(library);
+    if (dropped.empty())
+        dropped = L"audio lost not known";
     const double held = CMediaLength::Seconds(path);
     wchar_t summary[200];
     if (held >= 0)
@@ -129,7 +178,7 @@ int RunRecord(const CCommandLine& commandLine)
                       buffers * kBufferSeconds, buffers, why.c_str(), FileSize(path));
     // The summary says what the file holds, also after a failure (it is valid up to there); the failure
     // is the one line on stderr.
-    CConsole::Out(summary + path + L"\n");
+    CConsole::Out(summary + path + L"; " + dropped + L"\n");
     if (FAILED(hr))
         CLibrarySession::ReportFailure(L"stop", hr);
     return report.exitStatus != 0 ? CLibrarySession::Report(report) : FAILED(hr) ? 1 : 0;

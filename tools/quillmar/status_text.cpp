@@ -52,3 +52,17 @@ std::wstring CStatusText::Progress(double position, double duration, bool paused
         text += L"  " + Bar(position / duration, width);
     return text;
 }
+
+std::wstring CStatusText::DroppedAudio(unsigned long gaps, double missingSeconds, bool lengthKnown)
+{
+    if (gaps == 0)
+        return L"no audio lost";
+    wchar_t text[80];
+    const wchar_t* noun = gaps == 1 ? L"gap" : L"gaps";
+    if (!lengthKnown)
+        std::swprintf(text, 80, L"lost audio in %lu %ls (length unknown)", gaps, noun);
+    else
+        std::swprintf(text, 80, L"lost %lld ms in %lu %ls", std::llround(missingSeconds > 0.0 ? missingSeconds * 1000.0 : 0.0),
+                      gaps, noun);
+    return text;
+}

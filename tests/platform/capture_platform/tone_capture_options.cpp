@@ -46,6 +46,7 @@ CaptureOptions CaptureOptions::FromEnvironment()
             options.holdMilliseconds = hold;
         options.fast = Variable(L"TESSARO_TEST_CAPTURE_FAST") == L"1";
         options.reportPath = Variable(L"TESSARO_TEST_CAPTURE_REPORT");
+        options.dropAt = ParseMilliseconds(Variable(L"TESSARO_TEST_CAPTURE_DROP_AT_MS"), &options.dropAtMilliseconds);
     } catch (...) {
         // Out of memory: the defaults.
         return CaptureOptions();

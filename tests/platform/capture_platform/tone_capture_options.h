@@ -9,6 +9,10 @@
 //   TESSARO_TEST_CAPTURE_FAST      "1": fast mode (no pacing, never drops; see tone_capture_pin.h).
 //   TESSARO_TEST_CAPTURE_REPORT    A file (Windows path) that the device appends its report to
 //                                  (format in tone_capture_report.h); unset or empty: no report.
+//   TESSARO_TEST_CAPTURE_DROP_AT_MS  A forced drop: once per run, when the streaming thread has delivered
+//                                  the audio up to this stream time (ms), it stays away for the hold
+//                                  plus 100 ms (as a thread stalled by a loaded machine), so the device
+//                                  drops its oldest audio as it always does. Unset: never. Decimal digits.
 #include <windows.h>
 
 #include <string>
@@ -26,6 +30,8 @@ struct CaptureOptions {
     DWORD holdMilliseconds = kDefaultHoldMilliseconds;
     bool fast = false;
     std::wstring reportPath;
+    bool dropAt = false;
+    DWORD dropAtMilliseconds = 0;
 
     // The options the environment sets, the defaults for the rest.
     static CaptureOptions FromEnvironment();

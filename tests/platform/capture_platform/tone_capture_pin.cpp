@@ -436,6 +436,7 @@ HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
                               m_options.holdMilliseconds, m_options.fast);
     LONGLONG position = 0;
     bool discontinuity = true;
+    bool stalled = false;
 
     while (::WaitForSingleObject(stopEvent, 0) == WAIT_TIMEOUT && !m_owner->IsDeviceLost()) {
         IMediaSample* sample = nullptr;
@@ -481,6 +482,13 @@ HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
         report.Delivered(frames);
         position += frames;
         discontinuity = false;
+        // The forced drop: the thread is away for longer than the device holds.
+        if (paced && m_options.dropAt && !stalled &&
+            TimeOfFrame(position) >= static_cast<REFERENCE_TIME>(m_options.dropAtMilliseconds) * 10000) {
+            stalled = true;
+            if (::WaitForSingleObject(stopEvent, m_options.holdMilliseconds + 100) != WAIT_TIMEOUT)
+                break;
+        }
     }
 
     report.Stopped();

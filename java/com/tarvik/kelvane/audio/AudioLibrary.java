@@ -1,7 +1,11 @@
 package com.tarvik.kelvane.audio;
 
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
 import java.time.Duration;
+import java.util.ArrayList;
+import java.util.Collections;
+import java.util.List;
 import java.util.Objects;
 import java.util.Optional;
 import java.util.concurrent.TimeUnit;
@@ -11,7 +15,8 @@ import java.util.function.ToIntFunction;
 
 /**
  * The native audio library Tessaro.dll, opened once per process: records from the default capture device
- * into MP3 or WAVE files and plays files and URLs, one session at a time.
+ * (or one chosen from {@link #inputDevices()}) into MP3 or WAVE files and plays files and URLs, one session
+ * at a time.
  *
  * <pre>{@code
  * try (AudioLibrary audio = AudioLibrary.open();
@@ -52,6 +57,8 @@ public final class AudioLibrary implements AutoCloseable {
     static final Duration CLOSE_WAIT = Duration.ofSeconds(2);
 
     private static final AtomicBoolean OPEN = new AtomicBoolean();
+    /** HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER): the device list needs a larger array. */
+    private static final int INSUFFICIENT_BUFFER = 0x8007007A;
 
     private final NativeAudio natives;
     private final EventDispatcher dispatcher = new EventDispatcher();
@@ -154,10 +161,25 @@ public final class AudioLibrary implements AutoCloseable {
      * @throws IllegalArgumentException when the extension does not match the format
      */
     public Recording newRecording(Path file, RecordingFormat format) {
+        return newRecording(file, format, null);
+    }
+
+    /**
+     * Makes a recording from a chosen input device without starting it.
+     *
+     * @param file   the file to write (replaced if it exists)
+     * @param format what to write; must match the extension (".mp3" for MP3, ".wav" for WAVE)
+     * @param device the device to record from, as {@link #inputDevices()} lists it; null for the system's
+     *               default device. A device unplugged since it was listed makes {@link Recording#start()}
+     *               fail with {@link ResultCodes#DEVICE_NOT_PRESENT}, before any file is written.
+     * @return the recording, not started
+     * @throws IllegalArgumentException when the extension does not match the format
+     */
+    public Recording newRecording(Path file, RecordingFormat format, InputDevice device) {
         Objects.requireNonNull(file, "file");
         Objects.requireNonNull(format, "format").checkFile(file);
         requireOpen();
-        return new Recording(this, file, format);
+        return new Recording(this, file, format, device);
     }
 
     /**
@@ -190,7 +212,37 @@ public final class AudioLibrary implements AutoCloseable {
      */
     public Recording record(Path file, RecordingFormat format, LevelListener levels, EndListener end)
             throws AudioException {
-        Recording recording = newRecording(file, format);
+        return record(file, format, null, levels, end);
+    }
+
+    /**
+     * Starts recording from a chosen input device.
+     *
+     * <pre>{@code
+     * List<InputDevice> devices = audio.inputDevices();
+     * InputDevice usb = devices.stream().filter(d -> d.name().startsWith("USB")).findFirst().orElse(null);
+     * try (Recording memo = audio.record(Paths.get("memo.wav"), RecordingFormat.DEFAULT_WAVE, usb, null, null)) {
+     *     Thread.sleep(5000);
+     * }
+     * }</pre>
+     *
+     * @param file   the file to write (replaced if it exists)
+     * @param format what to write; must match the extension (".mp3" for MP3, ".wav" for WAVE)
+     * @param device the device to record from, as {@link #inputDevices()} lists it; null for the system's
+     *               default device
+     * @param levels told the input level; may be null
+     * @param end    told when the recording has ended; may be null
+     * @return the running recording
+     * @throws AudioException           when the library fails to start, with
+     *                                  {@link ResultCodes#DEVICE_NOT_PRESENT} when the device has been
+     *                                  unplugged since it was listed (no file is written then);
+     *                                  file-system failures are {@link AudioFileException}s
+     * @throws IllegalArgumentException when the extension does not match the format
+     * @throws IllegalStateException    when a recording or playback is active
+     */
+    public Recording record(Path file, RecordingFormat format, InputDevice device, LevelListener levels,
+            EndListener end) throws AudioException {
+        Recording recording = newRecording(file, format, device);
         if (levels != null) {
             recording.addLevelListener(levels);
         }
@@ -199,6 +251,50 @@ public final class AudioLibrary implements AutoCloseable {
         }
         recording.start();
         return recording;
+    }
+
+    /**
+     * The audio input devices present now, read afresh on each call (devices come and go), in the order
+     * the system gives them; the first is the default, from which a recording without a chosen device
+     * records. Two devices may have the same name: they are told apart by {@link InputDevice#id()}.
+     *
+     * <pre>{@code
+     * for (InputDevice device : audio.inputDevices()) {
+     *     System.out.println(device);   // its name, "(default)" after the default's
+     * }
+     * }</pre>
+     *
+     * @return the devices; empty when the system has none
+     * @throws AudioException        when the library cannot list them
+     * @throws IllegalStateException when the library is closed
+     */
+    public List<InputDevice> inputDevices() throws AudioException {
+        requireOpen();
+        byte[] list = new byte[4096];
+        int[] size = new int[1];
+        int result = natives.getInputDevices(list, size);
+        // A device that came between two calls needs more room: ask again with the size told.
+        for (int round = 0; result == INSUFFICIENT_BUFFER && round < 4; round++) {
+            list = new byte[Math.max(size[0], list.length * 2)];
+            result = natives.getInputDevices(list, size);
+        }
+        check("getInputDevices", null, result);
+        if (result == ResultCodes.S_FALSE || size[0] <= 0 || size[0] > list.length) {
+            return Collections.emptyList();
+        }
+        return parseDevices(new String(list, 0, size[0], StandardCharsets.UTF_8));
+    }
+
+    /** The library's device list: "id TAB name LF" per device, the default first. */
+    static List<InputDevice> parseDevices(String text) {
+        List<InputDevice> devices = new ArrayList<>();
+        for (String line : text.split("\n")) {
+            int tab = line.indexOf('\t');
+            if (tab > 0) {
+                devices.add(new InputDevice(line.substring(0, tab), line.substring(tab + 1), devices.isEmpty()));
+            }
+        }
+        return Collections.unmodifiableList(devices);
     }
 
     /**
@@ -350,6 +446,7 @@ public final class AudioLibrary implements AutoCloseable {
                 return;
             }
             int result = release();
+            keepDroppedAudio(session);
             if (result < 0) {
                 AudioException failure = AudioException.of("stop", session.target(), result);
                 session.finish(EndReason.STOP_FAILED, failure);
@@ -381,6 +478,30 @@ public final class AudioLibrary implements AutoCloseable {
 
     Duration duration(AudioSession session) throws AudioException {
         return seconds(session, "getDuration", natives::getDuration);
+    }
+
+    DroppedAudio droppedAudio(Recording recording) throws AudioException {
+        control.lock();
+        try {
+            if (recording.state() == AudioSession.State.ENDED) {
+                return recording.droppedAudio();
+            }
+            requireActive(recording);
+            double[] dropped = new double[2];
+            int result = natives.getDroppedAudio(dropped);
+            check("getDroppedAudio", recording.target(), result);
+            return DroppedAudio.of(result, dropped);
+        } finally {
+            control.unlock();
+        }
+    }
+
+    /** A recording that is ending keeps what it lost, read after its stream was released. */
+    private void keepDroppedAudio(AudioSession session) {
+        if (session instanceof Recording) {
+            double[] dropped = new double[2];
+            ((Recording) session).keepDroppedAudio(natives.getDroppedAudio(dropped), dropped);
+        }
     }
 
     private Duration seconds(AudioSession session, String operation, ToIntFunction<double[]> query)
@@ -443,6 +564,7 @@ public final class AudioLibrary implements AutoCloseable {
                     ? AudioException.of(session.operation(), session.target(), end.resultCode) : null;
             // A failed release is retried before the next start; the session reports it now.
             int released = release();
+            keepDroppedAudio(session);
             if (released < 0 && released != ResultCodes.E_UNEXPECTED) {
                 AudioException releaseFailure = AudioException.of("stop", session.target(), released);
                 if (failure != null) {

@@ -46,4 +46,31 @@ interface NativeAudio {
      * and 0 before the first.
      */
     int getStreamNumber(int[] number);
+
+    /**
+     * The audio input devices present now, in the system's order, the first the default that
+     * {@link #record} uses. The list is UTF-8 text, one device per line, "id TAB name LF"; control
+     * characters of a name are spaces. size[0] receives the number of bytes the list needs. S_OK (0) with
+     * the list in the first size[0] bytes of list (the rest untouched); S_FALSE (1) with size[0] 0 when
+     * there is no device; 0x8007007A (insufficient buffer) when list is null or shorter, with size[0] set
+     * (devices may come and go between two calls: ask again with the new size); E_INVALIDARG when size
+     * is null or empty. Under the library lock.
+     */
+    int getInputDevices(byte[] list, int[] size);
+
+    /**
+     * As {@link #record}, from the input device with that id (UTF-8, as {@link #getInputDevices} gives
+     * it). An id that no device present has fails at once with 0x8007048F, nothing built or written; an
+     * empty or null id with E_INVALIDARG.
+     */
+    int recordFromDevice(byte[] deviceId, byte[] path, int formatTag, int sampleRate, int bitRate);
+
+    /**
+     * The audio the capture device lost in the current recording, or in the last one once it has
+     * stopped: element 0 the number of gaps, element 1 the audio time they miss, in seconds. S_OK (0);
+     * S_FALSE (1) when the device set no time stamps (gaps counted from its discontinuities, their length
+     * unknown, element 1 then 0); zeros before the first recording; 0x8007007A (insufficient buffer) for
+     * an array shorter than 2; E_INVALIDARG for null. Under the library lock.
+     */
+    int getDroppedAudio(double[] dropped);
 }

@@ -35,4 +35,13 @@ final class QuillmarBinding extends Quillmar implements NativeAudio {
 
     @Override
     public native int getStreamNumber(int[] number);
+
+    @Override
+    public native int getInputDevices(byte[] list, int[] size);
+
+    @Override
+    public native int recordFromDevice(byte[] deviceId, byte[] path, int formatTag, int sampleRate, int bitRate);
+
+    @Override
+    public native int getDroppedAudio(double[] dropped);
 }

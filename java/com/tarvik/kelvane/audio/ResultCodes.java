@@ -22,6 +22,8 @@ public final class ResultCodes {
     public static final int VFW_E_TIMEOUT = 0x8004022E;
     /** No audio compressor of the system produces the requested wave format. */
     public static final int VFW_E_UNSUPPORTED_AUDIO = 0x8004025C;
+    /** The chosen input device is not present (unplugged since it was listed). */
+    public static final int DEVICE_NOT_PRESENT = 0x8007048F;
 
     private static final Map<Integer, Integer> INDEX = new HashMap<>();
 

@@ -218,4 +218,56 @@ final class FakeNatives implements NativeAudio {
         number[0] = streams;
         return streams == 0 ? ResultCodes.S_FALSE : ResultCodes.S_OK;
     }
+
+    /** The input devices, as the library lists them: "id TAB name LF" each, the default first. */
+    volatile String inputDevices = "";
+    byte[] lastDeviceId;
+
+    @Override
+    public int getInputDevices(byte[] list, int[] size) {
+        call("getInputDevices");
+        byte[] text = inputDevices.getBytes(StandardCharsets.UTF_8);
+        size[0] = text.length;
+        if (text.length == 0) {
+            return ResultCodes.S_FALSE;
+        }
+        if (list == null || list.length < text.length) {
+            return 0x8007007A;
+        }
+        System.arraycopy(text, 0, list, 0, text.length);
+        return ResultCodes.S_OK;
+    }
+
+    @Override
+    public int recordFromDevice(byte[] deviceId, byte[] path, int formatTag, int sampleRate, int bitRate) {
+        call("recordFromDevice");
+        lastDeviceId = deviceId.clone();
+        lastPath = path.clone();
+        lastRecordArguments = new int[] {formatTag, sampleRate, bitRate};
+        String id = new String(deviceId, StandardCharsets.UTF_8);
+        boolean present = false;
+        for (String line : inputDevices.split("\n")) {
+            present |= line.startsWith(id + "\t");
+        }
+        return present ? started(recordResult) : ResultCodes.DEVICE_NOT_PRESENT;
+    }
+
+    /** What getDroppedAudio tells: gaps and seconds, and its result (S_FALSE: no time stamps). */
+    volatile double[] dropped = {0, 0};
+    volatile int droppedResult = ResultCodes.S_OK;
+
+    @Override
+    public int getDroppedAudio(double[] figures) {
+        call("getDroppedAudio");
+        if (figures == null) {
+            return ResultCodes.E_INVALIDARG;
+        }
+        if (figures.length < 2) {
+            return 0x8007007A;
+        }
+        if (droppedResult >= 0) {
+            System.arraycopy(dropped, 0, figures, 0, 2);
+        }
+        return droppedResult;
+    }
 }
