@@ -4,8 +4,11 @@
 //
 //   long_haul_bench.exe mp3|wav HOURS [Tessaro.dll]
 //
-// Prints the process's private bytes, handles and threads after initLibrary and after stop, the CPU
-// time of the recording per hour of audio, the sizes of the two logs and of the file, and writes the
+// A poller calls getCurrentPosition 5 times a second of wall time while it records, as a UI or the
+// tool's status line does. Prints the process's private bytes, handles and threads after initLibrary and
+// after stop, the CPU time of the recording per hour of audio, the sizes of the two logs and of the file,
+// how fast the logs grew per hour of wall time (over the whole run and over its second half: a log at its
+// cap grows no more), and writes the
 // same as key=value lines to long-haul-<kind>.txt in the current directory, beside the device's report
 // (long-haul-<kind>.report: the frames it delivered). run-long-haul decodes the file and compares.
 #include "bench_support.h"
@@ -21,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -29,6 +33,7 @@ using InitFunction = jint(JNICALL*)(JNIEnv*, jobject);
 using FreeFunction = void(JNICALL*)(JNIEnv*, jobject);
 using RecordFunction = jint(JNICALL*)(JNIEnv*, jobject, jbyteArray, jint, jint, jint);
 using StopFunction = jint(JNICALL*)(JNIEnv*, jobject);
+using PositionFunction = jint(JNICALL*)(JNIEnv*, jobject, jdoubleArray);
 
 constexpr jint BitRate = 128000;
 
@@ -78,6 +83,24 @@ long long FileBytes(const wchar_t* path)
     if (!::GetFileAttributesExW(path, GetFileExInfoStandard, &data))
         return -1;
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The logs' sizes at a moment of the run (seconds of wall time from its start).
+struct SLogSizes {
+    double wall;
+    long long main;
+    long long encoder;
+};
+
+SLogSizes LogSizes(double wall)
+{
+    return {wall, FileBytes(L"Tessaro.log"), FileBytes(L"MPEG2AudioEncoder.log")};
+}
+
+// Bytes per hour of wall time between two samples.
+double PerHour(long long from, long long to, double seconds)
+{
+    return seconds > 0 ? static_cast<double>(to - from) * 3600 / seconds : 0;
 }
 
 struct SAttaches {
@@ -132,7 +155,8 @@ int main(int argc, char** argv)
     const auto free = Resolve<FreeFunction>(module, "Java_com_tarvik_kelvane_Quillmar_freeLibrary");
     const auto record = Resolve<RecordFunction>(module, "Java_com_tarvik_kelvane_Quillmar_record");
     const auto stop = Resolve<StopFunction>(module, "Java_com_tarvik_kelvane_Quillmar_stop");
-    if (module == nullptr || !onLoad || !init || !free || !record || !stop) {
+    const auto position = Resolve<PositionFunction>(module, "Java_com_tarvik_kelvane_Quillmar_getCurrentPosition");
+    if (module == nullptr || !onLoad || !init || !free || !record || !stop || !position) {
         std::fprintf(stderr, "cannot load the library\n");
         return 1;
     }
@@ -160,18 +184,26 @@ int main(int argc, char** argv)
     const jint recorded = record(jvm.Env(), java, jvm.NewByteArray(std::string(path)), mp3 ? 85 : 1,
                                  Bench::SampleRate, BitRate);
     double lastNote = start;
+    const jdoubleArray seconds = jvm.NewDoubleArray(1);
+    long polls = 0;
+    std::vector<SLogSizes> logSizes{LogSizes(0)};
     while (recorded == 0 && FileBytes(full) < target && stoppedCalls == 0) {
+        // The 5 Hz poller.
         ::Sleep(200);
+        position(jvm.Env(), java, seconds);
+        ++polls;
         // The stand-in VM records every call; what it must keep (an environment per attach) is
         // measured below.
         jvm.ClearRecords();
         if (Bench::Now() - lastNote >= 30) {
             lastNote = Bench::Now();
+            logSizes.push_back(LogSizes(lastNote - start));
             std::printf("  %s: %.0f of %.0f s of audio after %.0f s\n", kind.c_str(),
                         static_cast<double>(FileBytes(full)) / target * audioSeconds, audioSeconds, lastNote - start);
             std::fflush(stdout);
         }
     }
+    logSizes.push_back(LogSizes(Bench::Now() - start));
     const jint stopped = stop(jvm.Env(), java);
     const double wall = Bench::Now() - start;
     const double cpu = Bench::ProcessCpuSeconds() - cpuStart;
@@ -208,6 +240,22 @@ int main(int argc, char** argv)
     std::printf("  file %lld bytes (~%.0f s of audio), Tessaro.log %lld bytes, MPEG2AudioEncoder.log %lld bytes\n",
                 bytes, heldSeconds, mainLog, encoderLog);
     std::printf("  CPU %.1f s in all, %.1f s per hour of audio\n", cpu, cpu / (heldSeconds / 3600));
+    // Growth per hour of wall time, over the whole recording and over its second half.
+    const SLogSizes& first = logSizes.front();
+    const SLogSizes& last = logSizes.back();
+    SLogSizes middle = first;
+    for (const SLogSizes& sizes : logSizes) {
+        if (sizes.wall <= last.wall / 2)
+            middle = sizes;
+    }
+    const double mainPerHour = PerHour(first.main, last.main, last.wall - first.wall);
+    const double encoderPerHour = PerHour(first.encoder, last.encoder, last.wall - first.wall);
+    const double mainLate = PerHour(middle.main, last.main, last.wall - middle.wall);
+    const double encoderLate = PerHour(middle.encoder, last.encoder, last.wall - middle.wall);
+    std::printf("  5 Hz poller: %ld getCurrentPosition calls; log growth per hour of wall time: Tessaro.log %.0f "
+                "bytes, MPEG2AudioEncoder.log %.0f bytes over the recording; %.0f and %.0f bytes over its last "
+                "%.0f s\n",
+                polls, mainPerHour, encoderPerHour, mainLate, encoderLate, last.wall - middle.wall);
     FILE* out = std::fopen(("long-haul-" + kind + ".txt").c_str(), "w");
     if (out != nullptr) {
         std::fprintf(out, "record=0x%08lX\nstop=0x%08lX\nstopped_calls=%ld\nwall=%.3f\ncpu=%.3f\n",
@@ -218,6 +266,9 @@ int main(int argc, char** argv)
         std::fprintf(out, "threads_before=%ld\nthreads_after=%ld\nmain_log=%lld\nencoder_log=%lld\nfile=%lld\n",
                      before.threads, after.threads, mainLog, encoderLog, bytes);
         std::fprintf(out, "callbacks=%ld\nvm_attach_bytes=%lld\n", static_cast<long>(callbacks), vmBytes);
+        std::fprintf(out, "polls=%ld\nmain_log_per_hour=%.0f\nencoder_log_per_hour=%.0f\n", polls, mainPerHour,
+                     encoderPerHour);
+        std::fprintf(out, "main_log_per_hour_late=%.0f\nencoder_log_per_hour_late=%.0f\n", mainLate, encoderLate);
         std::fclose(out);
     }
     return recorded == 0 && stopped == 0 ? 0 : 1;

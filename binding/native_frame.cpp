@@ -1,5 +1,12 @@
 #include "binding/native_frame.h"
 
+#include <cstring>
+
+bool CNativeFrame::ChangesState(const char* name, ELock lock)
+{
+    return lock == WithLibraryLockForChange || (name != nullptr && std::strcmp(name, "callback_MediaEvent") == 0);
+}
+
 void CNativeFrame::Unlock()
 {
     if (m_locked) {

@@ -24,6 +24,8 @@ public:
     CNativeFrame(const char* name, Result* result, ELock lock, const wchar_t* format = nullptr, Args... args)
         : m_scope(s_MainLog, name)
     {
+        if (ChangesState(name, lock))
+            m_scope.MarkStateChange();
         m_scope.Begin(result, format, args...);
         if (lock != WithoutLock) {
             s_Lock.Enter();
@@ -40,6 +42,10 @@ public:
     CNativeFrame& operator=(const CNativeFrame&) = delete;
 
 private:
+    // A call that changes the library or a stream, and the news that a stream ended: their lines are kept
+    // in the log past its cap.
+    static bool ChangesState(const char* name, ELock lock);
+
     CTraceScope m_scope;
     bool m_locked = false;
 };

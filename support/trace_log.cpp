@@ -128,7 +128,8 @@ bool Append(wchar_t* buffer, size_t capacity, size_t& used, const wchar_t* piece
 
 CTraceLog::CTraceLog(const wchar_t* nameFormat, ...)
     : m_frequency(1), m_counterAtOpen(0), m_timeOfDayAtOpen(0), m_depth{}, m_file(INVALID_HANDLE_VALUE), m_sites{},
-      m_written(0), m_detailBound(DetailBytes), m_leftOut(0)
+      m_stateChanges{}, m_stateChangeCount(0), m_written(0), m_detailBound(DetailBytes), m_capBound(CapBytes),
+      m_reserveBytes(ReserveBytes), m_leftOut(0), m_noticed{}, m_clock(nullptr), m_clockContext(nullptr)
 {
     LARGE_INTEGER frequency;
     LARGE_INTEGER counter;
@@ -167,8 +168,8 @@ CTraceLog::~CTraceLog()
 {
     const LONG leftOut = LeftOutLines();
     if (leftOut > 0)
-        Print(L"%ld lines of repeated operations were left out.", static_cast<long>(leftOut));
-    Print(L"Log stopped.");
+        PrintKind(LineClosing, L"%ld lines were left out to bound the log's size.", static_cast<long>(leftOut));
+    PrintKind(LineClosing, L"Log stopped.");
     if (m_file != INVALID_HANDLE_VALUE) {
         ::CloseHandle(m_file);
         m_file = INVALID_HANDLE_VALUE;
@@ -192,23 +193,43 @@ void CTraceLog::Print(const wchar_t* format, ...)
 void CTraceLog::PrintV(const wchar_t* format, va_list args)
 {
     const LONGLONG time = CurrentTime();
-    if (!format || !Admit(format, time))
+    if (!format)
         return;
-    WriteFormatted(time, format, args);
+    WriteFormatted(Classify(format, time), time, format, args);
 }
 
 void CTraceLog::PrintOutcome(HRESULT result, const wchar_t* format, ...)
 {
     const LONGLONG time = CurrentTime();
-    if (!format || (!Admit(format, time) && SUCCEEDED(result)))
+    if (!format)
         return;
+    const ELineKind kind = FAILED(result) ? LineKept : Classify(format, time);
     va_list args;
     va_start(args, format);
-    WriteFormatted(time, format, args);
+    WriteFormatted(kind, time, format, args);
     va_end(args);
 }
 
-void CTraceLog::WriteFormatted(LONGLONG time, const wchar_t* format, va_list args)
+void CTraceLog::PrintKept(const wchar_t* format, ...)
+{
+    const LONGLONG time = CurrentTime();
+    if (!format)
+        return;
+    va_list args;
+    va_start(args, format);
+    WriteFormatted(LineKept, time, format, args);
+    va_end(args);
+}
+
+void CTraceLog::PrintKind(ELineKind kind, const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    WriteFormatted(kind, CurrentTime(), format, args);
+    va_end(args);
+}
+
+void CTraceLog::WriteFormatted(ELineKind kind, LONGLONG time, const wchar_t* format, va_list args)
 {
     const DWORD threadId = ::GetCurrentThreadId();
     wchar_t line[LineCapacity];
@@ -223,7 +244,7 @@ void CTraceLog::WriteFormatted(LONGLONG time, const wchar_t* format, va_list arg
     const int length = _vsnwprintf(line + used, room, format, args);
     if (length < 0)
         return;
-    WriteLine(line, used + static_cast<size_t>(length), toFile);
+    WriteLine(kind, line, used + static_cast<size_t>(length), toFile);
 }
 
 bool CTraceLog::NoteSite(const void* site, LONGLONG time)
@@ -252,22 +273,83 @@ bool CTraceLog::NoteSite(const void* site, LONGLONG time)
     return false;
 }
 
-bool CTraceLog::Admit(const void* site, LONGLONG time)
+CTraceLog::ELineKind CTraceLog::Classify(const void* site, LONGLONG time)
 {
-    if (site == nullptr || !NoteSite(site, time))
-        return true;
-    if (WrittenBytes() < ::InterlockedCompareExchange(&m_detailBound, 0, 0))
-        return true;
-    if (::InterlockedIncrement(&m_leftOut) == 1)
-        Print(L"log size %ld bytes reached: operations repeated with every buffer are left out from here on "
-              L"(calls, state changes and errors are still written).",
-              static_cast<long>(::InterlockedCompareExchange(&m_detailBound, 0, 0)));
+    if (InStateChange(::GetCurrentThreadId()))
+        return LineKept;
+    return site != nullptr && NoteSite(site, time) ? LineRepeated : LineOrdinary;
+}
+
+bool CTraceLog::InStateChange(DWORD threadId)
+{
+    if (::InterlockedCompareExchange(&m_stateChangeCount, 0, 0) == 0)
+        return false;
+    Synchronization::CAutoLock lock(&m_siteLock);
+    for (const SStateChangeThread& entry : m_stateChanges) {
+        if (entry.depth > 0 && entry.threadId == threadId)
+            return true;
+    }
     return false;
 }
 
-void CTraceLog::SetDetailBound(LONG bytes)
+void CTraceLog::EnterStateChange(DWORD threadId)
 {
-    ::InterlockedExchange(&m_detailBound, bytes);
+    Synchronization::CAutoLock lock(&m_siteLock);
+    SStateChangeThread* free = nullptr;
+    for (SStateChangeThread& entry : m_stateChanges) {
+        if (entry.depth > 0 && entry.threadId == threadId) {
+            ++entry.depth;
+            return;
+        }
+        if (entry.depth == 0 && free == nullptr)
+            free = &entry;
+    }
+    // A full table: the thread's other lines are not kept (its failures still are).
+    if (free != nullptr) {
+        free->threadId = threadId;
+        free->depth = 1;
+        ::InterlockedIncrement(&m_stateChangeCount);
+    }
+}
+
+void CTraceLog::LeaveStateChange(DWORD threadId)
+{
+    Synchronization::CAutoLock lock(&m_siteLock);
+    for (SStateChangeThread& entry : m_stateChanges) {
+        if (entry.depth > 0 && entry.threadId == threadId) {
+            if (--entry.depth == 0)
+                ::InterlockedDecrement(&m_stateChangeCount);
+            return;
+        }
+    }
+}
+
+LONG CTraceLog::LimitOf(ELineKind kind) const
+{
+    const LONG cap = m_capBound;
+    switch (kind) {
+    case LineRepeated:
+        return m_detailBound < cap ? m_detailBound : cap;
+    case LineOrdinary:
+        return cap;
+    case LineKept:
+        return cap + (m_reserveBytes > ClosingBytes ? m_reserveBytes - ClosingBytes : 0);
+    default:
+        return cap + m_reserveBytes;
+    }
+}
+
+void CTraceLog::SetBounds(LONG detailBytes, LONG capBytes, LONG reserveBytes)
+{
+    ::InterlockedExchange(&m_detailBound, detailBytes);
+    ::InterlockedExchange(&m_capBound, capBytes);
+    ::InterlockedExchange(&m_reserveBytes, reserveBytes);
+}
+
+void CTraceLog::SetClock(Clock clock, void* context)
+{
+    m_clockContext = context;
+    m_clock = clock;
 }
 
 LONG CTraceLog::WrittenBytes() const
@@ -280,7 +362,7 @@ LONG CTraceLog::LeftOutLines() const
     return ::InterlockedCompareExchange(const_cast<volatile LONG*>(&m_leftOut), 0, 0);
 }
 
-void CTraceLog::PrintPieces(const SPiece* pieces, size_t count)
+bool CTraceLog::PrintPieces(ELineKind kind, const SPiece* pieces, size_t count)
 {
     const LONGLONG time = CurrentTime();
     const DWORD threadId = ::GetCurrentThreadId();
@@ -293,12 +375,12 @@ void CTraceLog::PrintPieces(const SPiece* pieces, size_t count)
         room = MessageCapacity - 1;
     for (size_t i = 0; i < count; ++i) {
         if (pieces[i].length > room)
-            return;
+            return true;
         std::memcpy(line + used, pieces[i].text, pieces[i].length * sizeof(wchar_t));
         used += pieces[i].length;
         room -= pieces[i].length;
     }
-    WriteLine(line, used, toFile);
+    return WriteLine(kind, line, used, toFile);
 }
 
 size_t CTraceLog::WriteLineStart(wchar_t* line, DWORD threadId, LONGLONG time, unsigned depth)
@@ -311,26 +393,64 @@ size_t CTraceLog::WriteLineStart(wchar_t* line, DWORD threadId, LONGLONG time, u
     return used;
 }
 
-void CTraceLog::WriteLine(wchar_t* line, size_t used, bool toFile)
+bool CTraceLog::WriteLine(ELineKind kind, wchar_t* line, size_t used, bool toFile)
 {
     if (toFile)
         line[used++] = L'\r';
     line[used++] = L'\n';
     line[used] = L'\0';
 
-    Synchronization::CAutoLock lock(&m_writeLock);
-    if (toFile) {
-        DWORD written = 0;
-        ::WriteFile(m_file, line, static_cast<DWORD>(used * sizeof(wchar_t)), &written, nullptr);
-        const LONG total = m_written;
-        m_written = total > MAXLONG - static_cast<LONG>(written) ? MAXLONG : total + static_cast<LONG>(written);
-    } else if (::IsDebuggerPresent()) {
-        ::OutputDebugStringW(line);
+    // The stage whose first line left out is to be told (0: none).
+    int stage = 0;
+    {
+        Synchronization::CAutoLock lock(&m_writeLock);
+        if (toFile) {
+            const LONG bytes = static_cast<LONG>(used * sizeof(wchar_t));
+            const LONG total = m_written;
+            if (total > LimitOf(kind) - bytes) {
+                ::InterlockedIncrement(&m_leftOut);
+                stage = kind == LineRepeated && total <= LimitOf(LineOrdinary) - bytes ? 1
+                        : kind == LineKept || kind == LineClosing                      ? 3
+                                                                                       : 2;
+            } else {
+                DWORD written = 0;
+                ::WriteFile(m_file, line, static_cast<DWORD>(bytes), &written, nullptr);
+                m_written = total > MAXLONG - static_cast<LONG>(written) ? MAXLONG : total + static_cast<LONG>(written);
+            }
+        } else if (::IsDebuggerPresent()) {
+            ::OutputDebugStringW(line);
+        }
     }
+    if (stage == 0)
+        return true;
+    if (::InterlockedExchange(&m_noticed[stage - 1], 1) == 0) {
+        switch (stage) {
+        case 1:
+            PrintKind(LineKept,
+                      L"log size %ld bytes reached: operations repeated with every buffer are left out from here on "
+                      L"(calls, state changes and errors are still written).",
+                      static_cast<long>(LimitOf(LineRepeated)));
+            break;
+        case 2:
+            PrintKind(LineKept,
+                      L"log size %ld bytes reached: only state changes and errors are written from here on, and the "
+                      L"count of lines left out at the end.",
+                      static_cast<long>(LimitOf(LineOrdinary)));
+            break;
+        default:
+            PrintKind(LineClosing,
+                      L"log size %ld bytes reached: nothing more is written but the count of lines left out.",
+                      static_cast<long>(LimitOf(LineKept)));
+            break;
+        }
+    }
+    return false;
 }
 
 LONGLONG CTraceLog::CurrentTime() const
 {
+    if (m_clock != nullptr)
+        return m_clock(m_clockContext);
     LARGE_INTEGER counter;
     if (!::QueryPerformanceCounter(&counter))
         return 0;
@@ -417,7 +537,8 @@ int CTraceLog::AssembleLine(wchar_t* buffer, size_t capacity, DWORD threadId, LO
 
 CTraceScope::CTraceScope(CTraceLog& log)
     : m_log(&log), m_nameLength(0), m_headerLength(0), m_begun(false), m_ended(false), m_leftOut(false),
-      m_site(nullptr), m_resultKind(ResultNone), m_result(nullptr)
+      m_stateChange(false), m_lineKind(CTraceLog::LineOrdinary), m_site(nullptr), m_resultKind(ResultNone),
+      m_result(nullptr)
 {
     // Only the terminators: a scope is built for every traced call, and its 4 KiB of text buffers are
     // filled as far as they are used.
@@ -515,12 +636,13 @@ void CTraceScope::BeginV(EResultKind kind, void* result, const wchar_t* format, 
     }
     m_headerLength = used;
 
-    m_leftOut = !m_log->Admit(m_site, m_log->CurrentTime());
-    if (!m_leftOut) {
-        const CTraceLog::SPiece line[] = {{m_header, m_headerLength}, {L" begin\x2026", 7}};
-        m_log->PrintPieces(line, 2);
-    }
-    m_log->IncreaseDepth(::GetCurrentThreadId());
+    const DWORD threadId = ::GetCurrentThreadId();
+    if (m_stateChange)
+        m_log->EnterStateChange(threadId);
+    m_lineKind = m_log->Classify(m_site, m_log->CurrentTime());
+    const CTraceLog::SPiece line[] = {{m_header, m_headerLength}, {L" begin\x2026", 7}};
+    m_leftOut = !m_log->PrintPieces(m_lineKind, line, 2);
+    m_log->IncreaseDepth(threadId);
     m_resultKind = kind;
     m_result = result;
     m_begun = true;
@@ -531,16 +653,26 @@ void CTraceScope::End()
     if (!m_begun || m_ended)
         return;
     m_ended = true;
-    m_log->DecreaseDepth(::GetCurrentThreadId());
+    const DWORD threadId = ::GetCurrentThreadId();
+    m_log->DecreaseDepth(threadId);
 
     // A kind without a result variable has nothing to print.
     const EResultKind kind = m_result ? m_resultKind : ResultNone;
-    if (m_leftOut) {
-        // A repeated operation past the bound: written only when it failed, its begin line now.
-        if (kind != ResultHResult || SUCCEEDED(*static_cast<const HRESULT*>(m_result)))
+    const bool failed = kind == ResultHResult && FAILED(*static_cast<const HRESULT*>(m_result));
+    // The done line of an operation whose begin line was left out is written only when it failed, after
+    // its begin line; a failure is kept.
+    CTraceLog::ELineKind lineKind = CTraceLog::LineKept;
+    if (!failed) {
+        if (m_leftOut) {
+            ::InterlockedIncrement(&m_log->m_leftOut);
+            if (m_stateChange)
+                m_log->LeaveStateChange(threadId);
             return;
+        }
+        lineKind = m_lineKind;
+    } else if (m_leftOut) {
         const CTraceLog::SPiece line[] = {{m_header, m_headerLength}, {L" begin\x2026", 7}};
-        m_log->PrintPieces(line, 2);
+        m_log->PrintPieces(lineKind, line, 2);
     }
     const CTraceLog::SPiece header = {m_header, m_headerLength};
     wchar_t value[16];
@@ -549,33 +681,36 @@ void CTraceScope::End()
         const bool flag = *static_cast<const bool*>(m_result);
         const CTraceLog::SPiece line[] = {
             header, {L" done, return ", 14}, {flag ? L"true" : L"false", flag ? 4u : 5u}, {L".", 1}};
-        m_log->PrintPieces(line, 4);
+        m_log->PrintPieces(lineKind, line, 4);
         break;
     }
     case ResultInt: {
         const size_t length = PutSigned(value, *static_cast<const int*>(m_result));
         const CTraceLog::SPiece line[] = {header, {L" done, return ", 14}, {value, length}, {L".", 1}};
-        m_log->PrintPieces(line, 4);
+        m_log->PrintPieces(lineKind, line, 4);
         break;
     }
     case ResultFloat:
-        m_log->Print(L"%ls done, return %f.", m_header, static_cast<double>(*static_cast<const float*>(m_result)));
+        m_log->PrintKind(lineKind, L"%ls done, return %f.", m_header,
+                         static_cast<double>(*static_cast<const float*>(m_result)));
         break;
     case ResultDouble:
-        m_log->Print(L"%ls done, return %f.", m_header, *static_cast<const double*>(m_result));
+        m_log->PrintKind(lineKind, L"%ls done, return %f.", m_header, *static_cast<const double*>(m_result));
         break;
     case ResultUInt32:
     case ResultHResult: {
         PutHex8(value, kind == ResultUInt32 ? *static_cast<const UINT32*>(m_result)
                                             : static_cast<unsigned>(*static_cast<const HRESULT*>(m_result)));
         const CTraceLog::SPiece line[] = {header, {L" done, return 0x", 16}, {value, 8}, {L".", 1}};
-        m_log->PrintPieces(line, 4);
+        m_log->PrintPieces(lineKind, line, 4);
         break;
     }
     default: {
         const CTraceLog::SPiece line[] = {header, {L" done.", 6}};
-        m_log->PrintPieces(line, 2);
+        m_log->PrintPieces(lineKind, line, 2);
         break;
     }
     }
+    if (m_stateChange)
+        m_log->LeaveStateChange(threadId);
 }

@@ -143,6 +143,7 @@ HRESULT STDMETHODCALLTYPE CFilter::Pause()
     Synchronization::CAutoLock lock(&m_filterLock);
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CFilter::Pause");
     HRESULT hr = S_OK;
+    scope.MarkStateChange();
     scope.Begin(&hr);
     if (m_pInputPin == nullptr || m_pOutputPin == nullptr)
         return hr = E_UNEXPECTED;
@@ -188,6 +189,7 @@ HRESULT STDMETHODCALLTYPE CFilter::Stop()
     Synchronization::CAutoLock lock(&m_filterLock);
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CFilter::Stop");
     HRESULT hr = S_OK;
+    scope.MarkStateChange();
     scope.Begin(&hr);
     if (m_pInputPin == nullptr || m_pOutputPin == nullptr) {
         hr = E_UNEXPECTED;
@@ -211,6 +213,7 @@ HRESULT CFilter::StartStreaming()
 {
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CFilter::StartStreaming");
     HRESULT hr = S_OK;
+    scope.MarkStateChange();
     scope.Begin(&hr);
     s_EncoderLog.Print(L"determine dwOutSampleRate…");
     DWORD rate = 0;
@@ -253,6 +256,7 @@ HRESULT CFilter::StopStreaming()
 {
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CFilter::StopStreaming");
     HRESULT hr = S_OK;
+    scope.MarkStateChange();
     scope.Begin(&hr);
     if (m_pOutputPin == nullptr)
         return hr = E_UNEXPECTED;
@@ -383,8 +387,8 @@ HRESULT CFilter::Receive(IMediaSample* pSample)
 
 HRESULT CFilter::EndStreamWithError(HRESULT error)
 {
-    s_EncoderLog.Print(L"downstream refuses the encoded stream with 0x%08X: the stream ends\x2026",
-                       static_cast<unsigned>(error));
+    s_EncoderLog.PrintOutcome(error, L"downstream refuses the encoded stream with 0x%08X: the stream ends\x2026",
+                              static_cast<unsigned>(error));
     // No end of stream downstream: the writer would report a completion that did not happen. What was
     // encoded still reaches the file at Stop.
     m_pInputPin->AbortStream(error);
@@ -484,6 +488,7 @@ HRESULT CFilter::EndOfStream()
 {
     CTraceScope scope(s_EncoderLog, "MPEG2AudioEncoder::CFilter::EndOfStream");
     HRESULT hr = S_OK;
+    scope.MarkStateChange();
     scope.Begin(&hr);
     // Runs under the receive lock only: the output pin's connection cannot change here, since the
     // streaming check passed and Stop needs the receive lock before the filter counts as stopped.

@@ -170,15 +170,16 @@ void CFilter::CheckContinuity(const stdax::CMediaSampleProperties& sample)
         finding = m_gapCounter.Observe(sample.Properties());
         gaps = m_gapCounter.Gaps();
     }
+    // Audio lost is kept in the log whatever its size.
     if (finding.firstUntimed)
-        s_MainLog.Print(L"VolumeMeter: the capture device sets no time stamps; only its discontinuities count as gaps.");
+        s_MainLog.PrintKept(L"VolumeMeter: the capture device sets no time stamps; only its discontinuities count as gaps.");
     if (!finding.gap)
         return;
     if (finding.timed)
-        s_MainLog.Print(L"VolumeMeter: gap %lu in the captured audio at %.3f s, %.1f ms lost.", gaps,
-                        static_cast<double>(finding.at) / 1e7, static_cast<double>(finding.missing) / 1e4);
+        s_MainLog.PrintKept(L"VolumeMeter: gap %lu in the captured audio at %.3f s, %.1f ms lost.", gaps,
+                            static_cast<double>(finding.at) / 1e7, static_cast<double>(finding.missing) / 1e4);
     else
-        s_MainLog.Print(L"VolumeMeter: gap %lu in the captured audio (a discontinuity), length unknown.", gaps);
+        s_MainLog.PrintKept(L"VolumeMeter: gap %lu in the captured audio (a discontinuity), length unknown.", gaps);
 }
 
 HRESULT STDMETHODCALLTYPE CFilter::Pause()

@@ -216,11 +216,12 @@ HRESULT CWaveFile::Fail(HRESULT failure)
     return failure;
 }
 
-HRESULT CWaveFile::WriteSizes()
+HRESULT CWaveFile::WriteSizes(EPad pad)
 {
     const DWORD dataBytes = m_dataBytes;
     const ULONGLONG dataEnd = static_cast<ULONGLONG>(m_ckSub.dwDataOffset) + dataBytes;
-    const DWORD riffSize = static_cast<DWORD>(dataEnd + dataBytes % 2 - 2 * sizeof(DWORD));
+    const DWORD padBytes = pad == PadWritten ? dataBytes % 2 : 0;
+    const DWORD riffSize = static_cast<DWORD>(dataEnd + padBytes - 2 * sizeof(DWORD));
     const DWORD frames = FrameCount(dataBytes);
     HRESULT hr = S_OK;
     CStepSequence steps(hr);
@@ -358,7 +359,7 @@ HRESULT CWaveFile::Close()
     CStepSequence steps(hr);
     // A chunk of odd length is followed by a pad byte.
     steps.Do([&] { return dataBytes % 2 != 0 ? WriteAt(dataEnd, &pad, sizeof(pad)) : S_OK; })
-        .Do([&] { return WriteSizes(); });
+        .Do([&] { return WriteSizes(PadWritten); });
     if (FAILED(hr))
         return hr;
 

@@ -83,8 +83,10 @@ private:
     // Ends the file at the first failed write (see the class comment); returns failure.
     HRESULT Fail(HRESULT failure);
     // Writes the "data" size, the RIFF size and the frame count for the bytes on disk, then puts the
-    // file pointer back behind them.
-    HRESULT WriteSizes();
+    // file pointer back behind them. The RIFF size counts the pad byte of odd data only once it has been
+    // written (at the close): a header refreshed while recording never claims more than the file holds.
+    enum EPad { PadNotWritten, PadWritten };
+    HRESULT WriteSizes(EPad pad = PadNotWritten);
     void FreeBuffer();
     // The file's own pointer to a 64-bit position.
     HRESULT MoveTo(ULONGLONG position);

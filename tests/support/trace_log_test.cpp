@@ -622,7 +622,7 @@ TEST(TraceLogFile, PastItsBoundRepeatedLinesAreLeftOutButCallsAndFailuresAreNot)
     LONG leftOut = 0;
     {
         CTraceLog log(L"bounded.log");
-        log.SetDetailBound(16 * 1024);
+        log.SetBounds(16 * 1024, CTraceLog::CapBytes, CTraceLog::ReserveBytes);
         for (int i = 0; i < 3000; ++i) {
             TraceReceive(log, i, i == 2500 ? E_FAIL : S_OK);
             if (i == 2000) {
@@ -651,6 +651,95 @@ TEST(TraceLogFile, PastItsBoundRepeatedLinesAreLeftOutButCallsAndFailuresAreNot)
     EXPECT_TRUE(Contains(lines, L"Filter::Receive( 2500 ) done, return 0x80004005."));
     ASSERT_GE(lines.size(), 2u);
     EXPECT_NE(std::wstring::npos, lines[lines.size() - 2].find(std::to_wstring(leftOut) +
-                                                                 L" lines of repeated operations were left out."));
+                                                                 L" lines were left out to bound the log's size."));
     EXPECT_NE(std::wstring::npos, lines.back().find(L"Log stopped."));
+}
+
+namespace {
+
+// The time of the next line: a clock that a test moves.
+LONGLONG TestClock(void* context)
+{
+    return *static_cast<const LONGLONG*>(context);
+}
+
+// One call of the library as it is traced: the frame's begin and done lines, a nested line or two.
+void TraceCall(CTraceLog& log, const char* name, HRESULT result, bool stateChange, const wchar_t* nested)
+{
+    CTraceScope scope(log, name);
+    HRESULT hr = S_OK;
+    if (stateChange)
+        scope.MarkStateChange();
+    scope.Begin(&hr);
+    if (nested != nullptr)
+        log.Print(nested);
+    hr = result;
+}
+
+} // namespace
+
+// Whatever the mix and rate of the calls, each file stays within its cap plus the reserve, and past the
+// cap a state change, a failure and the count of what was left out are still written. Simulated hours on
+// a clock of the test's own: a UI polling the position 4 times a second, the tool's 5 Hz status line
+// (position, dropped audio) with 25 levels a second, and a flood of failures that fills the reserve.
+TEST(TraceLogFile, StaysWithinItsCapWhateverTheCallsAndKeepsStateChangesFailuresAndTheCount)
+{
+    struct SMix {
+        const wchar_t* file;
+        int perSecond;          // polls a second
+        bool statusLine;        // with the dropped audio and the levels of a status line
+        bool failEveryPoll;     // every poll fails (kept lines fill the reserve)
+    };
+    const SMix mixes[] = {
+        {L"poll_4hz.log", 4, false, false},
+        {L"status_5hz.log", 5, true, false},
+        {L"failures.log", 5, false, true},
+    };
+    const LONGLONG second = 10000000;
+    for (const SMix& mix : mixes) {
+        SCOPED_TRACE(testing::Message() << std::string(mix.file, mix.file + wcslen(mix.file)));
+        LONGLONG now = 0;
+        LONG leftOut = 0;
+        {
+            CTraceLog log(mix.file);
+            log.SetClock(&TestClock, &now);
+            TraceCall(log, "Java_record", S_OK, true, L"build graph\x2026");
+            const int hours = 3;
+            for (int tick = 0; tick < hours * 3600 * mix.perSecond; ++tick) {
+                now = tick * second / mix.perSecond;
+                TraceCall(log, "Java_getCurrentPosition", mix.failEveryPoll ? E_FAIL : S_OK, false, nullptr);
+                if (mix.statusLine) {
+                    TraceCall(log, "Java_getDroppedAudio", S_OK, false, L"dropped audio = 0 gaps, 0.0 ms.");
+                    for (int level = 0; level < 5; ++level)
+                        TraceCall(log, "VolumeMeter_Callback", S_OK, false, L"call Java\x2026");
+                }
+                if (tick == 2 * 3600 * mix.perSecond) {
+                    TraceCall(log, "Java_pause", S_OK, true, L"pause FilterGraph\x2026");
+                    TraceCall(log, "Capture::Write", HRESULT_FROM_WIN32(ERROR_DISK_FULL), false, nullptr);
+                }
+            }
+            leftOut = log.LeftOutLines();
+        }
+        const std::string bytes = ReadBytes(mix.file);
+        EXPECT_LE(bytes.size(), static_cast<size_t>(CTraceLog::CapBytes + CTraceLog::ReserveBytes));
+        EXPECT_GE(bytes.size(), static_cast<size_t>(CTraceLog::CapBytes - 4096)) << "three hours fill the cap";
+        const std::vector<std::wstring> lines = ReadLogLines(mix.file);
+        EXPECT_TRUE(Contains(lines, L"Java_record() done, return 0x00000000."));
+        if (!mix.failEveryPoll) {
+            EXPECT_TRUE(Contains(lines, L"log size 6291456 bytes reached: only state changes and errors are written "
+                                        L"from here on, and the count of lines left out at the end."));
+            EXPECT_TRUE(Contains(lines, L"Java_pause() done, return 0x00000000."));
+            EXPECT_TRUE(Contains(lines, L"pause FilterGraph\x2026"));
+            EXPECT_TRUE(Contains(lines, L"Capture::Write() begin\x2026"));
+            EXPECT_TRUE(Contains(lines, L"Capture::Write() done, return 0x80070070."));
+        } else {
+            EXPECT_TRUE(Contains(lines, L"log size 6549504 bytes reached: nothing more is written but the count of "
+                                        L"lines left out."));
+        }
+        EXPECT_GT(leftOut, 10000);
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_NE(std::wstring::npos,
+                  lines[lines.size() - 2].find(std::to_wstring(leftOut) + L" lines were left out to bound the log's size."));
+        EXPECT_NE(std::wstring::npos, lines.back().find(L"Log stopped."));
+    }
 }

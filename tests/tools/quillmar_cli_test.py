@@ -346,6 +346,8 @@ class Failures(unittest.TestCase):
 
 if __name__ == "__main__":
     result = unittest.main(argv=[sys.argv[0], "-v"], exit=False).result
-    failed = len(result.failures) + len(result.errors)
+    failed = len(result.failures) + len(result.errors) + len(result.unexpectedSuccesses)
     print(f"{result.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    if result.testsRun == 0:
+        print("no test was collected")
+    sys.exit(1 if failed or result.testsRun == 0 else 0)

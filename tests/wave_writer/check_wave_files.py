@@ -6,7 +6,8 @@ For each NAME.wav with a NAME.expect.raw next to it, the data chunk must hold ex
 the chunks must come as RIFF/WAVE, "fmt ", "fact", "data" with consistent sizes. PCM files must read
 back sample-exact through wave and through sox; the IMA ADPCM file must be accepted by sox with the
 sample count its blocks hold. The file of the write-failure test must still be a readable WAVE file,
-and so must the file of a recording whose process was killed 3 s in, holding at least 1.5 s."""
+and so must the files of recordings whose process was killed 3 s in (16-bit, and 8-bit at 11025 Hz
+with an odd number of data bytes), each holding at least 1.5 s and no RIFF size past its end."""
 import struct
 import subprocess
 import sys
@@ -87,6 +88,8 @@ def check_failure(path):
 
 def check_killed(path):
     """No close came: the header is as the writer last brought it up to date while recording."""
+    blob = path.read_bytes()
+    check(struct.unpack_from("<I", blob, 4)[0] + 8 <= len(blob), "%s: RIFF size past the end" % path.name)
     with wave.open(str(path), "rb") as w:
         seconds = w.getnframes() / w.getframerate()
         check(len(w.readframes(w.getnframes())) == w.getnframes() * w.getnchannels() * w.getsampwidth(),
@@ -103,6 +106,7 @@ def main(work):
     check_ima_adpcm(work / "ima_adpcm.wav", (work / "ima_adpcm.expect.raw").read_bytes())
     check_failure(work / "write_failure.wav")
     check_killed(work / "killed.wav")
+    check_killed(work / "killed_8bit.wav")
     return 1 if failures else 0
 
 

@@ -537,13 +537,18 @@ TEST_F(WaveWriterGraphTest, OnAFullDiskTheStreamEndsWithTheDiskFullErrorAndTheFi
     EXPECT_EQ(layout.data.size() / 4, layout.fact);
 }
 
-// The child process of the next test: records a live 16 kHz tone until it is killed (60 s at most).
+// The child process of the next test: records a live tone until it is killed (60 s at most), as 16-bit
+// PCM at 16 kHz or, with TESSARO_TEST_RECORD_UNTIL_KILLED=8, as 8-bit PCM at 11025 Hz (an odd byte rate:
+// a second of data is an odd number of bytes, whose pad byte is not written until the close).
 TEST_F(WaveWriterGraphTest, RecordsUntilKilled)
 {
-    if (::GetEnvironmentVariableW(L"TESSARO_TEST_RECORD_UNTIL_KILLED", nullptr, 0) == 0)
+    wchar_t bits[8] = {};
+    if (::GetEnvironmentVariableW(L"TESSARO_TEST_RECORD_UNTIL_KILLED", bits, 8) == 0)
         GTEST_SKIP() << "the child of AProcessKilledMidRecordingLeavesAValidWaveOfAllButTheLastSecond";
+    const bool eightBit = std::wstring(bits) == L"8";
     PcmSource::Settings settings;
-    settings.sampleRate = 16000;
+    settings.sampleRate = eightBit ? 11025 : 16000;
+    settings.bitsPerSample = eightBit ? 8 : 16;
     settings.length = -1;
     settings.realTime = true;
     HRESULT hr = E_FAIL;
@@ -551,7 +556,7 @@ TEST_F(WaveWriterGraphTest, RecordsUntilKilled)
     ASSERT_EQ(S_OK, hr);
     ASSERT_EQ(S_OK, m_graph->AddFilter(m_pcm->Interface(), L"Source"));
     ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_pcm->Output()->PinInterface(), m_input, nullptr));
-    ASSERT_EQ(S_OK, m_sink->SetFileName(FullPath(L"killed.wav").c_str(), nullptr));
+    ASSERT_EQ(S_OK, m_sink->SetFileName(FullPath(eightBit ? L"killed_8bit.wav" : L"killed.wav").c_str(), nullptr));
     ASSERT_TRUE(SUCCEEDED(m_control->Run()));
     ::Sleep(60000);
     FAIL() << "not killed";
@@ -559,52 +564,74 @@ TEST_F(WaveWriterGraphTest, RecordsUntilKilled)
 
 // A process that ends without stopping (killed, or gone on an exit path that never stops the graph)
 // leaves a valid WAV: the header was kept up to date while recording. The child above is killed with
-// TerminateProcess 3 s into its recording; its file must count at least 1.5 s of audio that is there
-// (read back on the Linux side too, by the wave module and sox).
+// TerminateProcess 3 s into its recording (the 8-bit one at the first header refresh after that which
+// counts an odd number of data bytes); its file must count at least 1.5 s of audio that is there, and
+// no RIFF size past the end of the file (read back on the Linux side too, by the wave module and sox).
 TEST_F(WaveWriterGraphTest, AProcessKilledMidRecordingLeavesAValidWaveOfAllButTheLastSecond)
 {
     if (::GetEnvironmentVariableW(L"TESSARO_TEST_RECORD_UNTIL_KILLED", nullptr, 0) != 0)
         GTEST_SKIP();
-    const std::wstring path = FullPath(L"killed.wav");
-    ::DeleteFileW(path.c_str());
-    WCHAR exe[MAX_PATH];
-    ASSERT_NE(0u, ::GetModuleFileNameW(nullptr, exe, MAX_PATH));
-    std::wstring command = std::wstring(L"\"") + exe + L"\" --gtest_filter=WaveWriterGraphTest.RecordsUntilKilled";
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    const HANDLE nul = ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                     OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = nul;
-    PROCESS_INFORMATION child = {};
-    ASSERT_TRUE(::SetEnvironmentVariableW(L"TESSARO_TEST_RECORD_UNTIL_KILLED", L"1"));
-    const BOOL started = ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                          &startup, &child);
-    ::SetEnvironmentVariableW(L"TESSARO_TEST_RECORD_UNTIL_KILLED", nullptr);
-    ::CloseHandle(nul);
-    ASSERT_TRUE(started);
-    // The recording has begun once the file is there.
-    const DWORD begin = ::GetTickCount();
-    while (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetTickCount() - begin < Timeout)
-        ::Sleep(10);
-    ::Sleep(3000);
-    const bool running = ::WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT;
-    ::TerminateProcess(child.hProcess, 9);
-    ::WaitForSingleObject(child.hProcess, Timeout);
-    ::CloseHandle(child.hThread);
-    ::CloseHandle(child.hProcess);
-    ASSERT_TRUE(running) << "the recording child ended before it was killed";
+    struct SCase {
+        const wchar_t* bits;
+        const wchar_t* file;
+        DWORD bytesPerSecond;
+        DWORD bytesPerFrame;
+    };
+    const SCase cases[] = {{L"16", L"killed.wav", 32000, 2}, {L"8", L"killed_8bit.wav", 11025, 1}};
+    for (const SCase& test : cases) {
+        SCOPED_TRACE(testing::Message() << "killed while recording " << std::wstring(test.file).c_str());
+        const std::wstring path = FullPath(test.file);
+        ::DeleteFileW(path.c_str());
+        WCHAR exe[MAX_PATH];
+        ASSERT_NE(0u, ::GetModuleFileNameW(nullptr, exe, MAX_PATH));
+        std::wstring command =
+            std::wstring(L"\"") + exe + L"\" --gtest_filter=WaveWriterGraphTest.RecordsUntilKilled";
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        const HANDLE nul = ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                         OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = startup.hStdError = nul;
+        PROCESS_INFORMATION child = {};
+        ASSERT_TRUE(::SetEnvironmentVariableW(L"TESSARO_TEST_RECORD_UNTIL_KILLED", test.bits));
+        const BOOL started = ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                              &startup, &child);
+        ::SetEnvironmentVariableW(L"TESSARO_TEST_RECORD_UNTIL_KILLED", nullptr);
+        ::CloseHandle(nul);
+        ASSERT_TRUE(started);
+        // The recording has begun once the file is there.
+        const DWORD begin = ::GetTickCount();
+        while (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && ::GetTickCount() - begin < Timeout)
+            ::Sleep(10);
+        ::Sleep(3000);
+        // Odd data: killed right after a refresh that counts an odd number of bytes (the next comes a
+        // second later).
+        while (test.bytesPerSecond % 2 != 0 && ::GetTickCount() - begin < Timeout) {
+            const std::vector<BYTE> header = ReadAll(path);
+            if (header.size() >= 56 && Dword(header, 52) % 2 != 0)
+                break;
+            ::Sleep(20);
+        }
+        const bool running = ::WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT;
+        ::TerminateProcess(child.hProcess, 9);
+        ::WaitForSingleObject(child.hProcess, Timeout);
+        ::CloseHandle(child.hThread);
+        ::CloseHandle(child.hProcess);
+        ASSERT_TRUE(running) << "the recording child ended before it was killed";
 
-    const std::vector<BYTE> file = ReadAll(path);
-    ASSERT_GE(file.size(), 56u);
-    EXPECT_EQ("RIFF", Tag(file, 0));
-    EXPECT_EQ("data", Tag(file, 48));
-    const DWORD data = Dword(file, 52);
-    EXPECT_LE(56u + data, file.size()) << "the header counts only bytes that are in the file";
-    EXPECT_EQ(data + 48, Dword(file, 4));
-    EXPECT_EQ(data / 2, Dword(file, 44)) << "frames";
-    EXPECT_GE(data, 16000u * 2 * 3 / 2) << "at least 1.5 s of the 3 s recorded";
+        const std::vector<BYTE> file = ReadAll(path);
+        ASSERT_GE(file.size(), 56u);
+        EXPECT_EQ("RIFF", Tag(file, 0));
+        EXPECT_EQ("data", Tag(file, 48));
+        const DWORD data = Dword(file, 52);
+        EXPECT_LE(56u + data, file.size()) << "the header counts only bytes that are in the file";
+        EXPECT_LE(Dword(file, 4) + 8u, file.size()) << "a RIFF size past the end of the file";
+        EXPECT_EQ(data + 48, Dword(file, 4));
+        EXPECT_EQ(data / test.bytesPerFrame, Dword(file, 44)) << "frames";
+        EXPECT_GE(data, test.bytesPerSecond * 3 / 2) << "at least 1.5 s of the 3 s recorded";
+        EXPECT_TRUE(test.bytesPerSecond % 2 == 0 || data % 2 != 0) << "killed with odd data";
+    }
 }
 
 // A recording of about three hours of 48 kHz stereo passes 2 GiB. The test hook leaves most of the

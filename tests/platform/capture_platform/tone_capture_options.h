@@ -13,6 +13,8 @@
 //                                  the audio up to this stream time (ms), it stays away for the hold
 //                                  plus 100 ms (as a thread stalled by a loaded machine), so the device
 //                                  drops its oldest audio as it always does. Unset: never. Decimal digits.
+//   TESSARO_TEST_CAPTURE_START_TIMES_ONLY  "1": samples carry a start time only, no stop time, and never the
+//                                  discontinuity flag (a drop shows only in the start times).
 #include <windows.h>
 
 #include <string>
@@ -32,6 +34,7 @@ struct CaptureOptions {
     std::wstring reportPath;
     bool dropAt = false;
     DWORD dropAtMilliseconds = 0;
+    bool startTimesOnly = false;
 
     // The options the environment sets, the defaults for the rest.
     static CaptureOptions FromEnvironment();

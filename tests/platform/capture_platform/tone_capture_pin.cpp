@@ -393,8 +393,10 @@ REFERENCE_TIME CToneCapturePin::TimeOfFrame(LONGLONG frame) const
     return frame * 10000000 / m_format.nSamplesPerSec;
 }
 
-HRESULT CToneCapturePin::WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due, bool paced)
+HRESULT CToneCapturePin::WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due, bool paced,
+                                           REFERENCE_TIME* runningUntil)
 {
+    bool running = false;
     for (;;) {
         DWORD wait = static_cast<DWORD>(kLongestPacingWait);
         if (m_owner->State() == State_Running) {
@@ -405,8 +407,12 @@ HRESULT CToneCapturePin::WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due,
             if (SUCCEEDED(m_owner->StreamTime(&now))) {
                 if (now >= due)
                     return S_OK;
+                running = true;
+                *runningUntil = now;
                 wait = static_cast<DWORD>(std::min<LONGLONG>((due - now) / 10000 + 1, kLongestPacingWait));
             }
+        } else if (running && m_owner->State() == State_Paused) {
+            return kPausedAfterRunning;
         }
         if (::WaitForSingleObject(stopEvent, wait) != WAIT_TIMEOUT)
             return S_FALSE;
@@ -445,7 +451,7 @@ HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
             break;
         BYTE* data = nullptr;
         const LONG room = sample->GetSize();
-        const ULONG frames = room > 0 ? static_cast<ULONG>(room) / frameBytes : 0;
+        ULONG frames = room > 0 ? static_cast<ULONG>(room) / frameBytes : 0;
         if (frames == 0 || FAILED(sample->GetPointer(&data))) {
             sample->Release();
             break;
@@ -458,8 +464,20 @@ HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
             position += dropped;
             discontinuity = true;
         }
-        // The buffer is full once its last frame has been recorded.
-        if (WaitForStreamTime(stopEvent, TimeOfFrame(position + frames), paced) != S_OK || m_owner->IsDeviceLost()) {
+        // The buffer is full once its last frame has been recorded; a pause cuts it where the device stopped.
+        REFERENCE_TIME runningUntil = 0;
+        const HRESULT waited = WaitForStreamTime(stopEvent, TimeOfFrame(position + frames), paced, &runningUntil);
+        bool paused = false;
+        if (waited == kPausedAfterRunning) {
+            const LONGLONG recorded = runningUntil * m_format.nSamplesPerSec / 10000000 - position;
+            paused = true;
+            if (recorded <= 0) {
+                sample->Release();
+                discontinuity = true;
+                continue;
+            }
+            frames = static_cast<ULONG>(std::min<LONGLONG>(recorded, frames));
+        } else if (waited != S_OK || m_owner->IsDeviceLost()) {
             sample->Release();
             break;
         }
@@ -469,11 +487,11 @@ HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
         REFERENCE_TIME stop = TimeOfFrame(position + frames);
         LONGLONG mediaStart = position;
         LONGLONG mediaStop = position + frames;
-        sample->SetTime(&start, &stop);
+        sample->SetTime(&start, m_options.startTimesOnly ? nullptr : &stop);
         sample->SetMediaTime(&mediaStart, &mediaStop);
         sample->SetSyncPoint(TRUE);
         sample->SetPreroll(FALSE);
-        sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
+        sample->SetDiscontinuity(discontinuity && !m_options.startTimesOnly ? TRUE : FALSE);
         const HRESULT delivered = Deliver(sample);
         sample->Release();
         // Downstream wants no more or has stopped: streaming ends without a word.
@@ -481,7 +499,7 @@ HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
             break;
         report.Delivered(frames);
         position += frames;
-        discontinuity = false;
+        discontinuity = paused;
         // The forced drop: the thread is away for longer than the device holds.
         if (paced && m_options.dropAt && !stalled &&
             TimeOfFrame(position) >= static_cast<REFERENCE_TIME>(m_options.dropAtMilliseconds) * 10000) {

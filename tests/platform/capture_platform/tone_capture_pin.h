@@ -23,8 +23,14 @@
 // Fast mode: a buffer goes out as soon as the graph takes it while the filter runs, stamped as contiguous
 // real-time audio; nothing is paced and nothing is dropped.
 //
-// The first sample of every run carries the discontinuity flag. A delivery that is refused ends streaming
-// without a word: the graph stops downstream filters first.
+// The first sample of every run carries the discontinuity flag. A pause after running stops the device as
+// a real one does: the buffer in progress goes out at once with the audio recorded up to the pause (while
+// the filter is paused), and the first sample after the resume carries the discontinuity flag (it starts
+// where that audio ended). A delivery that is refused ends streaming without a word: the graph stops
+// downstream filters first.
+//
+// Start times only (TESSARO_TEST_CAPTURE_START_TIMES_ONLY=1), as some drivers stamp: each sample has a start
+// time and no stop time, and no discontinuity flag at all, a drop included.
 #include "stdax/base_output_pin.h"
 #include "support/thread_ex.h"
 
@@ -112,7 +118,11 @@ public:
 
 private:
     // S_OK when the filter runs and (paced) the clock has passed due, S_FALSE when stopEvent came first.
-    HRESULT WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due, bool paced);
+    // S_OK once the stream time has passed due while running, S_FALSE when told to stop, kPausedAfterRunning
+    // when the filter paused while this wait had seen it running (*runningUntil: the last stream time seen
+    // running).
+    static constexpr HRESULT kPausedAfterRunning = 2;
+    HRESULT WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due, bool paced, REFERENCE_TIME* runningUntil);
     // The frames to drop before the buffer of the given size that starts at position: whole buffers, so
     // that no more than the hold time of recorded audio waits. 0 unless the filter runs on a clock.
     LONGLONG FramesToDrop(LONGLONG position, ULONG bufferFrames) const;

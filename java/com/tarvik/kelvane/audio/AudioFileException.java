@@ -6,8 +6,9 @@ import java.nio.file.NoSuchFileException;
 
 /**
  * A failure of the file system while the library opened, created or wrote a file: the file or a directory
- * on its path does not exist, access is denied, the file is in use, the disk is full, the file has reached
- * the largest size allowed, or the name is not valid. The cause is the matching {@link java.nio.file} exception ({@link NoSuchFileException},
+ * on its path does not exist, access is denied, the file is in use, the disk is full or could not be
+ * written, the drive or network share went away, the file has reached the largest size allowed, or the
+ * name is not valid. The cause is the matching {@link java.nio.file} exception ({@link NoSuchFileException},
  * {@link AccessDeniedException}, or else a {@link FileSystemException} with the reason), so that code that
  * already handles those can recognise the failure.
  */
@@ -41,21 +42,33 @@ public class AudioFileException extends AudioException {
         0x80070002, // ERROR_FILE_NOT_FOUND
         0x80070003, // ERROR_PATH_NOT_FOUND
         0x80070005, // ERROR_ACCESS_DENIED
+        0x80070015, // ERROR_NOT_READY (a drive removed)
+        0x8007001D, // ERROR_WRITE_FAULT
         0x80070020, // ERROR_SHARING_VIOLATION
         0x80070021, // ERROR_LOCK_VIOLATION
         0x80070027, // ERROR_HANDLE_DISK_FULL
+        0x80070037, // ERROR_DEV_NOT_EXIST (a drive or share gone)
+        0x80070040, // ERROR_NETNAME_DELETED
         0x80070050, // ERROR_FILE_EXISTS
         0x80070052, // ERROR_CANNOT_MAKE
         0x80070070, // ERROR_DISK_FULL
         0x8007007B, // ERROR_INVALID_NAME
         0x800700A1, // ERROR_BAD_PATHNAME
         0x800700DF, // ERROR_FILE_TOO_LARGE
+        0x80030005, // STG_E_ACCESSDENIED
+        0x8003001D, // STG_E_WRITEFAULT
         0x80030070, // STG_E_MEDIUMFULL
     };
 
+    /** The codes that are file-system failures (a copy). */
+    static int[] fileSystemFailures() {
+        return FILE_SYSTEM_FAILURES.clone();
+    }
+
     /**
      * Whether a code is a failure of the file system: a file or directory that does not exist, access
-     * denied, a file in use, a full disk, a file at the largest size allowed, a name that is not valid.
+     * denied, a file in use, a full disk or one that could not be written, a drive or share that went away,
+     * a file at the largest size allowed, a name that is not valid.
      */
     static boolean isFileSystemFailure(int code) {
         for (int failure : FILE_SYSTEM_FAILURES) {
@@ -73,6 +86,7 @@ public class AudioFileException extends AudioException {
             case 0x80070003:
                 return new NoSuchFileException(file, null, "path not found");
             case 0x80070005:
+            case 0x80030005:
                 return new AccessDeniedException(file, null, "access denied");
             default:
                 return new FileSystemException(file, null, ResultCodes.explain(code));

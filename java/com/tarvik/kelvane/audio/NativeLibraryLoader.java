@@ -16,6 +16,7 @@ import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.StandardOpenOption;
+import java.nio.file.attribute.BasicFileAttributes;
 import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.security.MessageDigest;
@@ -39,11 +40,19 @@ import java.util.Set;
  * written atomically so that several JVMs may start at once, compared with the jar's bytes before every
  * load (and rewritten when it differs).
  *
- * <p>The loader touches nothing it did not make. It marks each version directory it makes with a file
- * {@value #MARKER_FILE}; removing the copies of other versions, it takes only directories of
- * {@code BASE\Tessaro\native} that carry its marker, removes from them only the files it writes there
- * (Tessaro.dll, the marker, its temporary files), and leaves such a directory in place when anything else is
- * in it. It never follows a link. A copy that a running program has loaded is left for a later start.
+ * <p>The loader touches nothing it did not make. It creates the version directory it uses and marks it with
+ * a file {@value #MARKER_FILE}; a directory of that name that exists without the marker is not used.
+ * Removing the copies of other versions, it takes only directories of {@code BASE\Tessaro\native} that
+ * carry its marker, removes from them only the files it writes there (Tessaro.dll, the marker, its temporary
+ * files), and leaves such a directory in place when anything else is in it. It never follows a link or any
+ * other reparse point (a junction is a plain directory to Java: it is told by its attributes and by its
+ * real path). A copy that a running program has loaded is left for a later start.
+ *
+ * <p>When the cache cannot be used (a directory made by another user, for example by a run as
+ * administrator, one that others may write, a version directory it did not make, a link, a disk error), the
+ * loader says so once on the standard error stream and loads a private copy instead, from a new directory
+ * of its own under {@code java.io.tmpdir} that is removed at exit where the system allows (Windows keeps a
+ * loaded DLL until the process has ended).
  *
  * <p>The directories {@code Tessaro}, {@code native} and the version directory must be writable by the
  * user only. On POSIX file systems they are created rwx------ and are refused when group or others may
@@ -140,10 +149,19 @@ public final class NativeLibraryLoader {
     private final boolean useLibraryPath;
     private final String libraryPath;
     private final String version;
+    private final Path privateBase;
     private Path loadedFrom;
 
     NativeLibraryLoader(Linker linker, Class<?> resourceOwner, String osName, String osArch, Path cacheRoot,
             boolean useLibraryPath, String libraryPath, String version) {
+        this(linker, resourceOwner, osName, osArch, cacheRoot, useLibraryPath, libraryPath, version,
+                Paths.get(System.getProperty("java.io.tmpdir")));
+    }
+
+    /** As above, with the directory under which a private copy is made when the cache cannot be used. */
+    NativeLibraryLoader(Linker linker, Class<?> resourceOwner, String osName, String osArch, Path cacheRoot,
+            boolean useLibraryPath, String libraryPath, String version, Path privateBase) {
+        this.privateBase = privateBase;
         this.linker = linker;
         this.resourceOwner = resourceOwner;
         this.osName = osName;
@@ -251,35 +269,64 @@ public final class NativeLibraryLoader {
         }
         String ours = version + "-" + platform.directory;
         Path directory = cacheRoot.resolve(ours);
-        Path file = directory.resolve(LIBRARY_FILE);
         try {
-            createPrivateDirectory(cacheRoot.getParent());
-            createPrivateDirectory(cacheRoot);
-            // Extraction, removal and the load itself under one lock, so that a JVM of another version
-            // that starts at the same time never removes a copy between its check and its load.
-            synchronized (CACHE_LOCK) {
-                try (FileChannel lockFile = FileChannel.open(cacheRoot.resolve(LOCK_FILE), StandardOpenOption.CREATE,
-                        StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS)) {
-                    lockFile.lock(); // released when the channel closes
-                    createPrivateDirectory(directory);
-                    if (!isMarked(directory)) {
-                        Files.write(directory.resolve(MARKER_FILE), MARKER, StandardOpenOption.CREATE_NEW,
-                                LinkOption.NOFOLLOW_LINKS);
-                    }
-                    removeTemporaryFiles(directory);
-                    if (!sameContent(file, image)) {
-                        write(directory, file, image);
-                    }
-                    removeStaleCopies();
-                    // Checked again right before loading: what is loaded is what the jar carries.
-                    if (!sameContent(file, image)) {
-                        throw new IOException(file + " changed while it was being loaded");
-                    }
-                    linker.load(file.toString());
-                }
-            }
+            return extractIntoCache(directory, image);
         } catch (IOException | UncheckedIOException e) {
-            throw linkError("cannot extract " + platform.resource() + " from the jar into " + directory + ": " + e, e);
+            System.err.println("Tessaro: the library cache " + directory + " cannot be used (" + e
+                    + "); loading a private copy of " + LIBRARY_FILE + " instead");
+            return extractPrivately(platform, image, e);
+        }
+    }
+
+    /** Writes the image into a new directory of its own under the private base and loads it from there. */
+    private Path extractPrivately(Platform platform, byte[] image, Exception cacheFailure) {
+        Path directory = null;
+        try {
+            directory = Files.createTempDirectory(privateBase, "tessaro-native-");
+            directory.toFile().deleteOnExit();
+            Path file = directory.resolve(LIBRARY_FILE);
+            Files.write(file, image, StandardOpenOption.CREATE_NEW, LinkOption.NOFOLLOW_LINKS);
+            file.toFile().deleteOnExit();
+            linker.load(file.toString());
+            return file;
+        } catch (IOException | UncheckedIOException e) {
+            UnsatisfiedLinkError error = linkError("cannot extract " + platform.resource() + " from the jar into the "
+                    + "cache (" + cacheFailure + ") nor into " + (directory != null ? directory : privateBase) + ": "
+                    + e, e);
+            error.addSuppressed(cacheFailure);
+            throw error;
+        }
+    }
+
+    private Path extractIntoCache(Path directory, byte[] image) throws IOException {
+        Path file = directory.resolve(LIBRARY_FILE);
+        createPrivateDirectory(cacheRoot.getParent());
+        createPrivateDirectory(cacheRoot);
+        // Extraction, removal and the load itself under one lock, so that a JVM of another version
+        // that starts at the same time never removes a copy between its check and its load.
+        synchronized (CACHE_LOCK) {
+            try (FileChannel lockFile = FileChannel.open(cacheRoot.resolve(LOCK_FILE), StandardOpenOption.CREATE,
+                    StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS)) {
+                lockFile.lock(); // released when the channel closes
+                // Only a directory this loader made: one that was there without the marker is not ours.
+                if (createPrivateDirectory(directory)) {
+                    Files.write(directory.resolve(MARKER_FILE), MARKER, StandardOpenOption.CREATE_NEW,
+                            LinkOption.NOFOLLOW_LINKS);
+                } else if (!isMarked(directory)) {
+                    throw new FileSystemException(directory.toString(), null,
+                            "there already, not made by this loader (no " + MARKER_FILE + ")");
+                }
+                removeTemporaryFiles(directory);
+                if (!sameContent(file, image)) {
+                    write(directory, file, image);
+                }
+                removeStaleCopies();
+                // Checked again right before loading: what is loaded is what the jar carries.
+                if (!sameContent(file, image)) {
+                    throw new IOException(file + " changed while it was being loaded");
+                }
+                linker.load(file.toString());
+            }
         }
         return file;
     }
@@ -342,24 +389,30 @@ public final class NativeLibraryLoader {
 
     /**
      * Makes the directory if needed, private to the user. On POSIX systems it is created rwx------ and may
-     * not be writable by group or others. Everywhere it must be owned by the user (checked against a file
-     * the user creates in it); on Windows its access control list is not inspected (see the class comment).
+     * not be writable by group or others. Everywhere it must be a plain directory (no link, no junction nor
+     * other reparse point) and owned by the user (checked against a file the user creates in it); on Windows
+     * its access control list is not inspected (see the class comment).
+     *
+     * @return whether this call created it
      */
-    private static void createPrivateDirectory(Path directory) throws IOException {
+    private static boolean createPrivateDirectory(Path directory) throws IOException {
         boolean posix = directory.getFileSystem().supportedFileAttributeViews().contains("posix");
-        if (posix) {
-            try {
-                Files.createDirectories(directory.getParent());
+        boolean created = false;
+        try {
+            Files.createDirectories(directory.getParent());
+            if (posix) {
                 Files.createDirectory(directory, PosixFilePermissions.asFileAttribute(
                         PosixFilePermissions.fromString("rwx------")));
-            } catch (java.nio.file.FileAlreadyExistsException exists) {
-                // Checked below.
+            } else {
+                Files.createDirectory(directory);
             }
-        } else {
-            Files.createDirectories(directory);
+            created = true;
+        } catch (java.nio.file.FileAlreadyExistsException exists) {
+            // Checked below.
         }
-        if (!Files.isDirectory(directory, LinkOption.NOFOLLOW_LINKS)) {
-            throw new FileSystemException(directory.toString(), null, "not a directory");
+        if (!isPlainDirectory(directory)) {
+            throw new FileSystemException(directory.toString(), null,
+                    "not a plain directory (a file, a link, a junction or another reparse point)");
         }
         if (posix) {
             Set<PosixFilePermission> permissions = Files.getPosixFilePermissions(directory, LinkOption.NOFOLLOW_LINKS);
@@ -380,6 +433,30 @@ public final class NativeLibraryLoader {
                 Files.deleteIfExists(probe);
             }
         }
+        return created;
+    }
+
+    /**
+     * Whether the path is a directory itself: not a symbolic link, not a junction or other reparse point
+     * (which Windows reports as a directory that is also "other"), and its real path is its own.
+     */
+    static boolean isPlainDirectory(Path path) throws IOException {
+        BasicFileAttributes attributes;
+        try {
+            attributes = Files.readAttributes(path, BasicFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
+        } catch (java.nio.file.NoSuchFileException gone) {
+            return false;
+        }
+        if (!isPlainDirectory(attributes)) {
+            return false;
+        }
+        Path parent = path.toAbsolutePath().getParent();
+        return parent == null || path.toRealPath().equals(parent.toRealPath().resolve(path.getFileName()));
+    }
+
+    /** The attributes' part of {@link #isPlainDirectory(Path)}. */
+    static boolean isPlainDirectory(BasicFileAttributes attributes) {
+        return attributes.isDirectory() && !attributes.isSymbolicLink() && !attributes.isOther();
     }
 
     /**
@@ -393,7 +470,7 @@ public final class NativeLibraryLoader {
             for (Path entry : entries) {
                 // This version's copies for other architectures stay: a JVM of the other one may use them.
                 if (!entry.getFileName().toString().startsWith(version + "-")
-                        && Files.isDirectory(entry, LinkOption.NOFOLLOW_LINKS)
+                        && isPlainDirectory(entry)
                         && isMarked(entry)) {
                     stale.add(entry);
                 }

@@ -2,6 +2,7 @@ package com.tarvik.kelvane.audio;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTimeoutPreemptively;
@@ -259,12 +260,19 @@ class AudioLibraryTest {
     }
 
     @Test
-    void diskFullAndFileSizeCodesAreFileSystemFailures() {
-        for (int code : new int[] {0x80030070, 0x80070070, 0x80070027, 0x800700DF}) {
+    void codesAFailedWriteEndsWithAreFileSystemFailuresNamedByTheTable() {
+        // Disk full, file too large, write fault, drive not ready or gone, share gone, storage access denied.
+        for (int code : new int[] {0x80030070, 0x80070070, 0x80070027, 0x800700DF, 0x8007001D, 0x80070015,
+                0x80070037, 0x80070040, 0x8003001D, 0x80030005}) {
             AudioException failure = AudioException.of("record", "r.wav", code);
             assertInstanceOf(AudioFileException.class, failure, ResultCodes.hex(code));
             assertEquals("r.wav", ((AudioFileException) failure).getCause().getFile());
         }
+        for (int code : AudioFileException.fileSystemFailures()) {
+            assertNotEquals(ResultCodes.hex(code), ResultCodes.nameOf(code), "not in the result-code table");
+        }
+        assertInstanceOf(java.nio.file.AccessDeniedException.class,
+                ((AudioFileException) AudioException.of("record", "r.wav", 0x80030005)).getCause());
     }
 
     @Test

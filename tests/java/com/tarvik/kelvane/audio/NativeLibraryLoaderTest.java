@@ -43,7 +43,7 @@ class NativeLibraryLoaderTest {
     private NativeLibraryLoader loader(String osName, String osArch, boolean useLibraryPath, String libraryPath,
             String version) throws Exception {
         return new NativeLibraryLoader(loaded::add, ResourceOwner.in(jar()), osName, osArch, temp.resolve("cache"),
-                useLibraryPath, libraryPath, version);
+                useLibraryPath, libraryPath, version, Files.createDirectories(temp.resolve("private")));
     }
 
     @Test
@@ -66,7 +66,8 @@ class NativeLibraryLoaderTest {
         new NativeLibraryLoader(loaded::add, ResourceOwner.in(jar()), "Windows 11", "amd64", root, false, "", "0.8").load();
         Files.write(shared.resolve("mine.txt"), X86);
         new NativeLibraryLoader(loaded::add, ResourceOwner.in(jar()), "Windows 11", "amd64", root, false, "", "0.6").load();
-        Path ours = Files.createDirectories(root.resolve(VERSION + "-windows-x86_64"));
+        Path ours = new NativeLibraryLoader(loaded::add, ResourceOwner.in(jar()), "Windows 11", "amd64", root, false,
+                "", VERSION).load().getParent();
         Files.write(ours.resolve("Tessaro.dll-123.tmp"), X86);
 
         Path file = new NativeLibraryLoader(loaded::add, ResourceOwner.in(jar()), "Windows 11", "amd64", root, false,
@@ -83,13 +84,16 @@ class NativeLibraryLoaderTest {
 
     @Test
     void aFailedWriteLeavesNoTemporaryFile() throws Exception {
-        Path ours = Files.createDirectories(temp.resolve("cache/" + VERSION + "-windows-x86_64"));
-        // Something of the user's where the copy goes: the write fails, and only that is left.
+        Path ours = loader("Windows 11", "amd64", false, "").load().getParent();
+        // Something of the user's where the copy goes: the write fails, and only that is left; the library
+        // is loaded from a private copy.
+        Files.delete(ours.resolve("Tessaro.dll"));
         Files.createDirectories(ours.resolve("Tessaro.dll/kept"));
-        assertThrows(UnsatisfiedLinkError.class, loader("Windows 11", "amd64", false, "")::load);
+        Path file = loader("Windows 11", "amd64", false, "").load();
         assertEquals(List.of(ours.resolve(NativeLibraryLoader.MARKER_FILE), ours.resolve("Tessaro.dll")), list(ours));
         assertTrue(Files.isDirectory(ours.resolve("Tessaro.dll/kept")));
-        assertEquals(List.of(), loaded);
+        assertTrue(file.startsWith(temp.resolve("private")), file.toString());
+        assertEquals(List.of(ours.resolve("Tessaro.dll").toString(), file.toString()), loaded);
     }
 
     private static List<Path> list(Path directory) throws IOException {
@@ -140,13 +144,74 @@ class NativeLibraryLoaderTest {
     }
 
     @Test
-    void aCacheThatOthersMayWriteIsRefused() throws Exception {
-        Path shared = Files.createDirectories(temp.resolve("cache/1.2.3.4-windows-x86_64"));
-        Files.setPosixFilePermissions(shared, PosixFilePermissions.fromString("rwxrwxrwx"));
-        UnsatisfiedLinkError error = assertThrows(UnsatisfiedLinkError.class,
-                loader("Windows 11", "amd64", false, "")::load);
-        assertTrue(error.getMessage().contains("others may write this directory"), error.getMessage());
-        assertEquals(List.of(), loaded);
+    void aCacheThatCannotBeUsedIsLeftAsItIsAndAPrivateCopyIsLoaded() throws Exception {
+        Path ours = temp.resolve("cache/1.2.3.4-windows-x86_64");
+        Path elsewhere = Files.createDirectories(temp.resolve("elsewhere"));
+        // What the version directory is, and why it is not used.
+        String[][] cases = {
+            {"others may write it", "others may write this directory"},
+            {"there without the marker", "not made by this loader"},
+            {"a link", "not a plain directory"},
+        };
+        for (String[] test : cases) {
+            Files.createDirectories(ours.getParent());
+            if (test[0].equals("a link")) {
+                Files.createSymbolicLink(ours, elsewhere);
+            } else {
+                Files.createDirectories(ours);
+                Files.write(ours.resolve("mine.txt"), X86);
+                if (test[0].equals("others may write it")) {
+                    Files.setPosixFilePermissions(ours, PosixFilePermissions.fromString("rwxrwxrwx"));
+                }
+            }
+            java.io.PrintStream stderr = System.err;
+            java.io.ByteArrayOutputStream said = new java.io.ByteArrayOutputStream();
+            System.setErr(new java.io.PrintStream(said, true));
+            Path file;
+            try {
+                file = loader("Windows 11", "amd64", false, "").load();
+            } finally {
+                System.setErr(stderr);
+            }
+            assertTrue(file.startsWith(temp.resolve("private")), test[0] + ": " + file);
+            assertArrayEquals(X64, Files.readAllBytes(file), test[0]);
+            assertTrue(said.toString().startsWith("Tessaro: the library cache " + ours + " cannot be used (")
+                    && said.toString().contains(test[1]), test[0] + ": " + said);
+            if (!test[0].equals("a link")) {
+                assertEquals(List.of(ours.resolve("mine.txt")), list(ours), test[0] + ": nothing written into it");
+            }
+            assertEquals(List.of(), list(elsewhere), "a link is not followed");
+            Files.walk(temp.resolve("cache")).sorted(java.util.Comparator.reverseOrder()).forEach(path -> {
+                path.toFile().delete();
+            });
+        }
+        // A junction is a directory to Java whose attributes say "other" too (a reparse point).
+        assertFalse(NativeLibraryLoader.isPlainDirectory(new Attributes(true, false, true)), "a junction");
+        assertFalse(NativeLibraryLoader.isPlainDirectory(new Attributes(false, true, false)), "a link");
+        assertTrue(NativeLibraryLoader.isPlainDirectory(new Attributes(true, false, false)), "a directory");
+    }
+
+    /** File attributes as the system reports them for a directory, a link or a reparse point. */
+    private static final class Attributes implements java.nio.file.attribute.BasicFileAttributes {
+        private final boolean directory;
+        private final boolean link;
+        private final boolean other;
+
+        Attributes(boolean directory, boolean link, boolean other) {
+            this.directory = directory;
+            this.link = link;
+            this.other = other;
+        }
+
+        @Override public FileTime lastModifiedTime() { return FileTime.fromMillis(0); }
+        @Override public FileTime lastAccessTime() { return FileTime.fromMillis(0); }
+        @Override public FileTime creationTime() { return FileTime.fromMillis(0); }
+        @Override public boolean isRegularFile() { return false; }
+        @Override public boolean isDirectory() { return directory; }
+        @Override public boolean isSymbolicLink() { return link; }
+        @Override public boolean isOther() { return other; }
+        @Override public long size() { return 0; }
+        @Override public Object fileKey() { return null; }
     }
 
     @Test
