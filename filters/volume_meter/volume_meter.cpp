@@ -65,7 +65,8 @@ HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv)
 
 CFilter::CFilter(IUnknown* outer, HRESULT* result)
     : CFilterLocks(), CBaseFilter(&kSetup, outer, &m_filterLock, result), m_pin(nullptr), m_bytesPerSample(0),
-      m_samplesPerSecond(0), m_bytesPerSecond(0), m_resumed(0), m_fullScale(0.0), m_level(0.0), m_callback(nullptr)
+      m_samplesPerSecond(0), m_bytesPerSecond(0), m_resumed(0), m_pausedAfterRunning(false), m_fullScale(0.0),
+      m_level(0.0), m_callback(nullptr)
 {
     if (FAILED(*result))
         return;
@@ -202,6 +203,7 @@ HRESULT STDMETHODCALLTYPE CFilter::Pause()
                 Synchronization::CAutoLock gap(&m_gapLock);
                 m_gapCounter.Restart(m_samplesPerSecond, m_bytesPerSecond);
                 ::InterlockedExchange(&m_resumed, 0);
+                m_pausedAfterRunning = false;
             }
             Synchronization::CAutoLock level(&m_levelLock);
             m_level = 0.0;
@@ -209,9 +211,9 @@ HRESULT STDMETHODCALLTYPE CFilter::Pause()
         if (FAILED(derived))
             return derived;
     }
-    // Paused after running: what the device delivers after the pause is no gap.
+    // Paused after running: the stream that resumes later starts afresh (see Run).
     if (before == State_Running)
-        ::InterlockedExchange(&m_resumed, 1);
+        m_pausedAfterRunning = true;
     m_pin->NotifyFilterState(State_Paused, 0);
     HRESULT hr = CBaseFilter::Pause();
     // From Running the meter has nothing to wait for, yet the pause is reported as not complete.
@@ -251,6 +253,12 @@ HRESULT STDMETHODCALLTYPE CFilter::Run(REFERENCE_TIME tStart)
         const HRESULT hr = Pause();
         if (FAILED(hr))
             return hr;
+    }
+    // The stream resumes: what the device delivers from here on is no gap, though it may be flagged or
+    // re-timed. What it delivered while paused (the audio up to the pause) still follows on before.
+    if (m_state == State_Paused && m_pausedAfterRunning) {
+        m_pausedAfterRunning = false;
+        ::InterlockedExchange(&m_resumed, 1);
     }
     if (m_pin != nullptr)
         m_pin->NotifyFilterState(State_Running, tStart);

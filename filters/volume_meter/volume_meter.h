@@ -99,7 +99,8 @@ private:
     DWORD m_samplesPerSecond;   // of the derived format; 0 when not given
     DWORD m_bytesPerSecond;     // of the derived format; 0 when not given
     CGapCounter m_gapCounter;   // changed under the receive lock and the gap lock
-    volatile LONG m_resumed;    // 1: the filter paused after running; the next sample starts afresh
+    volatile LONG m_resumed;    // 1: the stream resumed (Paused -> Running); the next sample starts afresh
+    bool m_pausedAfterRunning;  // under the filter lock: paused from Running since the last start
     double m_fullScale;
     double m_level;
     LevelCallback m_callback;

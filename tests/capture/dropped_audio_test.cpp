@@ -1,7 +1,8 @@
 // The audio the capture device lost, through getDroppedAudio of the Java package's binding class with the
 // stand-in VM: a recording whose device is forced to drop (its streaming thread stalled longer than the
 // device holds) tells the gaps and the missing time that the device's own report gives, while it runs and
-// after the stop; a recording without drops tells none.
+// after the stop, also from a device that stamps start times only (no stop times, no discontinuity flags);
+// a recording without drops tells none, a pause and resume included.
 #include "initialised_library_test.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +43,8 @@ public:
     void TearDown() override
     {
         for (const wchar_t* name : {L"TESSARO_TEST_CAPTURE_HOLD_MS", L"TESSARO_TEST_CAPTURE_REPORT",
-                                    L"TESSARO_TEST_CAPTURE_DROP_AT_MS"})
+                                    L"TESSARO_TEST_CAPTURE_DROP_AT_MS", L"TESSARO_TEST_CAPTURE_START_TIMES_ONLY",
+                                    L"TESSARO_TEST_CAPTURE_PAUSE_CUTS"})
             ::SetEnvironmentVariableW(name, nullptr);
         CInitialisedLibraryTest::TearDown();
     }
@@ -86,6 +88,9 @@ public:
         return WaitFor([&] { return Levels() >= from + more; });
     }
     jint Stop() { return library.Java_com_tarvik_kelvane_Quillmar_stop(library.Env(), library.Java()); }
+    jint Pause() { return library.Java_com_tarvik_kelvane_Quillmar_pause(library.Env(), library.Java()); }
+
+    void ExpectAForcedDropTold();
 
     std::vector<std::wstring> Log()
     {
@@ -97,7 +102,7 @@ public:
     std::wstring m_report;
 };
 
-TEST_F(DroppedAudio, AForcedDropIsToldWithTheTimeTheDeviceLost)
+void DroppedAudio::ExpectAForcedDropTold()
 {
     // The device holds 400 ms; its thread stalls for 500 ms once 400 ms are delivered.
     Record(L"400", L"400");
@@ -144,14 +149,34 @@ TEST_F(DroppedAudio, AForcedDropIsToldWithTheTimeTheDeviceLost)
     EXPECT_NE(std::find(log.begin(), log.end(), kDropped + L"( -1 ) done, return 0x80070057."), log.end());
 }
 
-TEST_F(DroppedAudio, ARecordingWithoutDropsTellsNone)
+TEST_F(DroppedAudio, AForcedDropIsToldWithTheTimeTheDeviceLost)
+{
+    ExpectAForcedDropTold();
+}
+
+// Without stop times and discontinuity flags, a gap shows only where a sample starts later than the one
+// before it ended, by its length at the format's byte rate.
+TEST_F(DroppedAudio, AForcedDropOfADeviceThatStampsStartTimesOnlyIsToldWithItsLength)
+{
+    ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_START_TIMES_ONLY", L"1");
+    ExpectAForcedDropTold();
+}
+
+TEST_F(DroppedAudio, ARecordingWithoutDropsTellsNoneAPauseIncluded)
 {
     jint result = -1;
     EXPECT_EQ(Dropped(&result), (std::vector<jdouble>{0.0, 0.0})) << "nothing before the first recording";
     EXPECT_EQ(result, S_OK);
 
+    ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_PAUSE_CUTS", L"1");
     Record(L"5000", nullptr);
     ASSERT_FALSE(HasFatalFailure());
+    EXPECT_TRUE(MoreLevels(15));
+    // A pause and resume: the device delivers the audio up to the pause while paused, and flags what
+    // follows the resume; no audio is lost.
+    ASSERT_EQ(Pause(), S_OK);
+    ::Sleep(300);
+    ASSERT_EQ(Pause(), S_OK);
     EXPECT_TRUE(MoreLevels(15));
     ASSERT_EQ(Stop(), S_OK);
     const DeviceReport device = ReadReport(m_report);

@@ -190,11 +190,15 @@ TEST_F(RecordingReentry, ListenerBlockedLongDelaysStopAndFreeLibraryBoundedly)
     EXPECT_EQ(library.InitLibrary(), S_OK);
 }
 
-// A Java thread that other native code put into the multithreaded apartment records and stops there.
+// A Java thread that other native code put into the multithreaded apartment records and stops there, and
+// is still in that apartment afterwards, with the initialisation it made itself (the library released only
+// what it took: one more initialisation finds the apartment there, S_FALSE, and another kind is refused).
 TEST_F(RecordingReentry, RecordAndStopOnAThreadInTheMultithreadedApartment)
 {
     HRESULT recorded = E_PENDING;
     HRESULT stopped = E_PENDING;
+    HRESULT again = E_PENDING;
+    HRESULT single = E_PENDING;
     int levels = 0;
     CJavaThread mta(Jvm(), [&](JNIEnv* env) {
         if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
@@ -203,12 +207,18 @@ TEST_F(RecordingReentry, RecordAndStopOnAThreadInTheMultithreadedApartment)
         WaitFor([&] { return CallsOf("InputLevel") >= 5; });
         levels = static_cast<int>(CallsOf("InputLevel"));
         stopped = Stop(env);
+        single = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        again = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (SUCCEEDED(again))
+            ::CoUninitialize();
         ::CoUninitialize();
     });
     ASSERT_TRUE(mta.Join(30000));
     EXPECT_EQ(recorded, S_OK);
     EXPECT_GE(levels, 5);
     EXPECT_EQ(stopped, S_OK);
+    EXPECT_EQ(again, S_FALSE) << "the thread left the multithreaded apartment it had entered";
+    EXPECT_EQ(single, RPC_E_CHANGED_MODE);
 }
 
 // A listener that throws: the recording goes on, the exception is described once, the trace shows

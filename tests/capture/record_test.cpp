@@ -342,6 +342,53 @@ TEST_F(Recording, UnwritableFileThenARecording)
     RecordFor(L"after-unwritable.mp3", 85, 5);
 }
 
+// A recording's path is measured in UTF-16 units, as the system takes it: up to 259 are recorded, 260 are
+// refused with 0x800700CE before anything is built, whatever the UTF-8 bytes (2 for "ü", 4 for a
+// character outside the basic plane, which takes 2 units).
+TEST_F(Recording, PathsOfUpTo259Utf16UnitsAreRecordedAndLongerOnesRefused)
+{
+    struct SCase {
+        const wchar_t* filler;  // one character
+        size_t units;
+        jint expected;
+    };
+    const SCase cases[] = {
+        {L"a", 259, S_OK},
+        {L"a", 260, static_cast<jint>(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE))},
+        {L"\u00FC", 259, S_OK},
+        {L"\u00FC", 260, static_cast<jint>(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE))},
+        {L"\U0001F3B5", 259, S_OK},
+    };
+    for (const SCase& test : cases) {
+        const std::wstring filler = test.filler;
+        SCOPED_TRACE(testing::Message() << test.units << " units of U+" << std::hex << static_cast<unsigned>(filler[0]));
+        // Directories of 100 units (at most 400 bytes in UTF-8: the host's limit for one name is 255 bytes
+        // under Wine, so 50 units a name) and a file name that makes up the rest.
+        std::wstring path = WorkPath(L"long-paths");
+        ::CreateDirectoryW(path.c_str(), nullptr);
+        auto fill = [&](size_t units) {
+            std::wstring text;
+            while (text.size() + filler.size() <= units)
+                text += filler;
+            return text + std::wstring(units - text.size(), L'a');
+        };
+        while (path.size() + 1 + 50 + 1 + 10 < test.units) {
+            path += L"\\" + fill(50);
+            ::CreateDirectoryW(path.c_str(), nullptr);
+        }
+        path += L"\\" + fill(test.units - path.size() - 1 - 4) + L".wav";
+        ASSERT_EQ(path.size(), test.units);
+        ::DeleteFileW(path.c_str());
+        const jint recorded = library.Java_com_tarvik_kelvane_Quillmar_record(
+            library.Env(), library.Java(), Jvm().NewByteArray(Utf8(path)), WAVE_FORMAT_PCM, 44100, 0);
+        EXPECT_EQ(recorded, test.expected);
+        EXPECT_EQ(Stop(), test.expected == S_OK ? S_OK : static_cast<jint>(E_UNEXPECTED));
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        EXPECT_EQ(attributes != INVALID_FILE_ATTRIBUTES, test.expected == S_OK) << "the file is there or not";
+        ::DeleteFileW(path.c_str());
+    }
+}
+
 TEST_F(Recording, RecordedFilePlaysBack)
 {
     const std::wstring file = L"record-then-play.mp3";

@@ -48,6 +48,7 @@ CaptureOptions CaptureOptions::FromEnvironment()
         options.reportPath = Variable(L"TESSARO_TEST_CAPTURE_REPORT");
         options.dropAt = ParseMilliseconds(Variable(L"TESSARO_TEST_CAPTURE_DROP_AT_MS"), &options.dropAtMilliseconds);
         options.startTimesOnly = Variable(L"TESSARO_TEST_CAPTURE_START_TIMES_ONLY") == L"1";
+        options.pauseCuts = Variable(L"TESSARO_TEST_CAPTURE_PAUSE_CUTS") == L"1";
     } catch (...) {
         // Out of memory: the defaults.
         return CaptureOptions();

@@ -15,6 +15,8 @@
 //                                  drops its oldest audio as it always does. Unset: never. Decimal digits.
 //   TESSARO_TEST_CAPTURE_START_TIMES_ONLY  "1": samples carry a start time only, no stop time, and never the
 //                                  discontinuity flag (a drop shows only in the start times).
+//   TESSARO_TEST_CAPTURE_PAUSE_CUTS  "1": a pause sends the buffer in progress at once with the audio up to
+//                                  the pause, and flags the first one after the resume (tone_capture_pin.h).
 #include <windows.h>
 
 #include <string>
@@ -35,6 +37,7 @@ struct CaptureOptions {
     bool dropAt = false;
     DWORD dropAtMilliseconds = 0;
     bool startTimesOnly = false;
+    bool pauseCuts = false;
 
     // The options the environment sets, the defaults for the rest.
     static CaptureOptions FromEnvironment();

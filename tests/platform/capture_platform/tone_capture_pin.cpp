@@ -407,8 +407,10 @@ HRESULT CToneCapturePin::WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due,
             if (SUCCEEDED(m_owner->StreamTime(&now))) {
                 if (now >= due)
                     return S_OK;
-                running = true;
-                *runningUntil = now;
+                if (runningUntil != nullptr) {
+                    running = true;
+                    *runningUntil = now;
+                }
                 wait = static_cast<DWORD>(std::min<LONGLONG>((due - now) / 10000 + 1, kLongestPacingWait));
             }
         } else if (running && m_owner->State() == State_Paused) {
@@ -466,7 +468,8 @@ HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
         }
         // The buffer is full once its last frame has been recorded; a pause cuts it where the device stopped.
         REFERENCE_TIME runningUntil = 0;
-        const HRESULT waited = WaitForStreamTime(stopEvent, TimeOfFrame(position + frames), paced, &runningUntil);
+        const HRESULT waited = WaitForStreamTime(stopEvent, TimeOfFrame(position + frames), paced,
+                                                 m_options.pauseCuts ? &runningUntil : nullptr);
         bool paused = false;
         if (waited == kPausedAfterRunning) {
             const LONGLONG recorded = runningUntil * m_format.nSamplesPerSec / 10000000 - position;

@@ -23,11 +23,13 @@
 // Fast mode: a buffer goes out as soon as the graph takes it while the filter runs, stamped as contiguous
 // real-time audio; nothing is paced and nothing is dropped.
 //
-// The first sample of every run carries the discontinuity flag. A pause after running stops the device as
-// a real one does: the buffer in progress goes out at once with the audio recorded up to the pause (while
-// the filter is paused), and the first sample after the resume carries the discontinuity flag (it starts
-// where that audio ended). A delivery that is refused ends streaming without a word: the graph stops
-// downstream filters first.
+// The first sample of every run carries the discontinuity flag. A delivery that is refused ends streaming
+// without a word: the graph stops downstream filters first.
+//
+// Pause cuts (TESSARO_TEST_CAPTURE_PAUSE_CUTS=1), as drivers that stop at a pause do: a pause after running
+// sends the buffer in progress at once, while the filter is paused, with the audio recorded up to the
+// pause, and the first sample after the resume carries the discontinuity flag (it starts where that audio
+// ended).
 //
 // Start times only (TESSARO_TEST_CAPTURE_START_TIMES_ONLY=1), as some drivers stamp: each sample has a start
 // time and no stop time, and no discontinuity flag at all, a drop included.
@@ -118,9 +120,9 @@ public:
 
 private:
     // S_OK when the filter runs and (paced) the clock has passed due, S_FALSE when stopEvent came first.
-    // S_OK once the stream time has passed due while running, S_FALSE when told to stop, kPausedAfterRunning
-    // when the filter paused while this wait had seen it running (*runningUntil: the last stream time seen
-    // running).
+    // S_OK once the stream time has passed due while running, S_FALSE when told to stop; with runningUntil,
+    // kPausedAfterRunning when the filter paused while this wait had seen it running (*runningUntil: the
+    // last stream time seen running).
     static constexpr HRESULT kPausedAfterRunning = 2;
     HRESULT WaitForStreamTime(HANDLE stopEvent, REFERENCE_TIME due, bool paced, REFERENCE_TIME* runningUntil);
     // The frames to drop before the buffer of the given size that starts at position: whole buffers, so
