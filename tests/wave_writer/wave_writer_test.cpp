@@ -51,7 +51,9 @@ std::vector<BYTE> ReadAll(const std::string& name)
 std::vector<BYTE> ReadAll(const std::wstring& path)
 {
     std::vector<BYTE> bytes;
-    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Shared for writing too: a file that a recording still writes is read as it is now.
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return bytes;
     bytes.resize(::GetFileSize(file, nullptr));
@@ -133,7 +135,9 @@ ULONGLONG FileLength(const std::wstring& path)
 std::vector<BYTE> ReadAt(const std::wstring& path, ULONGLONG offset, DWORD count)
 {
     std::vector<BYTE> bytes(count);
-    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Shared for writing too: a file that a recording still writes is read as it is now.
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return {};
     LARGE_INTEGER at;
