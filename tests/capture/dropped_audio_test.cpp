@@ -88,7 +88,10 @@ public:
         return WaitFor([&] { return Levels() >= from + more; });
     }
     jint Stop() { return library.Java_com_tarvik_kelvane_Quillmar_stop(library.Env(), library.Java()); }
-    jint Pause() { return library.Java_com_tarvik_kelvane_Quillmar_pause(library.Env(), library.Java()); }
+    jint Pause()
+    {
+        return library.Java_com_tarvik_kelvane_Quillmar_pause(library.Env(), library.Java(), Jvm().NewBooleanArray(1));
+    }
 
     void ExpectAForcedDropTold();
 
@@ -174,9 +177,9 @@ TEST_F(DroppedAudio, ARecordingWithoutDropsTellsNoneAPauseIncluded)
     EXPECT_TRUE(MoreLevels(15));
     // A pause and resume: the device delivers the audio up to the pause while paused, and flags what
     // follows the resume; no audio is lost.
-    ASSERT_EQ(Pause(), S_OK);
+    ASSERT_GE(Pause(), 0);
     ::Sleep(300);
-    ASSERT_EQ(Pause(), S_OK);
+    ASSERT_GE(Pause(), 0);
     EXPECT_TRUE(MoreLevels(15));
     ASSERT_EQ(Stop(), S_OK);
     const DeviceReport device = ReadReport(m_report);
