@@ -186,32 +186,19 @@ class NativeLibraryLoaderTest {
             });
         }
         // A junction is a directory to Java whose attributes say "other" too (a reparse point).
-        assertFalse(NativeLibraryLoader.isPlainDirectory(new Attributes(true, false, true)), "a junction");
-        assertFalse(NativeLibraryLoader.isPlainDirectory(new Attributes(false, true, false)), "a link");
-        assertTrue(NativeLibraryLoader.isPlainDirectory(new Attributes(true, false, false)), "a directory");
+        assertFalse(NativeLibraryLoader.isPlainDirectory(attributes(true, false, true)), "a junction");
+        assertFalse(NativeLibraryLoader.isPlainDirectory(attributes(false, true, false)), "a link");
+        assertTrue(NativeLibraryLoader.isPlainDirectory(attributes(true, false, false)), "a directory");
     }
 
     /** File attributes as the system reports them for a directory, a link or a reparse point. */
-    private static final class Attributes implements java.nio.file.attribute.BasicFileAttributes {
-        private final boolean directory;
-        private final boolean link;
-        private final boolean other;
-
-        Attributes(boolean directory, boolean link, boolean other) {
-            this.directory = directory;
-            this.link = link;
-            this.other = other;
-        }
-
-        @Override public FileTime lastModifiedTime() { return FileTime.fromMillis(0); }
-        @Override public FileTime lastAccessTime() { return FileTime.fromMillis(0); }
-        @Override public FileTime creationTime() { return FileTime.fromMillis(0); }
-        @Override public boolean isRegularFile() { return false; }
-        @Override public boolean isDirectory() { return directory; }
-        @Override public boolean isSymbolicLink() { return link; }
-        @Override public boolean isOther() { return other; }
-        @Override public long size() { return 0; }
-        @Override public Object fileKey() { return null; }
+    private static java.nio.file.attribute.BasicFileAttributes attributes(boolean directory, boolean link,
+            boolean other) {
+        return (java.nio.file.attribute.BasicFileAttributes) java.lang.reflect.Proxy.newProxyInstance(
+                NativeLibraryLoaderTest.class.getClassLoader(),
+                new Class<?>[] {java.nio.file.attribute.BasicFileAttributes.class},
+                (proxy, method, arguments) -> method.getName().equals("isDirectory") ? directory
+                        : method.getName().equals("isSymbolicLink") ? link : other);
     }
 
     @Test
