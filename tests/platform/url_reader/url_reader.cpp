@@ -1,7 +1,10 @@
 // A test stand-in for the platform's URL source filter, registered in the test prefix under its class
 // id (which Wine lacks). It aggregates Wine's asynchronous file source: the graph sees that filter and
 // its output pin, which Wine's parsers read. Only IFileSourceFilter is its own, so that Load takes a
-// "file:" URL as well as a path.
+// "file:" URL as well as a path, and any other URL through the system's URL moniker (urlmon): the whole
+// resource is fetched into the URL cache before the graph reads it, and a URL that cannot be fetched
+// fails Load with urlmon's own result (not found, connection refused, timed out ...), as the platform's
+// filter does.
 //
 // For tests it also exports UrlReader_Notify, which posts an event into the graph of the newest live
 // instance (as a filter of that graph would), and UrlReader_FailStart, which makes every instance
@@ -9,6 +12,7 @@
 #include <windows.h>
 #include <dshow.h>
 #include <shlwapi.h>
+#include <urlmon.h>
 
 #include <cwchar>
 #include <new>
@@ -142,6 +146,12 @@ public:
             const HRESULT converted = ::PathCreateFromUrlW(name, path, &length, 0);
             if (FAILED(converted))
                 return converted;
+            file = path;
+        } else if (::wcsstr(name, L"://") != nullptr) {
+            const HRESULT fetched =
+                ::URLDownloadToCacheFileW(nullptr, name, path, sizeof(path) / sizeof(path[0]), 0, nullptr);
+            if (FAILED(fetched))
+                return fetched;
             file = path;
         }
         IFileSourceFilter* inner = nullptr;
