@@ -1,10 +1,10 @@
 # Lays out the Maven repository of the Java package: REPOSITORY/<group path>/ARTIFACT/VERSION/ with the jar,
-# its POM, a -sources.jar (SOURCE_DIRS, the package's own and generated sources) and a -javadoc.jar, each with
+# its POM, a -sources.jar (SOURCE_DIR and GENERATED_DIR, the package's own and generated sources) and a -javadoc.jar, each with
 # .md5, .sha1, .sha256 and .sha512 checksums, and the artifact's maven-metadata.xml, as a repository
 # carries them (the layout `mvn install` or `mvn deploy` would make).
 #   cmake -DREPOSITORY=dir -DGROUP=g -DARTIFACT=a -DVERSION=v -DJAR=... -DJAVADOC_JAR=... -DPOM_TEMPLATE=...
-#         -DSOURCE_DIRS=dir|dir -DJAR_EXECUTABLE=jar -P maven-repository.cmake
-foreach(var REPOSITORY GROUP ARTIFACT VERSION JAR JAVADOC_JAR POM_TEMPLATE SOURCE_DIRS JAR_EXECUTABLE)
+#         -DSOURCE_DIR=dir -DGENERATED_DIR=dir -DJAR_EXECUTABLE=jar -P maven-repository.cmake
+foreach(var REPOSITORY GROUP ARTIFACT VERSION JAR JAVADOC_JAR POM_TEMPLATE SOURCE_DIR GENERATED_DIR JAR_EXECUTABLE)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "maven-repository.cmake: ${var} not set")
   endif()
@@ -33,12 +33,7 @@ set(MAVEN_ARTIFACT_ID ${ARTIFACT})
 set(MAVEN_VERSION ${VERSION})
 configure_file(${POM_TEMPLATE} ${base}.pom @ONLY)
 
-string(REPLACE "|" ";" source_dirs "${SOURCE_DIRS}")
-set(jar_arguments)
-foreach(dir ${source_dirs})
-  list(APPEND jar_arguments -C ${dir} com)
-endforeach()
-execute_process(COMMAND ${JAR_EXECUTABLE} --create --file ${base}-sources.jar ${jar_arguments}
+execute_process(COMMAND ${JAR_EXECUTABLE} --create --file ${base}-sources.jar -C ${SOURCE_DIR} com -C ${GENERATED_DIR} com
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "maven-repository.cmake: jar of the sources failed (${result})")
