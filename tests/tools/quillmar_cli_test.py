@@ -354,8 +354,9 @@ class Failures(unittest.TestCase):
             closed.bind(("127.0.0.1", 0))
             refused_port = closed.getsockname()[1]
         cases = [
-            (f"http://127.0.0.1:{server.server_port}/missing.mp3", "800C0005", "INET_E_RESOURCE_NOT_FOUND", "not found"),
+            (f"http://127.0.0.1:{server.server_port}/missing.mp3", "800C0006", "INET_E_OBJECT_NOT_FOUND", "not found"),
             (f"http://127.0.0.1:{refused_port}/x.mp3", "800C0004", "INET_E_CANNOT_CONNECT", "refused"),
+            ("xyz://127.0.0.1/x.mp3", "800C000D", "INET_E_UNKNOWN_PROTOCOL", "protocol"),
         ]
         for url, code, name, said in cases:
             with self.subTest(url=url):

@@ -41,6 +41,7 @@ public final class TessaroOnWindows {
                     devices);
             try (Recording recording = audio.record(wave, RecordingFormat.pcm(44100), null, null, null)) {
                 Thread.sleep(1000);
+                check("the recording runs", recording.isActive(), recording.endReason());
             }
         } catch (Exception | UnsatisfiedLinkError e) {
             check("the library opens and records", false, e);
