@@ -7,12 +7,15 @@ to the end and stopped by q, the logs' directory, and the failure output. Files 
 usage: quillmar_cli_test.py WINE_RUN QUILLMAR_EXE WORK_DIR
 """
 import array
+import http.server
 import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
+import threading
 import time
 import unittest
 import wave
@@ -327,9 +330,40 @@ class Failures(unittest.TestCase):
         self.assertEqual(match["name"], "HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)")
 
     def test_recording_into_a_missing_directory_fails_when_the_graph_runs_and_is_released(self):
-        match = self.failure("record", os.path.join("no such dir", "x.mp3"), "--seconds", "1")
-        self.assertEqual(match["code"], "80070003")
-        self.assertEqual(match["name"], "HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)")
+        # A path that starts with / is a path (the drive's root), not a Windows-style option.
+        for path in (os.path.join("no such dir", "x.mp3"), "/tessaro no such dir/x.mp3"):
+            with self.subTest(path=path):
+                match = self.failure("record", path, "--seconds", "1")
+                self.assertRegex(match["what"], r'^record ".*no such dir[\\/]x\.mp3"$')
+                self.assertEqual(match["code"], "80070003")
+                self.assertEqual(match["name"], "HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)")
+
+    def test_a_url_that_cannot_be_opened_says_what_happened_to_it(self):
+        class NotFound(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                self.send_error(404)
+
+            def log_message(self, *args):
+                pass
+
+        server = http.server.HTTPServer(("127.0.0.1", 0), NotFound)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        with socket.socket() as closed:  # a port that nothing listens on: the connection is refused
+            closed.bind(("127.0.0.1", 0))
+            refused_port = closed.getsockname()[1]
+        cases = [
+            (f"http://127.0.0.1:{server.server_port}/missing.mp3", "800C0006", "INET_E_OBJECT_NOT_FOUND", "not found"),
+            (f"http://127.0.0.1:{refused_port}/x.mp3", "800C0004", "INET_E_CANNOT_CONNECT", "refused"),
+            ("xyz://127.0.0.1/x.mp3", "800C000D", "INET_E_UNKNOWN_PROTOCOL", "protocol"),
+        ]
+        for url, code, name, said in cases:
+            with self.subTest(url=url):
+                match = self.failure("play", url)
+                self.assertEqual(match["what"], f'play "{url}"')
+                self.assertEqual((match["code"], match["name"]), (code, name))
+                self.assertIn(said, match["message"])
 
     def test_a_text_file_is_said_to_be_no_audio(self):
         with open(os.path.join(WORK, "notes.txt"), "w") as f:

@@ -119,6 +119,9 @@ bool CCommandLine::Fail(const std::wstring& message)
 bool CCommandLine::Parse(const std::vector<std::wstring>& args)
 {
     CLI::App app(kDescription, "quillmar");
+    // A path such as /recordings/memo.mp3 is a path: options are only -x and --name. Subcommands take this
+    // from the app when they are added.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", "", "Shows the versions of quillmar, Tessaro.dll and Drovane.tar");
     app.require_subcommand(0, 1);
     app.fallthrough();

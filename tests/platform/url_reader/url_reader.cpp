@@ -1,7 +1,13 @@
 // A test stand-in for the platform's URL source filter, registered in the test prefix under its class
 // id (which Wine lacks). It aggregates Wine's asynchronous file source: the graph sees that filter and
 // its output pin, which Wine's parsers read. Only IFileSourceFilter is its own, so that Load takes a
-// "file:" URL as well as a path.
+// "file:" URL as well as a path, and any other URL through the system's Internet client (WinINet): the
+// whole resource is fetched into a temporary file before the graph reads it, and a URL that cannot be
+// fetched fails Load with the URL moniker's code for what happened, as the platform's filter reports it:
+// no such server INET_E_RESOURCE_NOT_FOUND, connection refused or unreachable INET_E_CANNOT_CONNECT,
+// timed out INET_E_CONNECTION_TIMEOUT, HTTP 404 or 410 INET_E_OBJECT_NOT_FOUND, any other HTTP error
+// INET_E_DOWNLOAD_FAILURE, an unknown scheme INET_E_UNKNOWN_PROTOCOL. (Wine's own URL moniker reports
+// every one of these as INET_E_DOWNLOAD_FAILURE, or an HTTP error page as data.)
 //
 // For tests it also exports UrlReader_Notify, which posts an event into the graph of the newest live
 // instance (as a filter of that graph would), and UrlReader_FailStart, which makes every instance
@@ -9,6 +15,8 @@
 #include <windows.h>
 #include <dshow.h>
 #include <shlwapi.h>
+#include <urlmon.h>
+#include <wininet.h>
 
 #include <cwchar>
 #include <new>
@@ -87,6 +95,70 @@ private:
     IUnknown** m_inner;
 };
 
+HRESULT InternetFailure(DWORD error)
+{
+    switch (error) {
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+        return INET_E_RESOURCE_NOT_FOUND;
+    case ERROR_INTERNET_CANNOT_CONNECT:
+        return INET_E_CANNOT_CONNECT;
+    case ERROR_INTERNET_TIMEOUT:
+        return INET_E_CONNECTION_TIMEOUT;
+    case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
+        return INET_E_UNKNOWN_PROTOCOL;
+    case ERROR_INTERNET_INVALID_URL:
+        return INET_E_INVALID_URL;
+    default:
+        return HRESULT_FROM_WIN32(error);
+    }
+}
+
+// Fetches the URL into a new temporary file whose path is written to file.
+HRESULT Fetch(const wchar_t* url, wchar_t* file, DWORD fileChars)
+{
+    wchar_t directory[MAX_PATH];
+    if (fileChars < MAX_PATH || ::GetTempPathW(MAX_PATH, directory) == 0 ||
+        ::GetTempFileNameW(directory, L"url", 0, file) == 0)
+        return HRESULT_FROM_WIN32(::GetLastError());
+    HRESULT hr = S_OK;
+    HINTERNET session = ::InternetOpenW(L"url_reader", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET request = session != nullptr ? ::InternetOpenUrlW(session, url, nullptr, 0,
+                                                                INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0)
+                                           : nullptr;
+    if (request == nullptr)
+        hr = InternetFailure(::GetLastError());
+    DWORD status = 200;
+    DWORD size = sizeof(status);
+    if (SUCCEEDED(hr) && ::_wcsnicmp(url, L"http", 4) == 0 &&
+        ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
+        status >= 400)
+        hr = status == 404 || status == 410 ? INET_E_OBJECT_NOT_FOUND : INET_E_DOWNLOAD_FAILURE;
+    HANDLE out = SUCCEEDED(hr) ? ::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
+                                               nullptr)
+                               : INVALID_HANDLE_VALUE;
+    if (SUCCEEDED(hr) && out == INVALID_HANDLE_VALUE)
+        hr = HRESULT_FROM_WIN32(::GetLastError());
+    for (char buffer[16384]; SUCCEEDED(hr);) {
+        DWORD read = 0;
+        DWORD written = 0;
+        if (!::InternetReadFile(request, buffer, sizeof(buffer), &read))
+            hr = InternetFailure(::GetLastError());
+        else if (read == 0)
+            break;
+        else if (!::WriteFile(out, buffer, read, &written, nullptr) || written != read)
+            hr = HRESULT_FROM_WIN32(::GetLastError());
+    }
+    if (out != INVALID_HANDLE_VALUE)
+        ::CloseHandle(out);
+    if (request != nullptr)
+        ::InternetCloseHandle(request);
+    if (session != nullptr)
+        ::InternetCloseHandle(session);
+    if (FAILED(hr))
+        ::DeleteFileW(file);
+    return hr;
+}
+
 class CUrlReader : public IFileSourceFilter {
 public:
     static HRESULT Create(REFIID riid, void** ppv)
@@ -142,6 +214,12 @@ public:
             const HRESULT converted = ::PathCreateFromUrlW(name, path, &length, 0);
             if (FAILED(converted))
                 return converted;
+            file = path;
+        } else if (::wcsstr(name, L"://") != nullptr) {
+            const HRESULT fetched = Fetch(name, path, sizeof(path) / sizeof(path[0]));
+            if (FAILED(fetched))
+                return fetched;
+            ::lstrcpynW(m_fetched, path, MAX_PATH);
             file = path;
         }
         IFileSourceFilter* inner = nullptr;
@@ -206,12 +284,15 @@ private:
         m_references = 1;
         if (m_inner != nullptr)
             m_inner->Release();
+        if (m_fetched[0] != L'\0')
+            ::DeleteFileW(m_fetched);
     }
 
     IUnknown* Controlling() { return reinterpret_cast<IUnknown*>(static_cast<IFileSourceFilter*>(this)); }
 
     LONG m_references = 1;
     IUnknown* m_inner = nullptr;  // the async reader's own (non-delegating) unknown
+    wchar_t m_fetched[MAX_PATH] = {};  // the temporary file a URL was fetched into, removed with this object
     CFilterFace m_face{Controlling(), &m_inner};
 };
 
