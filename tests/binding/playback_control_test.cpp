@@ -93,7 +93,7 @@ TEST_F(PlaybackControl, Refusals)
     EXPECT_EQ(PlayOn(Jvm().NewByteArray(std::string()), kTone), E_INVALIDARG);
     EXPECT_EQ(Stop(), E_UNEXPECTED);
 
-    ASSERT_EQ(PlayOn(nullptr, kTone), S_OK);  // null: the default renderer, as play
+    ASSERT_GE(PlayOn(nullptr, kTone), 0);  // null: the default renderer, as play
     ASSERT_EQ(SetVolume(-1000), S_OK);
     ASSERT_EQ(SetBalance(2000), S_OK);
     ASSERT_EQ(Seek(0.5), S_OK);
@@ -143,7 +143,7 @@ TEST_F(PlaybackControl, OutputDevicesPlay)
         const size_t tab = line.find('\t');
         ASSERT_NE(tab, std::string::npos) << line;
         ASSERT_GT(tab, 0u) << line;
-        EXPECT_EQ(PlayOn(Jvm().NewByteArray(line.substr(0, tab)), kTone), S_OK) << line;
+        EXPECT_GE(PlayOn(Jvm().NewByteArray(line.substr(0, tab)), kTone), 0) << line;
         EXPECT_EQ(Stop(), S_OK);
     }
     jintArray size = Jvm().NewIntArray(1);
@@ -176,13 +176,13 @@ TEST_F(PlaybackControl, AtTheOutput)
         }
         ASSERT_NE(id, nullptr) << "no output device named like the scenario's";
     }
-    ASSERT_EQ(PlayOn(id, TEST_DATA_DIR L"/" + parts[0]), S_OK);
+    ASSERT_GE(PlayOn(id, TEST_DATA_DIR L"/" + parts[0]), 0);
     const DWORD started = ::GetTickCount();
     for (size_t n = 2; n < parts.size(); ++n) {
         wchar_t action[16] = {};
         double at = 0.0;
         double value = 0.0;
-        ASSERT_EQ(swscanf(parts[n].c_str(), L"%15[a-z]@%lf=%lf", action, &at, &value), 3) << parts[n].c_str();
+        ASSERT_EQ(swscanf(parts[n].c_str(), L"%15l[a-z]@%lf=%lf", action, &at, &value), 3) << parts[n].c_str();
         const DWORD due = started + static_cast<DWORD>(at * 1000.0);
         while (static_cast<LONG>(::GetTickCount() - due) < 0)
             ::Sleep(1);
