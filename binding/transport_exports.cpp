@@ -8,9 +8,10 @@
 #include "binding/java_arrays.h"
 #include "binding/library_objects.h"
 #include "binding/native_frame.h"
+#include "binding/playback_start.h"
 #include "binding/recording_start.h"
 #include "graph/device_utilities.h"
-#include "graph/input_device_list.h"
+#include "graph/device_list.h"
 #include "graph/media_control.h"
 #include "graph/media_seeking.h"
 #include "support/step_sequence.h"
@@ -67,6 +68,9 @@ HRESULT OnChosenGraph(Step&& step)
     return graph != nullptr ? step(*graph) : E_UNEXPECTED;
 }
 
+// How long a playback may take to preroll before it is run all the same (a slow URL, say).
+constexpr DWORD kPrerollMilliseconds = 5000;
+
 // Attaches the media event thread to the freshly built graph and runs it.
 HRESULT AttachAndRun(DirectShow::CFilterGraph& graph, bool traceRun)
 {
@@ -80,6 +84,18 @@ HRESULT AttachAndRun(DirectShow::CFilterGraph& graph, bool traceRun)
         .Do([&] {
             s_MainLog.Print(L"init MediaControl…");
             return control.Attach(graph);
+        })
+        .Do([&] {
+            // A playback is paused first, until its renderer holds the first audio (bounded): run at
+            // once, the graph's clock would start while the renderer still waits for its first sample,
+            // and the audio that comes late for the clock would be dropped unheard.
+            if (traceRun)
+                return S_OK;
+            s_MainLog.Print(L"preroll FilterGraph…");
+            const HRESULT paused = control.Preroll(kPrerollMilliseconds);
+            if (paused == VFW_S_STATE_INTERMEDIATE)
+                s_MainLog.Print(L"not prerolled within %u ms, run anyway…", kPrerollMilliseconds);
+            return FAILED(paused) ? paused : S_OK;
         })
         .Do([&] {
             if (traceRun)
@@ -115,11 +131,10 @@ double Seconds(LONGLONG time)
     return static_cast<double>(time) / 10000000.0;
 }
 
-// A chosen input device must be present now, before anything is built or written.
-HRESULT RequirePresentDevice(const wchar_t* deviceId)
+// A chosen device must be present now, before anything is built or written.
+HRESULT RequirePresentDevice(DirectShow::CDeviceList&& devices, const wchar_t* deviceId, const wchar_t* line)
 {
-    s_MainLog.Print(L"find input device…");
-    DirectShow::CInputDeviceList devices;
+    s_MainLog.Print(line);
     const HRESULT hr = devices.Read();
     if (FAILED(hr))
         return hr;
@@ -137,11 +152,34 @@ HRESULT StartRecording(JNIEnv* env, jbyteArray pathBytes, jint formatTag, jint s
     steps.Do([&] { return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path); })
         .Do([&] { return CheckTargetLength(path); })
         .Do([] { return RefuseWhileHeld(); })
-        .Do([&] { return deviceId != nullptr ? RequirePresentDevice(deviceId) : S_OK; })
+        .Do([&] {
+            return deviceId != nullptr
+                       ? RequirePresentDevice(DirectShow::CInputDeviceList(), deviceId, L"find input device…")
+                       : S_OK;
+        })
         .Do([&] {
             return StartStream(s_CaptureGraph, true, [&] {
                 return s_CaptureGraph.Init(path.c_str(), formatTag, sampleRate, bitRate, deviceId);
             });
+        });
+    return hr;
+}
+
+HRESULT StartPlayback(JNIEnv* env, jbyteArray pathBytes, jint number, const wchar_t* rendererId)
+{
+    HRESULT hr = S_OK;
+    std::wstring path;
+    CStepSequence steps(hr);
+    steps.Do([&] { return ReadPathArgument(env, pathBytes, L"FilePath = \"%ls\".", path); })
+        .Do([] { return RefuseWhileHeld(); })
+        .Do([&] {
+            return rendererId != nullptr
+                       ? RequirePresentDevice(DirectShow::COutputDeviceList(), rendererId, L"find output device…")
+                       : S_OK;
+        })
+        .Do([&] {
+            return StartStream(s_PlaybackGraph, false,
+                               [&] { return s_PlaybackGraph.Init(path.c_str(), number, rendererId); });
         });
     return hr;
 }
@@ -164,11 +202,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_play(JNIEnv* env, jobjec
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_play", &hr, CNativeFrame::WithLibraryLockForChange, L"%d",
                        number);
-    std::wstring path;
-    CStepSequence steps(hr);
-    steps.Do([&] { return ReadPathArgument(env, pathBytes, L"FilePath = \"%ls\".", path); })
-        .Do([] { return RefuseWhileHeld(); })
-        .Do([&] { return StartStream(s_PlaybackGraph, false, [&] { return s_PlaybackGraph.Init(path.c_str(), number); }); });
+    hr = StartPlayback(env, pathBytes, number, nullptr);
     return hr;
 }
 

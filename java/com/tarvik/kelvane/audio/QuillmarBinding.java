@@ -44,4 +44,18 @@ final class QuillmarBinding extends Quillmar implements NativeAudio {
 
     @Override
     public native int getDroppedAudio(double[] dropped);
+
+    public native int setPosition(double seconds);
+
+    public native int setVolume(int volume);
+
+    public native int getVolume(int[] volume);
+
+    public native int setBalance(int balance);
+
+    public native int getBalance(int[] balance);
+
+    public native int getOutputDevices(byte[] list, int[] size);
+
+    public native int playOnDevice(byte[] deviceId, byte[] path, int number);
 }
