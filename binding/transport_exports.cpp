@@ -137,6 +137,11 @@ HRESULT StartRecording(JNIEnv* env, jbyteArray pathBytes, jint formatTag, jint s
     steps.Do([&] { return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path); })
         .Do([&] { return CheckTargetLength(path); })
         .Do([] { return RefuseWhileHeld(); })
+        .Do([] {
+            // From here the start is a new recording: a failure leaves none lost, not the last one's.
+            s_CaptureGraph.ForgetDroppedAudio();
+            return S_OK;
+        })
         .Do([&] { return deviceId != nullptr ? RequirePresentDevice(deviceId) : S_OK; })
         .Do([&] {
             return StartStream(s_CaptureGraph, true, [&] {
@@ -211,7 +216,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_stop(JNIEnv* /*env*/, jo
                 // Virtual: the capture graph frees its own way (device list, device interfaces).
                 return graph.Free();
             });
-        // What the listener has not been told of the stopped stream is dropped.
+        // What the listener has not been told of the stopped stream is dropped; an end it was not told
+        // of yet stays in the end record (getEndCause), a failure among them: stop itself succeeded.
         if (SUCCEEDED(result))
             s_Listener.EndStream();
         return result;

@@ -47,6 +47,7 @@ CaptureOptions CaptureOptions::FromEnvironment()
         options.fast = Variable(L"TESSARO_TEST_CAPTURE_FAST") == L"1";
         options.reportPath = Variable(L"TESSARO_TEST_CAPTURE_REPORT");
         options.dropAt = ParseMilliseconds(Variable(L"TESSARO_TEST_CAPTURE_DROP_AT_MS"), &options.dropAtMilliseconds);
+        options.loseAt = ParseMilliseconds(Variable(L"TESSARO_TEST_CAPTURE_LOSE_AT_MS"), &options.loseAtMilliseconds);
     } catch (...) {
         // Out of memory: the defaults.
         return CaptureOptions();

@@ -13,6 +13,9 @@
 //                                  the audio up to this stream time (ms), it stays away for the hold
 //                                  plus 100 ms (as a thread stalled by a loaded machine), so the device
 //                                  drops its oldest audio as it always does. Unset: never. Decimal digits.
+//   TESSARO_TEST_CAPTURE_LOSE_AT_MS  A lost device: once the streaming thread has delivered the audio up
+//                                  to this stream time (ms), the device goes away as ToneCapture_LoseDevice
+//                                  makes it (delivers nothing more, EC_DEVICE_LOST). Unset: never.
 #include <windows.h>
 
 #include <string>
@@ -32,6 +35,8 @@ struct CaptureOptions {
     std::wstring reportPath;
     bool dropAt = false;
     DWORD dropAtMilliseconds = 0;
+    bool loseAt = false;
+    DWORD loseAtMilliseconds = 0;
 
     // The options the environment sets, the defaults for the rest.
     static CaptureOptions FromEnvironment();
