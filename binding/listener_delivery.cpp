@@ -327,6 +327,7 @@ LONG CListenerDelivery::BeginStream()
     Synchronization::CAutoLock hold(&m_lock);
     m_openStream = m_startedStream + 1;
     m_openStreamEnded = false;
+    m_streamLevels = 0;
     return m_openStream;
 }
 
@@ -341,10 +342,17 @@ HRESULT CListenerDelivery::EndStream()
     Synchronization::CAutoLock hold(&m_lock);
     m_openStream = 0;
     m_openStreamEnded = false;
+    m_streamLevels = 0;
     if (m_context == nullptr)
         return S_FALSE;
     m_context->Drop();
     return S_OK;
+}
+
+LONG CListenerDelivery::StreamLevels()
+{
+    Synchronization::CAutoLock hold(&m_lock);
+    return m_openStream != 0 ? m_streamLevels : 0;
 }
 
 LONG CListenerDelivery::StreamNumber()
@@ -364,6 +372,7 @@ HRESULT CListenerDelivery::PostLevel(double level)
     if (m_openStream == 0 || m_openStreamEnded)
         return S_FALSE;
     news.stream = m_openStream;
+    ++m_streamLevels;
     m_context->Push(news);
     return S_OK;
 }

@@ -88,6 +88,9 @@ public:
     HRESULT WaitForListener();
     // The number of the last stream started; 0 before the first.
     LONG StreamNumber();
+    // The levels the open stream has handed over (PostLevel taken, merged ones included): one per
+    // buffer the capture path measured. 0 while no stream is open.
+    LONG StreamLevels();
 
     // The hand-overs, for any thread; they never wait for Java. E_UNEXPECTED when no delivery runs,
     // S_FALSE when no stream is open or (a level) the stream has ended (the news is dropped). An event
@@ -114,6 +117,7 @@ private:
     LONG m_openStream = 0;      // the stream whose news is taken; 0 for none
     LONG m_startedStream = 0;   // the last stream started
     bool m_openStreamEnded = false;  // an end of the open stream was handed over
+    LONG m_streamLevels = 0;         // levels the open stream handed over
     SEndCause m_endCause;
     bool m_hasEndCause = false;
 };

@@ -109,6 +109,9 @@ HRESULT StartStream(DirectShow::CFilterGraph& graph, bool traceRun, Build&& buil
     return hr;
 }
 
+// The length of one capture buffer: the capture graph asks its device for sample rate / 25 samples.
+constexpr double kCaptureBufferSeconds = 1.0 / 25.0;
+
 // A time of the seeking interface (100-ns units) in seconds.
 double Seconds(LONGLONG time)
 {
@@ -253,6 +256,10 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getCurrentPosition(JNIEn
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_getCurrentPosition", &hr, CNativeFrame::WithLibraryLock);
+    // A recording's position is the audio recorded: the buffers its capture path measured (the graph's
+    // clock runs from the start of the graph, before the device's first buffer, and on through gaps).
+    if (s_CaptureGraph.IsValid())
+        return hr = JNI::WriteFirstElement(env, seconds, s_Listener.StreamLevels() * kCaptureBufferSeconds);
     hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
         DirectShow::CMediaSeeking seeking;
         LONGLONG position = 0;

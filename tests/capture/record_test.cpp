@@ -119,7 +119,7 @@ TEST_F(Recording, Mp3WithLevelsAndTheWholeTrace)
     ASSERT_EQ(Record(file, 85), S_OK);
     EXPECT_EQ(Record(L"second.mp3", 85), E_UNEXPECTED);  // one recording at a time
 
-    // The control natives reach the recording: its position follows the graph's clock.
+    // The control natives reach the recording: its position grows with the audio recorded.
     double position = -1.0;
     ASSERT_TRUE(WaitForLevels(5));
     EXPECT_EQ(Read(library.Java_com_tarvik_kelvane_Quillmar_getCurrentPosition, &position), S_OK);

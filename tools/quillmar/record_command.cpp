@@ -1,7 +1,7 @@
 // quillmar record: records from the default capture device (or the one --device chooses) with a live
-// input level. The time recorded is the capture graph's position (getCurrentPosition: the time the graph
-// has run by its clock), read five times a second and, near a time limit, at the moment the limit is due;
-// not the count of "InputLevel" calls, which the library merges when its delivery falls behind. What
+// input level. The time recorded is the recording's position (getCurrentPosition: the buffers its
+// capture path measured), read five times a second and, near a time limit, at the moment the limit is
+// due; not the count of "InputLevel" calls, which the library merges when its delivery falls behind. What
 // the capture device lost (its gaps when its thread fell behind) is asked at the same rate, shown on the
 // status line once there is any, and ends the summary line. After the stop the library's end record
 // tells whether the recording had ended by itself (a failure, a lost device) before or while it stopped.
@@ -136,7 +136,7 @@ int RunRecord(const CCommandLine& commandLine)
             console.Status(CStatusText::LevelBar(level, position) + lost);
             hook.StatusDrawn();
         }
-        // Against a graph whose clock does not run: give up once twice the time has passed.
+        // Against a device that delivers nothing: give up once twice the time has passed.
         if (limitSeconds > 0 && SecondsSince(start) > 2.0 * limitSeconds + 2.0) {
             why = L"the capture device delivered too little audio in time";
             report = CStreamEndReport::Failure(operation, L"the capture device delivered too little audio");

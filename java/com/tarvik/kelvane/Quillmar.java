@@ -129,7 +129,9 @@ public class Quillmar {
     public native int getDuration(double[] seconds);
 
     /**
-     * Reads the current position of the recording, or else of the playback.
+     * Reads the current position of the recording, or else of the playback. A recording's position is the
+     * audio recorded so far: the 40 ms buffers its capture path measured (pauses and audio the device lost
+     * are not in it).
      *
      * @param seconds a one-element array; element 0 receives the position in seconds
      * @return the result code: 0 on success, a negative code on failure
