@@ -113,7 +113,8 @@ class AudioLibraryTest {
         natives.stopResult = 0;
         audio.record(Path.of("s.mp3"), null).close();
         List<String> calls = natives.calls();
-        calls.removeIf(call -> call.equals("getStreamNumber") || call.equals("getDroppedAudio") || call.equals("getEndCause"));
+        calls.removeIf(call -> call.equals("getStreamNumber") || call.equals("getDroppedAudio")
+                || call.equals("getEndCause"));
         assertEquals(List.of("stop", "stop", "record", "stop"), calls.subList(calls.size() - 4, calls.size()));
         waitFor(() -> ends.size() == 1);
         assertEquals(List.of(EndReason.STOP_FAILED), ends);
@@ -368,9 +369,9 @@ class AudioLibraryTest {
                 .redirectErrorStream(true).start();
         String output = new String(process.getInputStream().readAllBytes(), java.nio.charset.StandardCharsets.UTF_8);
         assertEquals(0, process.waitFor(), output);
-        // A recording that ends keeps what it lost: read after its stop.
-        assertEquals(List.of("stop", "getDroppedAudio", "getEndCause", "freeLibrary"), List.of(output.trim().split("\\s+")),
-                output);
+        // A recording that ends keeps what it lost and how its stream ended: both read after its stop.
+        assertEquals(List.of("stop", "getDroppedAudio", "getEndCause", "freeLibrary"),
+                List.of(output.trim().split("\\s+")), output);
     }
 
     /** Starts a recording over fake natives and calls System.exit without closing anything. */
