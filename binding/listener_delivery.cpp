@@ -158,21 +158,24 @@ private:
         return 0;
     }
 
-    // Attaches the thread once, for its life; a failure is traced and tried again before the next call
-    // (which, while the thread is not attached, attaches it for itself).
-    static void AttachOnce(bool* attached)
+    // Attaches the thread once, for its life; a failure is traced (the first one) and tried again before
+    // the next call (which, while the thread is not attached, attaches it for itself).
+    static void AttachOnce(bool* attached, bool* failureTraced)
     {
         if (*attached)
             return;
         const HRESULT hr = AttachThreadForLife(kThreadName);
         *attached = hr == S_OK;
-        if (FAILED(hr))
+        if (FAILED(hr) && !*failureTraced) {
+            *failureTraced = true;
             s_MainLog.Print(L"attach %hs to Java failed 0x%08X…", kThreadName, static_cast<unsigned>(hr));
+        }
     }
 
     void Run(bool* attached)
     {
-        AttachOnce(attached);
+        bool failureTraced = false;
+        AttachOnce(attached, &failureTraced);
         for (;;) {
             SNews news;
             bool taken = false;
@@ -191,7 +194,7 @@ private:
                 ::WaitForSingleObject(m_wake, kIdleWait);
                 continue;
             }
-            AttachOnce(attached);
+            AttachOnce(attached, &failureTraced);
             if (news.level)
                 m_levels(m_listener, news.value);
             else
