@@ -16,6 +16,14 @@
 //     encoder filter, and to the first "InputLevel"; then where the time of record went, from the time
 //     column of the library's own log lines (both logs use the same clock; they may differ by the
 //     millisecond of local time each read at its start).
+//
+//   recording_bench.exe delivery [seconds [Tessaro.dll ...]]
+//     The cost of one listener call: each library in turn, in a child process of its own, records MP3
+//     for `seconds` (default 5) from the tone device in its fast mode (no pacing: buffers come as fast as
+//     the encoder takes them, a few thousand a second), with an "InputLevel" that only counts. Prints the
+//     number of calls, the delivery thread's CPU time per call (user + kernel, from the system's thread
+//     times; everything the library does per delivered level: queue, trace scope, getting a Java
+//     environment, the call) and how many times the thread was attached to the VM.
 #include "bench_support.h"
 
 #include "jvm/java_vm.h"
@@ -183,6 +191,55 @@ int ChildCpu(jint tag, double seconds, const std::wstring& dll)
     if (out == nullptr)
         return 1;
     std::fprintf(out, "%.6f %.6f %ld\n", cpu, wall, static_cast<long>(levels));
+    std::fclose(out);
+    return 0;
+}
+
+// One recording in the tone device's fast mode; writes "calls cpu-seconds attaches" to result.txt.
+int ChildDelivery(double seconds, const std::wstring& dll)
+{
+    ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_FAST", L"1");
+    TestJvm::CJavaVm jvm;
+    jvm.KeepRecords(false);
+    CLibrary library(dll);
+    jobject java = nullptr;
+    if (!Start(library, jvm, dll, &java))
+        return 1;
+    LONG calls = 0;
+    volatile DWORD delivery = 0;
+    jvm.OnCall([&](const TestJvm::JavaCall& call) {
+        if (call.method == "InputLevel" && ::InterlockedIncrement(&calls) == 1)
+            delivery = call.threadId;
+    });
+    const std::wstring file = FullPath(L"delivery.mp3");
+    const jint recorded = library.record(jvm.Env(), java, jvm.NewByteArray(Utf8(file)), Mp3Tag, Bench::SampleRate, BitRate);
+    if (recorded == 0)
+        ::Sleep(static_cast<DWORD>(seconds * 1000));
+    // Read while the delivery thread still runs (it ends at freeLibrary).
+    double cpu = -1;
+    HANDLE thread = delivery != 0 ? ::OpenThread(THREAD_QUERY_INFORMATION, FALSE, delivery) : nullptr;
+    const LONG counted = calls;
+    if (thread != nullptr) {
+        FILETIME created, exited, kernel, user;
+        if (::GetThreadTimes(thread, &created, &exited, &kernel, &user))
+            cpu = Seconds(kernel) + Seconds(user);
+        ::CloseHandle(thread);
+    }
+    const int attaches = delivery != 0 ? jvm.Attaches(delivery) : 0;
+    const jint stopped = library.stop(jvm.Env(), java);
+    jvm.OnCall(nullptr);
+    library.free(jvm.Env(), java);
+    library.Unload();
+    ::DeleteFileW(file.c_str());
+    if (recorded != 0 || stopped != 0 || cpu < 0) {
+        std::fprintf(stderr, "record 0x%08lX, stop 0x%08lX, delivery thread %lu\n", static_cast<unsigned long>(recorded),
+                     static_cast<unsigned long>(stopped), static_cast<unsigned long>(delivery));
+        return 1;
+    }
+    FILE* out = std::fopen("result.txt", "w");
+    if (out == nullptr)
+        return 1;
+    std::fprintf(out, "%ld %.6f %d\n", static_cast<long>(counted), cpu, attaches);
     std::fclose(out);
     return 0;
 }
@@ -371,6 +428,41 @@ double LameCpuSeconds(double seconds)
     return used;
 }
 
+int ParentDelivery(double seconds, const std::vector<std::wstring>& dlls)
+{
+    std::printf("%.0f s of MP3 from the tone device in its fast mode, one library at a time\n", seconds);
+    std::printf("%-60s %8s %16s %9s\n", "library", "calls", "CPU us per call", "attaches");
+    for (std::size_t d = 0; d < dlls.size(); ++d) {
+        wchar_t name[64];
+        std::swprintf(name, 64, L"delivery-%u", static_cast<unsigned>(d));
+        const std::wstring directory = name;
+        ::CreateDirectoryW(directory.c_str(), nullptr);
+        const std::wstring result = directory + L"\\result.txt";
+        ::DeleteFileW(result.c_str());
+        wchar_t arguments[MAX_PATH * 3];
+        std::swprintf(arguments, MAX_PATH * 3, L"child-delivery %.3f \"%ls\"", seconds, dlls[d].c_str());
+        Child child;
+        if (!Spawn(arguments, directory, child)) {
+            std::fprintf(stderr, "cannot start a child\n");
+            return 1;
+        }
+        Finish(child, static_cast<DWORD>(seconds * 1000) + 60000);
+        long calls = 0;
+        double cpu = 0;
+        int attaches = 0;
+        FILE* in = _wfopen(result.c_str(), L"r");
+        const bool read = in != nullptr && std::fscanf(in, "%ld %lf %d", &calls, &cpu, &attaches) == 3;
+        if (in != nullptr)
+            std::fclose(in);
+        if (!read || calls == 0) {
+            std::printf("%-60s (failed)\n", Utf8(dlls[d]).c_str());
+            continue;
+        }
+        std::printf("%-60s %8ld %16.2f %9d\n", Utf8(dlls[d]).c_str(), calls, cpu * 1e6 / calls, attaches);
+    }
+    return 0;
+}
+
 int ParentCpu(double seconds, std::vector<std::wstring> dlls)
 {
     const jint tags[] = {Mp3Tag, PcmTag};
@@ -455,6 +547,12 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "child-cpu" && argc == 5)
         return ChildCpu(std::atoi(argv[2]), std::atof(argv[3]), Wide(argv[4]));
+    if (mode == "child-delivery" && argc == 4)
+        return ChildDelivery(std::atof(argv[2]), Wide(argv[3]));
+    if (mode == "delivery") {
+        const double seconds = argc > 2 && std::atof(argv[2]) > 0 ? std::atof(argv[2]) : 5;
+        return ParentDelivery(seconds, Libraries(argc, argv, 3));
+    }
     if (mode == "child-first" && argc == 3)
         return ChildFirstAudio(Wide(argv[2]));
     if (mode == "cpu") {
@@ -465,6 +563,7 @@ int main(int argc, char** argv)
         const int repeats = argc > 2 && std::atoi(argv[2]) > 0 ? std::atoi(argv[2]) : 5;
         return ParentFirstAudio(repeats, Libraries(argc, argv, 3));
     }
-    std::fprintf(stderr, "usage: recording_bench.exe cpu [seconds [dll ...]] | first-audio [repeats [dll ...]]\n");
+    std::fprintf(stderr, "usage: recording_bench.exe cpu [seconds [dll ...]] | first-audio [repeats [dll ...]] | "
+                         "delivery [seconds [dll ...]]\n");
     return 2;
 }

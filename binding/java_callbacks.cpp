@@ -14,13 +14,39 @@ namespace {
 // it has sounded, so that a player that stops at the end cuts nothing off.
 constexpr DWORD kOutputDrainMilliseconds = 500;
 
+// Whether the graph event ends the stream, and how: the end of a recording or playback
+// (EC_COMPLETE, EC_STREAM_CONTROL_STOPPED), a lost device (EC_DEVICE_LOST with param2 0) or an abort
+// by a streaming error (EC_ERRORABORT, EC_STREAM_ERROR_STOPPED, with the error in param1).
+bool EndOf(long code, LONG_PTR param1, LONG_PTR param2, JNI::SEndCause* cause)
+{
+    cause->code = code;
+    switch (code) {
+    case EC_COMPLETE:
+    case EC_STREAM_CONTROL_STOPPED:
+        return true;
+    case EC_DEVICE_LOST:
+        // The second parameter is 1 when the device came back: nothing has ended.
+        cause->abnormal = param2 == 0;
+        return cause->abnormal;
+    case EC_ERRORABORT:
+    case EC_STREAM_ERROR_STOPPED:
+        cause->result = static_cast<HRESULT>(param1);
+        cause->abnormal = true;
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 void callback_MediaEvent(long code, LONG_PTR param1, LONG_PTR param2)
 {
     if (code == EC_COMPLETE)
         ::Sleep(kOutputDrainMilliseconds);
-    s_Listener.PostEvent(code, param1, param2);
+    // An end is kept as the end record now, whenever (and whether) "Stopped" is delivered.
+    JNI::SEndCause cause;
+    s_Listener.PostEvent(code, param1, param2, EndOf(code, param1, param2, &cause) ? &cause : nullptr);
 }
 
 HRESULT VolumeMeter_Callback(double level)
@@ -31,43 +57,30 @@ HRESULT VolumeMeter_Callback(double level)
 
 namespace JNI {
 
-void DeliverMediaEvent(SListener& listener, long code, LONG_PTR param1, LONG_PTR param2, LONG stream)
+void DeliverMediaEvent(SListener& listener, long code, LONG_PTR param1, LONG_PTR param2, LONG /*stream*/)
 {
     HRESULT hr = S_OK;
     // A code the table does not know is traced as "(null)", as the runtime prints a null string.
     CNativeFrame frame("callback_MediaEvent", &hr, CNativeFrame::WithoutLock, L"%d = %s", static_cast<int>(code),
                        MediaEventName(code));
     SEndCause cause;
-    cause.code = code;
-    cause.stream = stream;
-    jint stopped = 0;
-    switch (code) {
-    case EC_COMPLETE:
-    case EC_STREAM_CONTROL_STOPPED:
-        stopped = 0;
-        break;
-    case EC_DEVICE_LOST:
-        // The second parameter is 1 when the device came back: nothing has ended.
-        if (param2 != 0) {
+    if (!EndOf(code, param1, param2, &cause)) {
+        if (code == EC_DEVICE_LOST)
             s_MainLog.Print(L"device available again…");
-            return;
-        }
-        stopped = 1;
-        break;
-    case EC_ERRORABORT:
-    case EC_STREAM_ERROR_STOPPED:
+        return;
+    }
+    if (code == EC_ERRORABORT || code == EC_STREAM_ERROR_STOPPED) {
         // A streaming error has stopped the data: nothing is recorded or played any more, which Java
         // hears as an abnormal end. The first parameter is the error.
         s_MainLog.Print(L"aborted by a streaming error 0x%08X…", static_cast<unsigned>(param1));
-        cause.result = static_cast<HRESULT>(param1);
-        stopped = 1;
-        break;
-    default:
-        return;
     }
-    s_Listener.SetEndCause(cause);
+    // The end record was kept at the hand-over; a call that fails (no Java environment, an exception)
+    // is traced by this scope's done line and leaves the record for getEndCause.
     s_MainLog.Print(L"call Java…");
-    hr = listener.stopped.Call(stopped);
+    bool threw = false;
+    hr = listener.stopped.CallNoting(&threw, static_cast<jint>(cause.abnormal ? 1 : 0));
+    if (FAILED(hr) && !threw)
+        s_MainLog.Print(L"\"Stopped\" not delivered 0x%08X, the end stays readable…", static_cast<unsigned>(hr));
     s_MainLog.Print(L"call done.");
 }
 

@@ -27,6 +27,30 @@ void TMethodBase::ReleaseEnvironment(bool attached)
         s_JavaVM->DetachCurrentThread();
 }
 
+HRESULT AttachThreadForLife(const char* name)
+{
+    if (s_JavaVM == nullptr)
+        return E_UNEXPECTED;
+    JNIEnv* env = nullptr;
+    if (s_JavaVM->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_4) == JNI_OK)
+        return S_FALSE;
+    JavaVMAttachArgs args;
+    args.version = JNI_VERSION_1_4;
+    args.name = const_cast<char*>(name);
+    args.group = nullptr;
+    env = nullptr;
+    if (s_JavaVM->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), &args) != JNI_OK || env == nullptr)
+        return E_FAIL;
+    return S_OK;
+}
+
+HRESULT DetachThread()
+{
+    if (s_JavaVM == nullptr)
+        return E_UNEXPECTED;
+    return s_JavaVM->DetachCurrentThread() == JNI_OK ? S_OK : E_FAIL;
+}
+
 void ClearPendingException(JNIEnv* env)
 {
     if (env != nullptr && env->ExceptionCheck())

@@ -1,7 +1,9 @@
 #pragma once
 // A Java method bound once (method id plus a global reference to the object it is called on) and
-// called from any native thread. A thread that is not attached to the virtual machine is attached for
-// the one call and detached again afterwards; a thread that was attached before stays attached.
+// called from any native thread. A library thread that calls Java attaches itself once
+// (AttachThreadForLife) and detaches when it ends; a thread that is not attached at a call (a failed
+// attach) is attached for the one call and detached again afterwards; a thread that was attached
+// before stays attached.
 #include <windows.h>
 
 #include <jni.h>
@@ -13,6 +15,15 @@ namespace JNI {
 
 // Drops an exception pending on the thread, so that a result code reaches Java instead.
 void ClearPendingException(JNIEnv* env);
+
+// Attaches the calling thread to the virtual machine until DetachThread, as a daemon thread (it never
+// keeps the virtual machine alive) with the given name. S_OK when this call attached it, S_FALSE when
+// it was attached already (it stays as it was), E_UNEXPECTED without a virtual machine, E_FAIL when the
+// virtual machine refused.
+HRESULT AttachThreadForLife(const char* name);
+// Detaches the calling thread that AttachThreadForLife attached (S_OK); it must hold no Java reference
+// of its own any more and call no Java afterwards.
+HRESULT DetachThread();
 
 class TMethodBase {
 protected:

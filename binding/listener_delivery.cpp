@@ -2,7 +2,9 @@
 
 #include <vfwmsgs.h>
 
+#include "support/library_logs.h"
 #include "support/system_error.h"
+#include "support/trace_log.h"
 
 #include <deque>
 #include <new>
@@ -143,17 +145,37 @@ private:
     {
         CContext* context = static_cast<CContext*>(parameter);
         t_context = context;
-        context->Run();
+        bool attached = false;
+        context->Run(&attached);
         const HMODULE module = context->m_module;
-        // May be the last reference: a delivery left behind by Close releases the Java references here.
+        // May be the last reference: a delivery left behind by Close releases the Java references here,
+        // while the thread is still attached.
         context->Release();
         t_context = nullptr;
+        if (attached)
+            DetachThread();
         ::FreeLibraryAndExitThread(module, 0);
         return 0;
     }
 
-    void Run()
+    // Attaches the thread once, for its life; a failure is traced (the first one) and tried again before
+    // the next call (which, while the thread is not attached, attaches it for itself).
+    static void AttachOnce(bool* attached, bool* failureTraced)
     {
+        if (*attached)
+            return;
+        const HRESULT hr = AttachThreadForLife(kThreadName);
+        *attached = hr == S_OK;
+        if (FAILED(hr) && !*failureTraced) {
+            *failureTraced = true;
+            s_MainLog.Print(L"attach %hs to Java failed 0x%08X…", kThreadName, static_cast<unsigned>(hr));
+        }
+    }
+
+    void Run(bool* attached)
+    {
+        bool failureTraced = false;
+        AttachOnce(attached, &failureTraced);
         for (;;) {
             SNews news;
             bool taken = false;
@@ -172,6 +194,7 @@ private:
                 ::WaitForSingleObject(m_wake, kIdleWait);
                 continue;
             }
+            AttachOnce(attached, &failureTraced);
             if (news.level)
                 m_levels(m_listener, news.value);
             else
@@ -206,9 +229,22 @@ CListenerDelivery::CListenerDelivery(EventReceiver events, LevelReceiver levels)
 
 CListenerDelivery::~CListenerDelivery()
 {
-    // A delivery thread holds a reference on the module, so a delivery that still runs here can only be
-    // met at process exit, where its thread is gone and nothing may call into Java.
-    Abandon();
+    // Runs at unload only: a delivery thread holds a reference on the module, so every thread of a
+    // delivery has ended here, and what is left holds only the library's reference. Normally nothing
+    // is (freeLibrary waits for what it closed); a delivery closed and never waited for is freed here.
+    CContext* context = nullptr;
+    CContext* closed = nullptr;
+    {
+        Synchronization::CAutoLock hold(&m_lock);
+        context = m_context;
+        closed = m_closed;
+        m_context = nullptr;
+        m_closed = nullptr;
+    }
+    if (context != nullptr)
+        context->Release();
+    if (closed != nullptr)
+        closed->Release();
 }
 
 HRESULT CListenerDelivery::Start(JNIEnv* env, jobject object)
@@ -289,18 +325,12 @@ HRESULT CListenerDelivery::WaitForListener()
     return hr;
 }
 
-void CListenerDelivery::Abandon()
-{
-    Synchronization::CAutoLock hold(&m_lock);
-    m_context = nullptr;
-    m_closed = nullptr;
-    m_openStream = 0;
-}
-
 LONG CListenerDelivery::BeginStream()
 {
     Synchronization::CAutoLock hold(&m_lock);
     m_openStream = m_startedStream + 1;
+    m_openStreamEnded = false;
+    m_streamLevels = 0;
     return m_openStream;
 }
 
@@ -314,10 +344,18 @@ HRESULT CListenerDelivery::EndStream()
 {
     Synchronization::CAutoLock hold(&m_lock);
     m_openStream = 0;
+    m_openStreamEnded = false;
+    m_streamLevels = 0;
     if (m_context == nullptr)
         return S_FALSE;
     m_context->Drop();
     return S_OK;
+}
+
+LONG CListenerDelivery::StreamLevels()
+{
+    Synchronization::CAutoLock hold(&m_lock);
+    return m_openStream != 0 ? m_streamLevels : 0;
 }
 
 LONG CListenerDelivery::StreamNumber()
@@ -334,14 +372,15 @@ HRESULT CListenerDelivery::PostLevel(double level)
     Synchronization::CAutoLock hold(&m_lock);
     if (m_context == nullptr)
         return E_UNEXPECTED;
-    if (m_openStream == 0)
+    if (m_openStream == 0 || m_openStreamEnded)
         return S_FALSE;
     news.stream = m_openStream;
+    ++m_streamLevels;
     m_context->Push(news);
     return S_OK;
 }
 
-HRESULT CListenerDelivery::PostEvent(long code, LONG_PTR param1, LONG_PTR param2)
+HRESULT CListenerDelivery::PostEvent(long code, LONG_PTR param1, LONG_PTR param2, const SEndCause* end)
 {
     SNews news;
     news.code = code;
@@ -353,20 +392,18 @@ HRESULT CListenerDelivery::PostEvent(long code, LONG_PTR param1, LONG_PTR param2
     if (m_openStream == 0)
         return S_FALSE;
     news.stream = m_openStream;
+    if (end != nullptr) {
+        // The stream's record: its first abnormal end, or else its first end.
+        const bool sameStream = m_hasEndCause && m_endCause.stream == m_openStream;
+        if (!sameStream || (end->abnormal && !m_endCause.abnormal)) {
+            m_endCause = *end;
+            m_endCause.stream = m_openStream;
+            m_hasEndCause = true;
+        }
+        m_openStreamEnded = true;
+    }
     m_context->Push(news);
     return S_OK;
-}
-
-bool CListenerDelivery::OnDeliveryThread()
-{
-    return CContext::t_context != nullptr;
-}
-
-void CListenerDelivery::SetEndCause(const SEndCause& cause)
-{
-    Synchronization::CAutoLock hold(&m_lock);
-    m_endCause = cause;
-    m_hasEndCause = true;
 }
 
 bool CListenerDelivery::EndCause(SEndCause* cause)

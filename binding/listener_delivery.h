@@ -6,7 +6,12 @@
 //   - A level replaces one that is not delivered yet; graph events are never coalesced or dropped while
 //     their stream is current, and are delivered in the order they were handed over, each at most once.
 //   - A stream's news is taken only between BeginStream and EndStream (or Close): EndStream drops
-//     what is undelivered, so after it returns no call of that stream begins.
+//     what is undelivered, so after it returns no call of that stream begins. Once an end of the stream
+//     is handed over, its levels are no longer taken: no "InputLevel" follows the stream's "Stopped".
+//   - The end record: the cause of the last stream that ended is kept from the moment its end is handed
+//     over (PostEvent with a cause), not when it is delivered, so that neither EndStream (a stop that
+//     came first) nor a listener that is slow or cannot be called loses it. A stream's record is its
+//     first abnormal end (a lost device or an error), or else its first end.
 //   - After EndStream or Close (under the library lock), WaitForListener (outside it) waits for a
 //     listener call that is running at most CallReturnTimeout, and never on the delivery thread itself
 //     (a listener may call stop or freeLibrary). A call that runs longer
@@ -14,7 +19,10 @@
 //     returns, then ends. Each delivery thread holds a reference on the library's module, so the module
 //     cannot be unloaded under it.
 //
-// One delivery thread per initLibrary; freeLibrary (Close) ends it. Nothing here takes the library
+// One delivery thread per initLibrary; freeLibrary (Close) ends it. The thread attaches itself to the
+// virtual machine once, as a daemon thread named kThreadName, and detaches when it ends (after Close,
+// once a listener call still running has returned): every listener call of one initLibrary comes on
+// the same Java thread. Nothing here takes the library
 // lock, and no lock of this object is held while Java runs.
 #include <windows.h>
 
@@ -31,25 +39,30 @@ struct SListener {
     TMethodVoid inputLevel;  // "InputLevel" "(D)V"
 };
 
-// Why a stream ended: the graph event code, its result (the error of an abort, 0 otherwise) and the
-// number of the stream.
+// Why a stream ended: the graph event code, its result (the error of an abort, 0 otherwise), the
+// number of the stream, and whether the end is abnormal (a lost device or an error: "Stopped" with 1).
 struct SEndCause {
     long code = 0;
     HRESULT result = S_OK;
     LONG stream = 0;
+    bool abnormal = false;
 };
 
 class CListenerDelivery {
 public:
     // How long EndStream and Close wait for a listener call that is running.
     static constexpr DWORD CallReturnTimeout = 2000; // milliseconds
+    // The name of the delivery thread as Java sees it.
+    static constexpr const char* kThreadName = "tessaro-listener-delivery";
 
     // Run on the delivery thread, outside every lock of this object, with the listener of the thread.
     using EventReceiver = void (*)(SListener& listener, long code, LONG_PTR param1, LONG_PTR param2, LONG stream);
     using LevelReceiver = void (*)(SListener& listener, double level);
 
     CListenerDelivery(EventReceiver events, LevelReceiver levels);
-    // At unload: ends a delivery still running (Close), unless the process is exiting (Abandon).
+    // At unload (never at process exit, where the library objects are not destroyed): releases a
+    // delivery that is left. Its thread has ended by then (it holds a reference on the module), so the
+    // last reference, and with it the Java references, is dropped here.
     ~CListenerDelivery();
     CListenerDelivery(const CListenerDelivery&) = delete;
     CListenerDelivery& operator=(const CListenerDelivery&) = delete;
@@ -62,9 +75,6 @@ public:
     // Ends the delivery: drops what is undelivered and asks its thread to end; WaitForListener then
     // waits for the thread. S_FALSE when none runs.
     HRESULT Close();
-    // Process exit: forgets the delivery without any call into Java or the system's threads.
-    void Abandon();
-
     // Opens the news of the next stream (its number: the last started one's plus one).
     LONG BeginStream();
     // The stream begun by BeginStream runs: its number becomes the one StreamNumber reports.
@@ -78,17 +88,19 @@ public:
     HRESULT WaitForListener();
     // The number of the last stream started; 0 before the first.
     LONG StreamNumber();
+    // The levels the open stream has handed over (PostLevel taken, merged ones included): one per
+    // buffer the capture path measured. 0 while no stream is open.
+    LONG StreamLevels();
 
     // The hand-overs, for any thread; they never wait for Java. E_UNEXPECTED when no delivery runs,
-    // S_FALSE when no stream is open (the news is dropped).
+    // S_FALSE when no stream is open or (a level) the stream has ended (the news is dropped). An event
+    // that ends the stream comes with its cause (code, result, abnormal); the stream number is filled in
+    // here and the cause kept as the end record (see above) before the news is queued.
     HRESULT PostLevel(double level);
-    HRESULT PostEvent(long code, LONG_PTR param1, LONG_PTR param2);
+    HRESULT PostEvent(long code, LONG_PTR param1, LONG_PTR param2, const SEndCause* end = nullptr);
 
-    // Whether the calling thread is a delivery thread (this one's or one left behind by an earlier Close).
-    static bool OnDeliveryThread();
-
-    // The end that is being or was last delivered; false when none was.
-    void SetEndCause(const SEndCause& cause);
+    // The end record: the cause of the last stream that ended, kept from its hand-over; false when no
+    // stream has ended yet.
     bool EndCause(SEndCause* cause);
 
 private:
@@ -104,6 +116,8 @@ private:
     CContext* m_closed = nullptr;  // ended by Close, not yet waited for
     LONG m_openStream = 0;      // the stream whose news is taken; 0 for none
     LONG m_startedStream = 0;   // the last stream started
+    bool m_openStreamEnded = false;  // an end of the open stream was handed over
+    LONG m_streamLevels = 0;         // levels the open stream handed over
     SEndCause m_endCause;
     bool m_hasEndCause = false;
 };

@@ -125,6 +125,9 @@ HRESULT StartStream(DirectShow::CFilterGraph& graph, bool traceRun, Build&& buil
     return hr;
 }
 
+// The length of one capture buffer: the capture graph asks its device for sample rate / 25 samples.
+constexpr double kCaptureBufferSeconds = 1.0 / 25.0;
+
 // A time of the seeking interface (100-ns units) in seconds.
 double Seconds(LONGLONG time)
 {
@@ -152,6 +155,11 @@ HRESULT StartRecording(JNIEnv* env, jbyteArray pathBytes, jint formatTag, jint s
     steps.Do([&] { return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path); })
         .Do([&] { return CheckTargetLength(path); })
         .Do([] { return RefuseWhileHeld(); })
+        .Do([] {
+            // From here the start is a new recording: a failure leaves none lost, not the last one's.
+            s_CaptureGraph.ForgetDroppedAudio();
+            return S_OK;
+        })
         .Do([&] {
             return deviceId != nullptr
                        ? RequirePresentDevice(DirectShow::CInputDeviceList(), deviceId, L"find input device…")
@@ -245,7 +253,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_stop(JNIEnv* /*env*/, jo
                 // Virtual: the capture graph frees its own way (device list, device interfaces).
                 return graph.Free();
             });
-        // What the listener has not been told of the stopped stream is dropped.
+        // What the listener has not been told of the stopped stream is dropped; an end it was not told
+        // of yet stays in the end record (getEndCause), a failure among them: stop itself succeeded.
         if (SUCCEEDED(result))
             s_Listener.EndStream();
         return result;
@@ -281,6 +290,10 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getCurrentPosition(JNIEn
 {
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_getCurrentPosition", &hr, CNativeFrame::WithLibraryLock);
+    // A recording's position is the audio recorded: the buffers its capture path measured (the graph's
+    // clock runs from the start of the graph, before the device's first buffer, and on through gaps).
+    if (s_CaptureGraph.IsValid())
+        return hr = JNI::WriteFirstElement(env, seconds, s_Listener.StreamLevels() * kCaptureBufferSeconds);
     hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
         DirectShow::CMediaSeeking seeking;
         LONGLONG position = 0;

@@ -123,6 +123,10 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
                 bitRate, Address(&VolumeMeter_Callback));
     Synchronization::CAutoLock lock(&m_lock);
 
+    // A new recording: the last one's gaps are no longer the current ones, even if this one fails.
+    m_lastGaps = 0;
+    m_lastMissing = 0;
+    m_lastDropResult = S_OK;
     const DWORD rate = static_cast<DWORD>(sampleRate);
     CComInit com;
     LONG deviceIndex = -1;
@@ -144,10 +148,6 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
             return Create();
         })
         .Do([&] {
-            // A new recording: the last one's gaps are no longer the current ones.
-            m_lastGaps = 0;
-            m_lastMissing = 0;
-            m_lastDropResult = S_OK;
             s_MainLog.Print(L"init FilterEnumerator…");
             return m_devices.EnumerateCategory(0, CLSID_AudioInputDeviceCategory);
         })
@@ -328,6 +328,16 @@ HRESULT CFilterGraph_Capture::Free()
         m_meter.Release();
     }
     return hr;
+}
+
+void CFilterGraph_Capture::ForgetDroppedAudio()
+{
+    Synchronization::CAutoLock lock(&m_lock);
+    if (m_meter.IsValid())
+        return;
+    m_lastGaps = 0;
+    m_lastMissing = 0;
+    m_lastDropResult = S_OK;
 }
 
 HRESULT CFilterGraph_Capture::GetDroppedAudio(ULONG* gaps, REFERENCE_TIME* missing)

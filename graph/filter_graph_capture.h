@@ -54,6 +54,9 @@ public:
     // VolumeMeter::IFilterProperties::GetDroppedAudio), copied when the graph is freed. S_OK; S_FALSE
     // when the device set no time stamps (the length is not known); 0 gaps before the first recording.
     HRESULT GetDroppedAudio(ULONG* gaps, REFERENCE_TIME* missing);
+    // A new recording is being started (while no graph is held): the last one's counts are no longer
+    // the ones to tell, whether or not the start succeeds.
+    void ForgetDroppedAudio();
 
 private:
     // The index in the device list of the device whose id is deviceId; DirectShow::DeviceNotPresent

@@ -125,9 +125,10 @@ public:
         EXPECT_TRUE(calls[0].attachedDuringCall);
         eventThread = calls[0].threadId;
         EXPECT_NE(eventThread, ::GetCurrentThreadId());
+        // The delivery thread is attached once and stays attached until freeLibrary.
         EXPECT_EQ(Jvm().Attaches(eventThread), 1);
-        EXPECT_EQ(Jvm().Detaches(eventThread), 1);
-        EXPECT_FALSE(Jvm().IsAttached(eventThread));
+        EXPECT_EQ(Jvm().Detaches(eventThread), 0);
+        EXPECT_TRUE(Jvm().IsAttached(eventThread));
 
         EXPECT_EQ(Stop(), S_OK);
         // Everything is released: nothing is held, and the source filter is gone with its graph.

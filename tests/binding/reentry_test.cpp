@@ -225,6 +225,118 @@ TEST_F(Reentry, EndCauseAndStreamNumber)
     EXPECT_THAT(FinishedLog(), Contains(L"device available again…"));
 }
 
+// Two different ends of one stream are both delivered, in the order they came; the end record, kept from
+// the hand-over, is the stream's first abnormal end, or else its first end.
+TEST_F(Reentry, TwoEndsOfAStreamComeInOrderAndTheRecordKeepsTheFirstAbnormalOne)
+{
+    const jint diskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    struct Case {
+        long first;
+        LONG_PTR firstParam;
+        long second;
+        LONG_PTR secondParam;
+        jint values[2];
+        jint record[2];
+    };
+    const Case cases[] = {
+        {EC_STREAM_CONTROL_STOPPED, 0, EC_ERRORABORT, diskFull, {0, 1}, {EC_ERRORABORT, diskFull}},
+        {EC_ERRORABORT, diskFull, EC_STREAM_CONTROL_STOPPED, 0, {1, 0}, {EC_ERRORABORT, diskFull}},
+        {EC_DEVICE_LOST, 0, EC_ERRORABORT, diskFull, {1, 1}, {EC_DEVICE_LOST, 0}},
+    };
+    jint stream = 0;
+    jintArray cause = Jvm().NewIntArray(3);
+    jbooleanArray paused = Jvm().NewBooleanArray(1);
+    for (const Case& c : cases) {
+        ASSERT_GE(Play(), 0);
+        ++stream;
+        // Paused: the tone cannot reach its own end meanwhile.
+        ASSERT_GE(library.Java_com_tarvik_kelvane_Quillmar_pause(library.Env(), library.Java(), paused), 0);
+        const size_t before = StoppedCalls().size();
+        ASSERT_EQ(PostGraphEvent(c.first, c.firstParam), S_OK);
+        ASSERT_EQ(PostGraphEvent(c.second, c.secondParam), S_OK);
+        ASSERT_TRUE(WaitFor([&] { return StoppedCalls().size() == before + 2; }));
+        EXPECT_EQ(StoppedCalls()[before].intArg, c.values[0]) << "stream " << stream;
+        EXPECT_EQ(StoppedCalls()[before + 1].intArg, c.values[1]) << "stream " << stream;
+        EXPECT_EQ(library.GetEndCause(cause), S_OK);
+        EXPECT_THAT(Jvm().IntContents(cause), ElementsAre(c.record[0], c.record[1], stream));
+        EXPECT_EQ(Stop(), S_OK);
+    }
+}
+
+// stop waits for a listener call that runs at most 2 s, and drops what is queued behind it: a handler
+// that blocks 2.8 s is still inside when stop returns (a longer bound, 3 s, would have waited for it to
+// return), and the abort queued behind it never reaches Java, though its cause stays the end record.
+TEST_F(Reentry, StopWaitsForAListenerAtMostTwoSecondsAndDropsWhatIsQueued)
+{
+    ASSERT_GE(Play(), 0);
+    jbooleanArray paused = Jvm().NewBooleanArray(1);
+    ASSERT_GE(library.Java_com_tarvik_kelvane_Quillmar_pause(library.Env(), library.Java(), paused), 0);
+    std::atomic<bool> inside{false};
+    std::atomic<bool> returned{false};
+    Jvm().OnCall([&](const TestJvm::JavaCall& call) {
+        if (call.method != "Stopped" || inside.exchange(true))
+            return;
+        ::Sleep(2800);
+        returned = true;
+    });
+    ASSERT_EQ(PostGraphEvent(EC_STREAM_CONTROL_STOPPED), S_OK);
+    ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
+    const jint diskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    ASSERT_EQ(PostGraphEvent(EC_ERRORABORT, diskFull), S_OK);
+
+    std::atomic<jint> stopped{1};
+    std::atomic<bool> returnedAtStop{true};
+    CJavaThread stopper(Jvm(), [&](JNIEnv* env) {
+        stopped = Stop(env);
+        returnedAtStop = returned.load();
+    });
+    ASSERT_TRUE(stopper.Join(10000));
+    EXPECT_EQ(stopped, S_OK);
+    EXPECT_FALSE(returnedAtStop) << "stop waited for the listener past its 2 s bound";
+    ASSERT_TRUE(WaitFor([&] { return returned.load(); }));
+    ::Sleep(300);
+    EXPECT_EQ(StoppedCalls().size(), 1u) << "an end that stop dropped reached Java";
+    jintArray cause = Jvm().NewIntArray(3);
+    EXPECT_EQ(library.GetEndCause(cause), S_OK);
+    EXPECT_THAT(Jvm().IntContents(cause), ElementsAre(EC_ERRORABORT, diskFull, 1));
+}
+
+// A delivery thread that the VM will not attach: the end it cannot deliver is traced and stays the end
+// record; once the VM lets it, the thread attaches, once, and the next end reaches Java.
+TEST(ReentryWithoutAttach, AStoppedThatCannotReachJavaIsTracedAndItsEndKept)
+{
+    CLoadedLibrary library;
+    TestJvm::CJavaVm& jvm = library.Jvm();
+    jvm.FailAttach(true);
+    ASSERT_EQ(library.InitLibrary(), S_OK);
+    ASSERT_GE(library.Java_com_tarvik_kelvane_Quillmar_play(library.Env(), library.Java(),
+                                                           jvm.NewByteArray(Utf8(kToneWav)), 1), 0);
+    ASSERT_GE(library.Java_com_tarvik_kelvane_Quillmar_pause(library.Env(), library.Java(), jvm.NewBooleanArray(1)), 0);
+    const jint diskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    jintArray cause = jvm.NewIntArray(3);
+    ASSERT_EQ(PostGraphEvent(EC_ERRORABORT, diskFull), S_OK);
+    ASSERT_TRUE(WaitFor([&] { return library.GetEndCause(cause) == S_OK; }));
+    EXPECT_THAT(jvm.IntContents(cause), ElementsAre(EC_ERRORABORT, diskFull, 1));
+    ::Sleep(300);
+    jvm.FailAttach(false);
+    ASSERT_EQ(PostGraphEvent(EC_STREAM_CONTROL_STOPPED), S_OK);
+    ASSERT_TRUE(WaitFor([&] {
+        for (const TestJvm::JavaCall& call : jvm.Calls())
+            if (call.method == "Stopped")
+                return true;
+        return false;
+    }));
+    EXPECT_EQ(jvm.TotalAttaches(), 1);
+    EXPECT_EQ(library.GetEndCause(cause), S_OK);
+    EXPECT_THAT(jvm.IntContents(cause), ElementsAre(EC_ERRORABORT, diskFull, 1));
+    EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_stop(library.Env(), library.Java()), S_OK);
+    library.FreeLibrary();
+    library.Unload();
+    const std::vector<std::wstring> log = CLoadedLibrary::ReadMainLog().Messages();
+    EXPECT_THAT(log, Contains(L"attach tessaro-listener-delivery to Java failed 0x80004005…"));
+    EXPECT_THAT(log, Contains(L"\"Stopped\" not delivered 0x80004005, the end stays readable…"));
+}
+
 TEST(ReentryWithoutCallbacks, InitLibraryOnAnObjectWithoutTheCallbacksLeavesNoExceptionPending)
 {
     CLoadedLibrary library;

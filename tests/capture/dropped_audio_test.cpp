@@ -145,6 +145,14 @@ void DroppedAudio::ExpectAForcedDropTold()
     EXPECT_EQ(Jvm().DoubleContents(shortArray)[0], -1.0);
     EXPECT_EQ(Dropped(static_cast<jdoubleArray>(nullptr)), E_INVALIDARG);
 
+    // A start that fails is the last recording now, and it lost nothing.
+    const jint refused = library.Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice(
+        library.Env(), library.Java(), Jvm().NewByteArray(std::string("no such device")),
+        Jvm().NewByteArray(Utf8(WorkPath(L"never.wav"))), 1, 44100, 0);
+    EXPECT_EQ(refused, static_cast<jint>(0x8007048F));
+    EXPECT_EQ(Dropped(&result), (std::vector<jdouble>{0.0, 0.0})) << "the last recording's gaps outlived a failed start";
+    EXPECT_EQ(result, S_OK);
+
     const std::vector<std::wstring> log = Log();
     EXPECT_NE(std::find(log.begin(), log.end(), kDropped + L"( 2 ) begin…"), log.end());
     EXPECT_NE(std::find(log.begin(), log.end(), kDropped + L"( 2 ) done, return 0x00000000."), log.end());

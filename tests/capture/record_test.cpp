@@ -119,7 +119,7 @@ TEST_F(Recording, Mp3WithLevelsAndTheWholeTrace)
     ASSERT_EQ(Record(file, 85), S_OK);
     EXPECT_EQ(Record(L"second.mp3", 85), E_UNEXPECTED);  // one recording at a time
 
-    // The control natives reach the recording: its position follows the graph's clock.
+    // The control natives reach the recording: its position grows with the audio recorded.
     double position = -1.0;
     ASSERT_TRUE(WaitForLevels(5));
     EXPECT_EQ(Read(library.Java_com_tarvik_kelvane_Quillmar_getCurrentPosition, &position), S_OK);
@@ -144,22 +144,27 @@ TEST_F(Recording, Mp3WithLevelsAndTheWholeTrace)
     ::Sleep(200);
     EXPECT_EQ(CallsOf("InputLevel").size(), levels.size());  // nothing after stop
 
-    // One level per 40 ms buffer, the tone's (a half-scale sine spans half the range), each on the
-    // device's streaming thread, attached for the call only.
+    // One level per 40 ms buffer, the tone's (a half-scale sine spans half the range), all of the 3 s on
+    // one Java thread: the library's delivery thread, attached once and kept attached until freeLibrary.
     std::vector<double> values;
+    const DWORD delivery = levels.front().threadId;
     for (const TestJvm::JavaCall& call : levels) {
         values.push_back(call.doubleArg);
         EXPECT_EQ(call.signature, "(D)V");
         EXPECT_TRUE(call.receiverIsGlobalRef);
         EXPECT_TRUE(call.attachedDuringCall);
-        EXPECT_NE(call.threadId, ::GetCurrentThreadId());
+        EXPECT_EQ(call.threadId, delivery);
     }
+    EXPECT_NE(delivery, ::GetCurrentThreadId());
     EXPECT_THAT(values, Each(DoubleNear(0.5, 0.01)));
-    EXPECT_FALSE(Jvm().IsAttached(levels.back().threadId));
+    EXPECT_EQ(Jvm().Attaches(delivery), 1) << levels.size() << " levels";
+    EXPECT_TRUE(Jvm().IsAttached(delivery));
     EXPECT_TRUE(CallsOf("Stopped").empty());
     EXPECT_TRUE(Jvm().Errors().empty());
 
     library.FreeLibrary();
+    EXPECT_FALSE(Jvm().IsAttached(delivery)) << "freeLibrary ends the delivery thread, which detaches";
+    EXPECT_EQ(Jvm().Detaches(delivery), 1);
     library.Unload();
     const TestTrace::Log log = CLoadedLibrary::ReadMainLog();
     EXPECT_TRUE(log.problems.empty());

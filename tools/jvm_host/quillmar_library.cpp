@@ -58,6 +58,7 @@ HRESULT CQuillmarLibrary::Load(const std::wstring& path)
     QUILLMAR_RESOLVE(m_getDuration, Java_com_tarvik_kelvane_Quillmar_getDuration)
     QUILLMAR_RESOLVE(m_getCurrentPosition, Java_com_tarvik_kelvane_Quillmar_getCurrentPosition)
     QUILLMAR_RESOLVE(m_getEndCause, Java_com_tarvik_kelvane_audio_QuillmarBinding_getEndCause)
+    QUILLMAR_RESOLVE(m_getStreamNumber, Java_com_tarvik_kelvane_audio_QuillmarBinding_getStreamNumber)
     QUILLMAR_RESOLVE(m_getInputDevices, Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices)
     QUILLMAR_RESOLVE(m_recordFromDevice, Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice)
     QUILLMAR_RESOLVE(m_getDroppedAudio, Java_com_tarvik_kelvane_audio_QuillmarBinding_getDroppedAudio)
@@ -169,6 +170,15 @@ HRESULT CQuillmarLibrary::GetEndCause(int& eventCode, HRESULT& result, int& stre
         stream = m_host.IntAt(cause, 2);
     }
     m_host.DeleteArray(cause);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::GetStreamNumber(int& stream)
+{
+    jintArray number = m_host.NewIntArray(1);
+    const HRESULT hr = m_getStreamNumber(Env(), m_host.Quillmar(), number);
+    stream = SUCCEEDED(hr) ? m_host.IntAt(number, 0) : 0;
+    m_host.DeleteArray(number);
     return hr;
 }
 

@@ -42,6 +42,8 @@ public:
     // name as the others. Why the last stream ended: media event code, its result, the stream's number;
     // S_FALSE when none has ended.
     HRESULT GetEndCause(int& eventCode, HRESULT& result, int& stream);
+    // The number of the stream the last successful record or play started; S_FALSE and 0 before it.
+    HRESULT GetStreamNumber(int& stream);
     // getInputDevices, asked again with the size it tells until the list fits: the UTF-8 text,
     // "id<TAB>name<LF>" per device, the default first. S_FALSE with an empty text when there is none.
     HRESULT GetInputDevices(std::string& utf8List);
@@ -73,6 +75,7 @@ private:
     jint(JNICALL* m_getDuration)(JNIEnv*, jobject, jdoubleArray) = nullptr;
     jint(JNICALL* m_getCurrentPosition)(JNIEnv*, jobject, jdoubleArray) = nullptr;
     jint(JNICALL* m_getEndCause)(JNIEnv*, jobject, jintArray) = nullptr;
+    jint(JNICALL* m_getStreamNumber)(JNIEnv*, jobject, jintArray) = nullptr;
     jint(JNICALL* m_getInputDevices)(JNIEnv*, jobject, jbyteArray, jintArray) = nullptr;
     jint(JNICALL* m_recordFromDevice)(JNIEnv*, jobject, jbyteArray, jbyteArray, jint, jint, jint) = nullptr;
     jint(JNICALL* m_getDroppedAudio)(JNIEnv*, jobject, jdoubleArray) = nullptr;

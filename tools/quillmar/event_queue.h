@@ -1,8 +1,7 @@
 // The hand-over from the library's threads (and the console's) to the tool's main thread.
 //
-// The library calls "InputLevel" on its capture thread and "Stopped" on its event thread while it
-// holds its locks, and a Ctrl+C handler runs on a thread of the system: each of them only posts here
-// and returns. The main thread takes the events and does all the work, stop and pause included.
+// The library calls "InputLevel" and "Stopped" on its delivery thread, and a Ctrl+C handler runs on a
+// thread of the system: each of them only posts here and returns. The main thread takes the events and does all the work, stop and pause included.
 // Levels are coalesced (a newer level replaces one not yet taken); every other event is kept, in order,
 // and is taken before a pending level.
 #pragma once

@@ -82,6 +82,17 @@ StreamEnd CLibrarySession::EndOf(int stoppedValue)
     return end;
 }
 
+bool CLibrarySession::RecordedEnd(int stream, StreamEnd& end)
+{
+    int ended = 0;
+    end = StreamEnd();
+    if (stream == 0 || m_library.GetEndCause(end.eventCode, end.result, ended) != S_OK || ended != stream)
+        return false;
+    end.causeKnown = true;
+    end.stoppedValue = end.eventCode == StreamEnd::kComplete || end.eventCode == StreamEnd::kStreamControlStopped ? 0 : 1;
+    return true;
+}
+
 int CLibrarySession::Report(const EndReport& report)
 {
     if (!report.error.empty())

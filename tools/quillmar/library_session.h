@@ -25,6 +25,9 @@ public:
 
     // How the stream ended whose "Stopped" carried that value, with the cause the library tells.
     StreamEnd EndOf(int stoppedValue);
+    // How the stream with that number ended, from the end record the library keeps from the moment it
+    // learns of an end (so also after a stop that dropped its "Stopped"); false when it has not ended.
+    bool RecordedEnd(int stream, StreamEnd& end);
     // Prints the report's error line, if any, to stderr and returns its exit status.
     static int Report(const EndReport& report);
 

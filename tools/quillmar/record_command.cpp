@@ -1,8 +1,10 @@
 // quillmar record: records from the default capture device (or the one --device chooses) with a live
-// input level. The time recorded is counted in the capture device's 40 ms buffers (one "InputLevel" call
-// each), not by the wall clock, so that a time limit gives a file that holds that much audio (within one
-// buffer). What the capture device lost (its gaps when its thread fell behind) is asked every few
-// buffers, shown on the status line once there is any, and ends the summary line.
+// input level. The time recorded is the recording's position (getCurrentPosition: the buffers its
+// capture path measured), read five times a second and, near a time limit, at the moment the limit is
+// due; not the count of "InputLevel" calls, which the library merges when its delivery falls behind. What
+// the capture device lost (its gaps when its thread fell behind) is asked at the same rate, shown on the
+// status line once there is any, and ends the summary line. After the stop the library's end record
+// tells whether the recording had ended by itself (a failure, a lost device) before or while it stopped.
 #include "quillmar/commands.h"
 
 #include "quillmar/console.h"
@@ -20,10 +22,8 @@
 
 namespace {
 
-// The length of one capture buffer: the library asks the device for sample rate / 25 samples.
-constexpr double kBufferSeconds = 0.04;
-// How often the live status asks for the audio lost: every fifth buffer (0.2 s).
-constexpr unsigned long kDroppedPollBuffers = 5;
+// How often the position and the audio lost are read (and the status line drawn at most).
+constexpr double kPollSeconds = 0.2;
 
 // The audio lost as the status line and the summary say it; empty when the library cannot tell.
 std::wstring DroppedText(CQuillmarLibrary& library)
@@ -109,34 +109,51 @@ int RunRecord(const CCommandLine& commandLine)
     std::wstring why = L"time limit";
     const std::wstring operation = L"record \"" + path + L"\"";
     EndReport report;
-    std::wstring lost;  // the live status's note of the audio lost; empty while none was
-    const unsigned long wanted =
-        commandLine.Seconds() > 0 ? static_cast<unsigned long>(std::ceil(commandLine.Seconds() / kBufferSeconds - 1e-9)) : 0;
+    bool ended = false;        // the library ended the stream (its "Stopped" was taken)
+    int stoppedValue = 0;
+    std::wstring lost;         // the live status's note of the audio lost; empty while none was
+    double position = 0.0;     // the capture graph's position at its last reading
+    LARGE_INTEGER readAt = start;
+    double level = 0.0;
+    const double limitSeconds = commandLine.Seconds();
+    const auto readPosition = [&] {
+        double now = 0.0;
+        if (SUCCEEDED(library.GetCurrentPosition(now)) && now > position)
+            position = now;
+        ::QueryPerformanceCounter(&readAt);
+    };
     for (bool running = true; running;) {
-        const unsigned long buffers = session.Events().LevelsPosted();
-        if (wanted != 0 && buffers >= wanted)
-            break;
+        // The position is read every kPollSeconds, and again when the limit is due by the last reading.
+        const double sinceRead = SecondsSince(readAt);
+        const bool due = limitSeconds > 0 && position + sinceRead >= limitSeconds;
+        if (sinceRead >= kPollSeconds || due) {
+            readPosition();
+            if (limitSeconds > 0 && position >= limitSeconds)
+                break;
+            const std::wstring dropped = DroppedText(library);
+            if (!dropped.empty() && dropped != CStatusText::DroppedAudio(0, 0.0, true))
+                lost = L"  " + dropped;
+            console.Status(CStatusText::LevelBar(level, position) + lost);
+            hook.StatusDrawn();
+        }
         // Against a device that delivers nothing: give up once twice the time has passed.
-        if (wanted != 0 && SecondsSince(start) > 2.0 * commandLine.Seconds() + 2.0) {
+        if (limitSeconds > 0 && SecondsSince(start) > 2.0 * limitSeconds + 2.0) {
             why = L"the capture device delivered too little audio in time";
             report = CStreamEndReport::Failure(operation, L"the capture device delivered too little audio");
             break;
         }
+        unsigned wait = 100;
+        if (limitSeconds > 0) {
+            const double left = limitSeconds - position - SecondsSince(readAt);
+            wait = left <= 0.0 ? 0u : left < 0.1 ? static_cast<unsigned>(left * 1000.0) + 1u : 100u;
+        }
         QueuedEvent event;
-        if (!session.Events().Take(event, 100))
+        if (!session.Events().Take(event, wait))
             continue;
         switch (event.kind) {
-        case EventKind::Level: {
-            const unsigned long posted = session.Events().LevelsPosted();
-            if (posted % kDroppedPollBuffers == 0) {
-                const std::wstring dropped = DroppedText(library);
-                if (!dropped.empty() && dropped != CStatusText::DroppedAudio(0, 0.0, true))
-                    lost = L"  " + dropped;
-            }
-            console.Status(CStatusText::LevelBar(event.level, posted * kBufferSeconds) + lost);
-            hook.StatusDrawn();
+        case EventKind::Level:
+            level = event.level;
             break;
-        }
         case EventKind::Key:
             if (event.key == L'\r' || event.key == L'q' || event.key == L'Q') {
                 why = event.key == L'\r' ? L"Enter" : L"q";
@@ -147,21 +164,34 @@ int RunRecord(const CCommandLine& commandLine)
             why = L"Ctrl+C";
             running = false;
             break;
-        case EventKind::Stopped: {
-            const StreamEnd end = session.EndOf(event.reason);
-            report = CStreamEndReport::ForEnd(operation, true, end);
-            why = !end.causeKnown || report.exitStatus == 0 ? L"ended by the library"
-                  : end.eventCode == StreamEnd::kDeviceLost ? L"capture device lost"
-                                                             : L"aborted by an error";
+        case EventKind::Stopped:
+            ended = true;
+            stoppedValue = event.reason;
             running = false;
             break;
         }
-        }
     }
-    const unsigned long buffers = session.Events().LevelsPosted();
     console.EndStatus();
+    int stream = 0;
+    library.GetStreamNumber(stream);
+    readPosition();
 
     hr = library.Stop();
+    // The end record, read after the stop: an end that was still queued here, or that the stop dropped
+    // before it was delivered, is told as well as one taken in the loop. A failure is never a normal stop.
+    StreamEnd end;
+    if (session.RecordedEnd(stream, end)) {
+        const EndReport endReport = CStreamEndReport::ForEnd(operation, true, end);
+        if (endReport.exitStatus != 0 || ended) {
+            report = endReport;
+            why = report.exitStatus == 0 ? L"ended by the library"
+                  : end.eventCode == StreamEnd::kDeviceLost ? L"capture device lost"
+                                                             : L"aborted by an error";
+        }
+    } else if (ended) {
+        report = CStreamEndReport::ForEnd(operation, true, session.EndOf(stoppedValue));
+        why = L"ended by the library";
+    }
     if (FAILED(hr) && report.exitStatus == 0)
         return CLibrarySession::ReportFailure(L"stop", hr);
     // Read after the stop: the library keeps the counts of the recording it freed.
@@ -171,11 +201,11 @@ int RunRecord(const CCommandLine& commandLine)
     const double held = CMediaLength::Seconds(path);
     wchar_t summary[200];
     if (held >= 0)
-        std::swprintf(summary, 200, L"Recorded %.2f s in %lu buffers (stopped: %ls). The file holds %.2f s, %lld bytes: ",
-                      buffers * kBufferSeconds, buffers, why.c_str(), held, FileSize(path));
+        std::swprintf(summary, 200, L"Recorded %.2f s (stopped: %ls). The file holds %.2f s, %lld bytes: ",
+                      position, why.c_str(), held, FileSize(path));
     else
-        std::swprintf(summary, 200, L"Recorded %.2f s in %lu buffers (stopped: %ls). The file's length could not be read, %lld bytes: ",
-                      buffers * kBufferSeconds, buffers, why.c_str(), FileSize(path));
+        std::swprintf(summary, 200, L"Recorded %.2f s (stopped: %ls). The file's length could not be read, %lld bytes: ",
+                      position, why.c_str(), FileSize(path));
     // The summary says what the file holds, also after a failure (it is valid up to there); the failure
     // is the one line on stderr.
     CConsole::Out(summary + path + L"; " + dropped + L"\n");

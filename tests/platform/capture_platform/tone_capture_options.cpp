@@ -49,6 +49,7 @@ CaptureOptions CaptureOptions::FromEnvironment()
         options.dropAt = ParseMilliseconds(Variable(L"TESSARO_TEST_CAPTURE_DROP_AT_MS"), &options.dropAtMilliseconds);
         options.startTimesOnly = Variable(L"TESSARO_TEST_CAPTURE_START_TIMES_ONLY") == L"1";
         options.pauseCuts = Variable(L"TESSARO_TEST_CAPTURE_PAUSE_CUTS") == L"1";
+        options.loseAt = ParseMilliseconds(Variable(L"TESSARO_TEST_CAPTURE_LOSE_AT_MS"), &options.loseAtMilliseconds);
     } catch (...) {
         // Out of memory: the defaults.
         return CaptureOptions();

@@ -17,6 +17,9 @@
 //                                  discontinuity flag (a drop shows only in the start times).
 //   TESSARO_TEST_CAPTURE_PAUSE_CUTS  "1": a pause sends the buffer in progress at once with the audio up to
 //                                  the pause, and flags the first one after the resume (tone_capture_pin.h).
+//   TESSARO_TEST_CAPTURE_LOSE_AT_MS  A lost device: once the streaming thread has delivered the audio up
+//                                  to this stream time (ms), the device goes away as ToneCapture_LoseDevice
+//                                  makes it (delivers nothing more, EC_DEVICE_LOST). Unset: never.
 #include <windows.h>
 
 #include <string>
@@ -38,6 +41,8 @@ struct CaptureOptions {
     DWORD dropAtMilliseconds = 0;
     bool startTimesOnly = false;
     bool pauseCuts = false;
+    bool loseAt = false;
+    DWORD loseAtMilliseconds = 0;
 
     // The options the environment sets, the defaults for the rest.
     static CaptureOptions FromEnvironment();

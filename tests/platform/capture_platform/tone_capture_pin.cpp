@@ -510,6 +510,11 @@ HRESULT CToneCapturePin::Stream(HANDLE stopEvent)
             if (::WaitForSingleObject(stopEvent, m_options.holdMilliseconds + 100) != WAIT_TIMEOUT)
                 break;
         }
+        if (m_options.loseAt &&
+            TimeOfFrame(position) >= static_cast<REFERENCE_TIME>(m_options.loseAtMilliseconds) * 10000) {
+            m_owner->LoseDevice();
+            break;
+        }
     }
 
     report.Stopped();

@@ -16,7 +16,8 @@
 //   HRESULT FileWriter_FailWritesAfter(ULONGLONG bytes)
 //     Every writer of the process behaves as on a full disk from then on: a write that would end past
 //     byte `bytes` of its file writes nothing and fails with HRESULT_FROM_WIN32(ERROR_DISK_FULL). ~0 (the
-//     initial value) lifts the limit. Returns S_OK.
+//     initial value) lifts the limit. Returns S_OK. A process whose environment has
+//     TESSARO_TEST_WRITE_FAIL_AFTER (decimal bytes) when the module is loaded starts with that limit.
 #include "stdax/base_filter.h"
 #include "stdax/file_sink_filter.h"
 #include "stdax/rendered_input_pin.h"

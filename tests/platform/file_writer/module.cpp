@@ -48,6 +48,11 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*)
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
         ::DisableThreadLibraryCalls(instance);
+        // A process started for a fault test (the command-line tool) is given the limit this way.
+        wchar_t limit[24] = {};
+        const DWORD length = ::GetEnvironmentVariableW(L"TESSARO_TEST_WRITE_FAIL_AFTER", limit, 24);
+        if (length > 0 && length < 24)
+            FileWriter::SetWriteLimit(static_cast<ULONGLONG>(_wcstoui64(limit, nullptr, 10)));
     }
     return TRUE;
 }

@@ -11,8 +11,11 @@ package com.tarvik.kelvane;
  * {@code System.loadLibrary("Tessaro")}) before the first native call.
  *
  * <p>The library calls {@link #InputLevel(double)} and {@link #Stopped(int)} on one thread of its own,
- * the delivery thread of this {@code initLibrary()} (attached to the virtual machine for each call),
- * never on its capture or event thread: a slow or blocking handler costs no audio, and the recording
+ * the delivery thread of this {@code initLibrary()}, never on its capture or event thread. It is attached
+ * to the virtual machine once, as a daemon thread named "tessaro-listener-delivery", and detached when it
+ * ends (at {@code freeLibrary()}, or once a handler still running then returns): every handler call of
+ * one {@code initLibrary()} comes on the same Java thread, with its thread-locals. A slow or blocking
+ * handler costs no audio, and the recording
  * goes on while a handler runs. A level that arrives while the previous one is still being handled
  * replaces any level not yet delivered (a handler that keeps up gets about 25 a second); ends are never
  * merged or lost, and arrive in order, each once. Every native method works inside both handlers and
@@ -27,7 +30,15 @@ package com.tarvik.kelvane;
  * A handler may be slow, block, or take a lock that the caller of {@code stop()} holds: {@code stop()}
  * and {@code freeLibrary()} on another thread drop the levels and ends of what they stop that were not
  * delivered yet (no handler call for them begins after they return), wait for a handler call still
- * running at most 2 s, and then return. The library never ends a thread that is inside Java: a handler
+ * running at most 2 s, and then return. No {@code InputLevel} follows the {@code Stopped} of its stream.
+ *
+ * <p><b>A stream that ended before {@code stop()}.</b> {@code stop()} after a stream ended by itself (its
+ * end, a lost device, or an error that aborted it, such as a full disk) still returns 0: the stream is
+ * stopped and released, and its file is valid up to the failure. The {@code Stopped} that was not
+ * delivered yet is dropped with the rest, but the end is not lost: the library keeps the cause of the
+ * last stream that ended from the moment it learns of it (event code, result code, stream number; a
+ * stream's first abnormal end, or else its first end), and the package's binding class reads it
+ * (getEndCause), so that such a session ends as failed and not as stopped. The library never ends a thread that is inside Java: a handler
  * that is still running then finishes on its own, with its object still referenced, and its thread ends.
  *
  * <p>An exception thrown by a handler is cleared by the library; the first one of each
@@ -101,9 +112,11 @@ public class Quillmar {
     public native int pause(boolean[] paused);
 
     /**
-     * Stops the recording, or else the playback, and releases it.
+     * Stops the recording, or else the playback, and releases it. A stream that an error had aborted is
+     * stopped all the same (0); its failure is kept as described above.
      *
-     * @return the result code: 0 on success, 1 when nothing was held, a negative code on failure
+     * @return the result code: 0 on success, 0x8000FFFF (E_UNEXPECTED) when nothing was held, another
+     *         negative code when the stream could not be stopped (it is then still held)
      */
     public native int stop();
 
@@ -116,7 +129,9 @@ public class Quillmar {
     public native int getDuration(double[] seconds);
 
     /**
-     * Reads the current position of the recording, or else of the playback.
+     * Reads the current position of the recording, or else of the playback. A recording's position is the
+     * audio recorded so far: the 40 ms buffers its capture path measured (pauses and audio the device lost
+     * are not in it).
      *
      * @param seconds a one-element array; element 0 receives the position in seconds
      * @return the result code: 0 on success, a negative code on failure

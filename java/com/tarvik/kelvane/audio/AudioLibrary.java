@@ -452,7 +452,14 @@ public final class AudioLibrary implements AutoCloseable {
                 session.finish(EndReason.STOP_FAILED, failure);
                 throw failure;
             }
-            session.finish(EndReason.STOPPED, null);
+            // A stream that had ended before this stop (its end not handled yet, or dropped by the stop)
+            // ends the session as it ended: an error, whoever stopped first, is never a normal stop.
+            StreamEnd before = endBeforeStop(session);
+            if (before != null) {
+                session.finish(before.reason, failureOf(session, before));
+            } else {
+                session.finish(EndReason.STOPPED, null);
+            }
         } finally {
             control.unlock();
         }
@@ -494,6 +501,21 @@ public final class AudioLibrary implements AutoCloseable {
         } finally {
             control.unlock();
         }
+    }
+
+    /** The end the library kept for the session's stream; null when it has none (or numbers no streams). */
+    private StreamEnd endBeforeStop(AudioSession session) {
+        if (session.streamNumber == 0) {
+            return null;
+        }
+        int[] cause = new int[3];
+        StreamEnd end = StreamEnd.ofRecord(natives.getEndCause(cause), cause);
+        return end != null && end.stream == session.streamNumber ? end : null;
+    }
+
+    private static AudioException failureOf(AudioSession session, StreamEnd end) {
+        return end.reason == EndReason.FAILED
+                ? AudioException.of(session.operation(), session.target(), end.resultCode) : null;
     }
 
     /** A recording that is ending keeps what it lost, read after its stream was released. */
@@ -560,8 +582,7 @@ public final class AudioLibrary implements AutoCloseable {
             if (session == null || !session.isActive() || (end.stream != 0 && session.streamNumber != end.stream)) {
                 return;
             }
-            AudioException failure = end.reason == EndReason.FAILED
-                    ? AudioException.of(session.operation(), session.target(), end.resultCode) : null;
+            AudioException failure = failureOf(session, end);
             // A failed release is retried before the next start; the session reports it now.
             int released = release();
             keepDroppedAudio(session);

@@ -135,7 +135,11 @@ public abstract class AudioSession implements AutoCloseable {
 
     /**
      * Stops the session and releases it: a recorded file is complete afterwards. Does nothing when the
-     * session has ended already. The session is inactive afterwards even when the library reports a
+     * session has ended already. A stream that had ended by itself before the stop, with its end not yet
+     * told, ends the session as it ended, whoever stopped first: an error that aborted it as
+     * {@link EndReason#FAILED} with its {@link #failure()} (an {@link AudioFileException} for the file
+     * system; the file is valid up to the failure), a lost device as {@link EndReason#DEVICE_LOST}, its end
+     * as {@link EndReason#COMPLETED}; the stop itself then throws nothing. The session is inactive afterwards even when the library reports a
      * failure; the library then still holds the stream, and releases it before the next start (or at
      * {@link AudioLibrary#close()}).
      *

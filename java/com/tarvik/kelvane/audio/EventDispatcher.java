@@ -8,10 +8,12 @@ import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicReference;
 
 /**
- * The package's event thread. The library calls back on its capture and event threads while holding its
- * locks, where calling back into it can deadlock; posting here returns at once, and the listeners run in
- * order on one thread of the package, where they may call any method. Levels are coalesced when the
- * listener is slower than they come (only the newest waits); every other event is delivered.
+ * The package's event thread. The library calls back on one thread of its own (its delivery thread),
+ * outside its locks; the package's callbacks only hand each call over here and return, so that a slow
+ * listener never holds the library's delivery thread (which a stop waits for, at most two seconds), and
+ * the listeners run in order on one thread of the package, where they may call any method. Levels are
+ * coalesced when the listener is slower than they come (only the newest waits); every other event is
+ * delivered.
  *
  * <p>The thread is made at once, by the thread that constructs the dispatcher (the one that opens the
  * library), never later by a native callback thread: it has the opener's thread group and context class

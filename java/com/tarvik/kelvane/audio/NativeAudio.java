@@ -36,8 +36,11 @@ interface NativeAudio {
     /**
      * Why a stream ended: element 0 the media event code (1 complete, 3 or 7 aborted by an error, 0x1A
      * stream control stopped, 0x1F device lost), element 1 its result code (the error of an abort, 0
-     * otherwise), element 2 the number of the stream it ended. Inside {@code stopped} it describes that
-     * very end; elsewhere the last end delivered. S_FALSE (1) with zeros when no stream has ended.
+     * otherwise), element 2 the number of the stream it ended: the end record of the last stream that
+     * ended, kept from the moment the library learnt of the end (not when "Stopped" is delivered), so a
+     * stop that came first or a "Stopped" that could not be delivered does not lose it. A stream's record
+     * is its first abnormal end (a lost device or an error), or else its first end. S_FALSE (1) with
+     * zeros when no stream has ended.
      */
     int getEndCause(int[] cause);
 

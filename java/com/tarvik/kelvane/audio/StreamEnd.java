@@ -31,6 +31,18 @@ final class StreamEnd {
     }
 
     /**
+     * The end that the library kept for a stream (getEndCause's answer, S_OK), read after a stop that
+     * came before its "Stopped" was handled; null when the library kept none.
+     */
+    static StreamEnd ofRecord(int causeResult, int[] cause) {
+        if (causeResult != ResultCodes.S_OK) {
+            return null;
+        }
+        boolean normal = cause[0] == EC_COMPLETE || cause[0] == EC_STREAM_CONTROL_STOPPED;
+        return of(normal ? 0 : 1, causeResult, cause);
+    }
+
+    /**
      * The end from the "Stopped" value and what getEndCause answered inside that callback. Without a cause
      * (a library that tells none), 0 is a completion and any other value a lost device.
      */

@@ -68,7 +68,34 @@ class AudioLibraryTest {
         assertTrue(secondLevel.await(GUARD, TimeUnit.SECONDS));
         assertTrue(second.isActive(), "the second recording still runs");
         assertEquals(List.of(), secondEnds);
-        assertEquals(List.of(EndReason.STOPPED), firstEnds);
+        // The device was lost before the stop: that is how the first one ended.
+        assertEquals(List.of(EndReason.DEVICE_LOST), firstEnds);
+    }
+
+    @Test
+    void anAbortBeforeTheStopEndsTheSessionFailedWhoeverStoppedFirst() throws Exception {
+        AudioLibrary audio = open();
+        for (boolean droppedByTheStop : new boolean[] {false, true}) {
+            // A level listener that takes 300 ms holds the event thread when the write fails; or the
+            // library's stop dropped the "Stopped" it had not delivered yet.
+            CountDownLatch inListener = new CountDownLatch(1);
+            Recording recording = audio.record(Path.of("r.wav"), level -> {
+                inListener.countDown();
+                sleep(300);
+            });
+            if (droppedByTheStop) {
+                natives.endWithoutDelivery(StreamEnd.EC_ERRORABORT, 0x80070070);
+            } else {
+                natives.raiseLevels(0.1).join();
+                assertTrue(inListener.await(GUARD, TimeUnit.SECONDS));
+                natives.raiseEnd(StreamEnd.EC_ERRORABORT, 0x80070070).join();
+            }
+            sleep(10);
+            recording.stop();
+            assertEquals(EndReason.FAILED, recording.endReason(), "dropped by the stop: " + droppedByTheStop);
+            AudioFileException failure = assertInstanceOf(AudioFileException.class, recording.failure());
+            assertEquals(0x80070070, failure.resultCode());
+        }
     }
 
     @Test
@@ -87,7 +114,8 @@ class AudioLibraryTest {
         natives.stopResult = 0;
         audio.record(Path.of("s.mp3"), null).close();
         List<String> calls = natives.calls();
-        calls.removeIf(call -> call.equals("getStreamNumber") || call.equals("getDroppedAudio"));
+        calls.removeIf(call -> call.equals("getStreamNumber") || call.equals("getDroppedAudio")
+                || call.equals("getEndCause"));
         assertEquals(List.of("stop", "stop", "record", "stop"), calls.subList(calls.size() - 4, calls.size()));
         waitFor(() -> ends.size() == 1);
         assertEquals(List.of(EndReason.STOP_FAILED), ends);
@@ -349,9 +377,9 @@ class AudioLibraryTest {
                 .redirectErrorStream(true).start();
         String output = new String(process.getInputStream().readAllBytes(), java.nio.charset.StandardCharsets.UTF_8);
         assertEquals(0, process.waitFor(), output);
-        // A recording that ends keeps what it lost: read after its stop.
-        assertEquals(List.of("stop", "getDroppedAudio", "freeLibrary"), List.of(output.trim().split("\\s+")),
-                output);
+        // A recording that ends keeps what it lost and how its stream ended: both read after its stop.
+        assertEquals(List.of("stop", "getDroppedAudio", "getEndCause", "freeLibrary"),
+                List.of(output.trim().split("\\s+")), output);
     }
 
     /** Starts a recording over fake natives and calls System.exit without closing anything. */
@@ -364,6 +392,14 @@ class AudioLibraryTest {
             AudioLibrary.open(natives, CLOSE_WAIT).record(Path.of("r.mp3"), null);
             natives.trace = System.out;
             System.exit(0);
+        }
+    }
+
+    private static void sleep(long millis) {
+        try {
+            Thread.sleep(millis);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
         }
     }
 

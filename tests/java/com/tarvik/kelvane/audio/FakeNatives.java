@@ -187,6 +187,11 @@ final class FakeNatives implements NativeAudio {
         });
     }
 
+    /** The library learnt of the end of the held stream, but a stop dropped its "Stopped" undelivered. */
+    void endWithoutDelivery(int event, int result) {
+        endCause = new int[] {event, result, heldStream};
+    }
+
     private Thread raise(Runnable callback) {
         Thread thread = new Thread(() -> {
             libraryLock.lock();
