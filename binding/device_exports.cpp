@@ -1,6 +1,6 @@
-// The natives of the Java package's binding class that let the user choose the input device: the list of
-// the audio input devices present now, and a recording from the one chosen by its id. Both run under the
-// library lock, as record does.
+// The natives of the Java package's binding class that let the user choose the device: the lists of the
+// audio input devices and of the audio renderers present now, and a recording from the input device
+// chosen by its id. All run under the library lock, as record does.
 #include <windows.h>
 
 #include <jni.h>
@@ -12,7 +12,7 @@
 #include "binding/library_objects.h"
 #include "binding/native_frame.h"
 #include "binding/recording_start.h"
-#include "graph/input_device_list.h"
+#include "graph/device_list.h"
 #include "support/step_sequence.h"
 #include "support/trace_log.h"
 
@@ -52,11 +52,11 @@ bool AppendUtf8(const std::wstring& text, bool strict, std::string& out)
 // The list as Java reads it: "id<TAB>name<LF>" per device, in the system's order. A control character
 // of a name becomes a space; a device whose id holds one (or is not valid UTF-16) cannot be told back to
 // the library and is left out.
-HRESULT ListText(const DirectShow::CInputDeviceList& devices, std::string& text)
+HRESULT ListText(const DirectShow::CDeviceList& devices, const wchar_t* kind, std::string& text)
 {
     try {
         unsigned number = 0;
-        for (const DirectShow::CInputDevice& device : devices.Devices()) {
+        for (const DirectShow::CDevice& device : devices.Devices()) {
             ++number;
             std::wstring name = device.name;
             for (wchar_t& c : name) {
@@ -65,14 +65,14 @@ HRESULT ListText(const DirectShow::CInputDeviceList& devices, std::string& text)
             }
             std::string line;
             if (device.id.empty() || HasControlCharacter(device.id) || !AppendUtf8(device.id, true, line)) {
-                s_MainLog.Print(L"input device %u left out, its id cannot be passed on.", number);
+                s_MainLog.Print(L"%ls %u left out, its id cannot be passed on.", kind, number);
                 continue;
             }
             line += '\t';
             AppendUtf8(name, false, line);
             line += '\n';
             text += line;
-            s_MainLog.Print(L"input device %u = \"%ls\", \"%ls\".", number, name.c_str(), device.id.c_str());
+            s_MainLog.Print(L"%ls %u = \"%ls\", \"%ls\".", kind, number, name.c_str(), device.id.c_str());
         }
         return S_OK;
     } catch (const std::bad_alloc&) {
@@ -93,6 +93,39 @@ HRESULT WriteText(JNIEnv* env, jbyteArray list, const std::string& text)
     return S_OK;
 }
 
+// The list of getInputDevices and getOutputDevices: "id TAB name LF" lines into list, the bytes needed
+// into size[0]. capacity is the list array's length, -1 for none.
+HRESULT ListDevices(JNIEnv* env, jbyteArray list, jint capacity, jintArray size, DirectShow::CDeviceList&& devices,
+                    const wchar_t* kind)
+{
+    HRESULT hr = S_OK;
+    std::string text;
+    CStepSequence steps(hr);
+    steps.Do([&] {
+            if (env == nullptr)
+                return E_UNEXPECTED;
+            return size == nullptr || env->GetArrayLength(size) < 1 ? E_INVALIDARG : S_OK;
+        })
+        .Do([&] {
+            s_MainLog.Print(L"read %lss…", kind);
+            const HRESULT read = devices.Read();
+            return FAILED(read) ? read : S_OK;
+        })
+        .Do([&] { return ListText(devices, kind, text); })
+        .Do([&] {
+            const jint needed = static_cast<jint>(text.size());
+            return JNI::WriteElements(env, size, &needed, 1);
+        })
+        .Do([&] {
+            if (text.empty())
+                return S_FALSE;
+            if (capacity < 0 || static_cast<size_t>(capacity) < text.size())
+                return kInsufficientBuffer;
+            return WriteText(env, list, text);
+        });
+    return hr;
+}
+
 } // namespace
 
 extern "C" {
@@ -105,31 +138,18 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDev
     const jint capacity = env != nullptr && list != nullptr ? env->GetArrayLength(list) : -1;
     CNativeFrame frame("Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices", &hr,
                        CNativeFrame::WithLibraryLock, L"%d", capacity);
-    DirectShow::CInputDeviceList devices;
-    std::string text;
-    CStepSequence steps(hr);
-    steps.Do([&] {
-            if (env == nullptr)
-                return E_UNEXPECTED;
-            return size == nullptr || env->GetArrayLength(size) < 1 ? E_INVALIDARG : S_OK;
-        })
-        .Do([&] {
-            s_MainLog.Print(L"read input devices…");
-            const HRESULT read = devices.Read();
-            return FAILED(read) ? read : S_OK;
-        })
-        .Do([&] { return ListText(devices, text); })
-        .Do([&] {
-            const jint needed = static_cast<jint>(text.size());
-            return JNI::WriteElements(env, size, &needed, 1);
-        })
-        .Do([&] {
-            if (text.empty())
-                return S_FALSE;
-            if (capacity < 0 || static_cast<size_t>(capacity) < text.size())
-                return kInsufficientBuffer;
-            return WriteText(env, list, text);
-        });
+    hr = ListDevices(env, list, capacity, size, DirectShow::CInputDeviceList(), L"input device");
+    return hr;
+}
+
+JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_audio_QuillmarBinding_getOutputDevices(JNIEnv* env, jobject /*self*/,
+                                                                                     jbyteArray list, jintArray size)
+{
+    HRESULT hr = S_OK;
+    const jint capacity = env != nullptr && list != nullptr ? env->GetArrayLength(list) : -1;
+    CNativeFrame frame("Java_com_tarvik_kelvane_audio_QuillmarBinding_getOutputDevices", &hr,
+                       CNativeFrame::WithLibraryLock, L"%d", capacity);
+    hr = ListDevices(env, list, capacity, size, DirectShow::COutputDeviceList(), L"output device");
     return hr;
 }
 

@@ -8,9 +8,10 @@
 #include "binding/java_arrays.h"
 #include "binding/library_objects.h"
 #include "binding/native_frame.h"
+#include "binding/playback_start.h"
 #include "binding/recording_start.h"
 #include "graph/device_utilities.h"
-#include "graph/input_device_list.h"
+#include "graph/device_list.h"
 #include "graph/media_control.h"
 #include "graph/media_seeking.h"
 #include "support/step_sequence.h"
@@ -115,11 +116,10 @@ double Seconds(LONGLONG time)
     return static_cast<double>(time) / 10000000.0;
 }
 
-// A chosen input device must be present now, before anything is built or written.
-HRESULT RequirePresentDevice(const wchar_t* deviceId)
+// A chosen device must be present now, before anything is built or written.
+HRESULT RequirePresentDevice(DirectShow::CDeviceList&& devices, const wchar_t* deviceId, const wchar_t* line)
 {
-    s_MainLog.Print(L"find input device…");
-    DirectShow::CInputDeviceList devices;
+    s_MainLog.Print(line);
     const HRESULT hr = devices.Read();
     if (FAILED(hr))
         return hr;
@@ -137,11 +137,34 @@ HRESULT StartRecording(JNIEnv* env, jbyteArray pathBytes, jint formatTag, jint s
     steps.Do([&] { return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path); })
         .Do([&] { return CheckTargetLength(path); })
         .Do([] { return RefuseWhileHeld(); })
-        .Do([&] { return deviceId != nullptr ? RequirePresentDevice(deviceId) : S_OK; })
+        .Do([&] {
+            return deviceId != nullptr
+                       ? RequirePresentDevice(DirectShow::CInputDeviceList(), deviceId, L"find input device…")
+                       : S_OK;
+        })
         .Do([&] {
             return StartStream(s_CaptureGraph, true, [&] {
                 return s_CaptureGraph.Init(path.c_str(), formatTag, sampleRate, bitRate, deviceId);
             });
+        });
+    return hr;
+}
+
+HRESULT StartPlayback(JNIEnv* env, jbyteArray pathBytes, jint number, const wchar_t* rendererId)
+{
+    HRESULT hr = S_OK;
+    std::wstring path;
+    CStepSequence steps(hr);
+    steps.Do([&] { return ReadPathArgument(env, pathBytes, L"FilePath = \"%ls\".", path); })
+        .Do([] { return RefuseWhileHeld(); })
+        .Do([&] {
+            return rendererId != nullptr
+                       ? RequirePresentDevice(DirectShow::COutputDeviceList(), rendererId, L"find output device…")
+                       : S_OK;
+        })
+        .Do([&] {
+            return StartStream(s_PlaybackGraph, false,
+                               [&] { return s_PlaybackGraph.Init(path.c_str(), number, rendererId); });
         });
     return hr;
 }
@@ -164,11 +187,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_play(JNIEnv* env, jobjec
     HRESULT hr = S_OK;
     CNativeFrame frame("Java_com_tarvik_kelvane_Quillmar_play", &hr, CNativeFrame::WithLibraryLockForChange, L"%d",
                        number);
-    std::wstring path;
-    CStepSequence steps(hr);
-    steps.Do([&] { return ReadPathArgument(env, pathBytes, L"FilePath = \"%ls\".", path); })
-        .Do([] { return RefuseWhileHeld(); })
-        .Do([&] { return StartStream(s_PlaybackGraph, false, [&] { return s_PlaybackGraph.Init(path.c_str(), number); }); });
+    hr = StartPlayback(env, pathBytes, number, nullptr);
     return hr;
 }
 

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <uuids.h>
 
+#include <cwchar>
 #include <new>
 
 #include "graph/device_utilities.h"
@@ -112,6 +113,23 @@ HRESULT CFilterEnumerator::GetItem(ULONG index, IMoniker** moniker) const
     *moniker = m_monikers[index];
     (*moniker)->AddRef();
     return S_OK;
+}
+
+HRESULT CFilterEnumerator::FindById(const wchar_t* id, LONG* index) const
+{
+    *index = -1;
+    for (ULONG item = 0; id != nullptr && item < m_count; ++item) {
+        COM::TPtr<IMoniker> moniker;
+        wchar_t* itemId = nullptr;
+        const bool found = SUCCEEDED(GetItem(item, &moniker)) && SUCCEEDED(GetDeviceId(moniker, &itemId)) &&
+                           std::wcscmp(itemId, id) == 0;
+        ::CoTaskMemFree(itemId);
+        if (found) {
+            *index = static_cast<LONG>(item);
+            return S_OK;
+        }
+    }
+    return DeviceNotPresent;
 }
 
 HRESULT CFilterEnumerator::GetFriendlyNames(CDeviceNameList& list) const

@@ -53,6 +53,9 @@ public:
     HRESULT GetCount(ULONG* count) const;
     // The moniker at the index with a reference of its own; E_INVALIDARG for an index out of range.
     HRESULT GetItem(ULONG index, IMoniker** moniker) const;
+    // The index of the moniker whose display name (a device's id, see GetDeviceId) is exactly the id;
+    // HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) with -1 when none has it.
+    HRESULT FindById(const wchar_t* id, LONG* index) const;
     // Appends {moniker, friendly name} for every moniker whose name can be read; the result is that of
     // the last index walked. S_FALSE (nothing appended) when empty.
     HRESULT GetFriendlyNames(CDeviceNameList& list) const;

@@ -156,13 +156,13 @@ HRESULT CFilterGraph::ConnectDirect(IPin* output, IPin* input)
     return p->ConnectDirect(output, input, nullptr);
 }
 
-HRESULT CFilterGraph::RenderPin(IPin* output)
+HRESULT CFilterGraph::RenderPin(IPin* output, DWORD flags)
 {
     COM::TPtr<IFilterGraph2> graph;
     HRESULT hr = QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(&graph));
     if (FAILED(hr))
         return hr;
-    return graph->RenderEx(output, 0, nullptr);
+    return graph->RenderEx(output, flags, nullptr);
 }
 
 HRESULT CFilterGraph::FindPinByDirection(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin)

@@ -43,8 +43,9 @@ public:
 
     // Connects exactly these two pins, with no media type given.
     HRESULT ConnectDirect(IPin* output, IPin* input);
-    // Lets the graph manager add and connect whatever the output's stream needs to be played.
-    HRESULT RenderPin(IPin* output);
+    // Lets the graph manager add and connect whatever the output's stream needs to be played. With
+    // AM_RENDEREX_RENDERTOEXISTINGRENDERERS it uses only renderers already in the graph.
+    HRESULT RenderPin(IPin* output, DWORD flags = 0);
 
     // The first pin of the filter, in its enumeration order, with the wanted direction.
     // VFW_E_NOT_FOUND (*pin stays null) when it has none.

@@ -221,21 +221,7 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
 
 HRESULT CFilterGraph_Capture::FindDevice(const wchar_t* deviceId, LONG* index) const
 {
-    *index = -1;
-    ULONG count = 0;
-    m_devices.GetCount(&count);
-    for (ULONG item = 0; item < count; ++item) {
-        COM::TPtr<IMoniker> moniker;
-        wchar_t* id = nullptr;
-        const bool found = SUCCEEDED(m_devices.GetItem(item, &moniker)) &&
-                           SUCCEEDED(DirectShow::GetDeviceId(moniker, &id)) && std::wcscmp(id, deviceId) == 0;
-        ::CoTaskMemFree(id);
-        if (found) {
-            *index = static_cast<LONG>(item);
-            return S_OK;
-        }
-    }
-    return DirectShow::DeviceNotPresent;
+    return m_devices.FindById(deviceId, index);
 }
 
 HRESULT CFilterGraph_Capture::InsertVolumeMeter(IPin* upstream, VolumeMeter::LevelCallback callback)

@@ -14,8 +14,14 @@ public:
 
     // Builds the graph for the path or URL; the number is only traced. A graph built before is refused
     // (E_UNEXPECTED) and stays as it is; a build that fails half-way stays held until Free.
-    HRESULT Init(const wchar_t* path, int number);
+    // rendererId names the audio renderer to play on by its id (see COutputDeviceList); null lets the
+    // graph manager choose (the default). A renderer that is not present fails with
+    // HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED).
+    HRESULT Init(const wchar_t* path, int number, const wchar_t* rendererId = nullptr);
 
 private:
+    // Adds the audio renderer whose id is rendererId to the graph, under its friendly name.
+    HRESULT InsertRenderer(const wchar_t* rendererId);
+
     Synchronization::CCriticalSection m_lock;
 };

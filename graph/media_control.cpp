@@ -36,4 +36,18 @@ HRESULT CMediaControl::TogglePause(bool* paused)
     return hr;
 }
 
+HRESULT CMediaControl::Preroll(DWORD milliseconds)
+{
+    if (IsNull())
+        return E_UNEXPECTED;
+    HRESULT hr = p->Pause();
+    if (FAILED(hr))
+        return hr;
+    OAFilterState state = State_Stopped;
+    hr = p->GetState(static_cast<LONG>(milliseconds), &state);
+    if (SUCCEEDED(hr) && state != State_Paused)
+        hr = VFW_E_WRONG_STATE;
+    return hr;
+}
+
 } // namespace DirectShow

@@ -16,4 +16,24 @@ HRESULT CMediaSeeking::GetCurrentPosition(LONGLONG* position)
     return p->GetCurrentPosition(position);
 }
 
+HRESULT CMediaSeeking::SetPosition(LONGLONG position)
+{
+    if (IsNull())
+        return E_UNEXPECTED;
+    DWORD capabilities = 0;
+    HRESULT hr = p->GetCapabilities(&capabilities);
+    if (FAILED(hr))
+        return hr == E_NOTIMPL ? E_NOTIMPL : hr;
+    if ((capabilities & AM_SEEKING_CanSeekAbsolute) == 0)
+        return E_NOTIMPL;
+    LONGLONG duration = 0;
+    hr = p->GetDuration(&duration);
+    if (FAILED(hr))
+        return hr;
+    if (position < 0 || position > duration)
+        return E_INVALIDARG;
+    hr = p->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
+    return hr;
+}
+
 } // namespace DirectShow

@@ -13,6 +13,10 @@ public:
     // E_UNEXPECTED when not attached; otherwise the graph's result.
     HRESULT GetDuration(LONGLONG* duration);
     HRESULT GetCurrentPosition(LONGLONG* position);
+    // Moves the current position to the absolute time, the stop position left as it is; the graph keeps
+    // its state (running or paused). E_INVALIDARG for a time before 0 or after the duration; E_NOTIMPL
+    // when the stream cannot seek to an absolute time (nothing is changed in either case).
+    HRESULT SetPosition(LONGLONG position);
 };
 
 } // namespace DirectShow

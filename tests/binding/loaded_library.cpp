@@ -40,6 +40,13 @@ CLoadedLibrary::CLoadedLibrary() : m_jvm(std::make_unique<TestJvm::CJavaVm>())
     TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices);
     TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice);
     TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getDroppedAudio);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_setPosition);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_setVolume);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getVolume);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_setBalance);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getBalance);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getOutputDevices);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_playOnDevice);
 #undef TESSARO_RESOLVE
     m_java = m_jvm->NewQuillmar();
     if (JNI_OnLoad != nullptr)

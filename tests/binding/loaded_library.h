@@ -52,6 +52,13 @@ public:
     TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices);
     TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice);
     TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getDroppedAudio);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_setPosition);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_setVolume);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getVolume);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_setBalance);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getBalance);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getOutputDevices);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_playOnDevice);
 #undef TESSARO_EXPORT
 
     // The natives called as Java would call them, on the Quillmar object.

@@ -1,5 +1,6 @@
 // The playback graph built by Wine's graph manager from the URL source stand-in, driven through the
 // media control and seeking clients, with its trace lines; and the COM initialisation guard.
+#include "graph/basic_audio.h"
 #include "graph/filter_graph_playback.h"
 #include "graph/media_control.h"
 #include "graph/media_seeking.h"
@@ -135,6 +136,33 @@ TEST(PlaybackGraph, ReleasesOnlyTheComReferenceItAdded)
     }  // released by the destructor
     ::CoUninitialize();
     EXPECT_EQ(guard.Initialise(), S_OK);
+}
+
+// A graph that holds no audio renderer (the source not rendered): volume and balance have nothing to
+// act on, and nothing can seek; each refusal says so and leaves the graph as it is.
+TEST(MediaClients, GraphWithoutRenderer)
+{
+    CComThread com;
+    DirectShow::CFilterGraph graph;
+    ASSERT_EQ(graph.Create(), S_OK);
+    COM::TPtr<IBaseFilter> source;
+    ASSERT_EQ(graph.AddFilter(CLSID_URLReader, L"source", &source), S_OK);
+    COM::TPtr<IFileSourceFilter> file;
+    ASSERT_EQ(source.QueryInterface(IID_IFileSourceFilter, reinterpret_cast<void**>(&file)), S_OK);
+    ASSERT_EQ(file->Load(GraphTest::kToneWav.c_str(), nullptr), S_OK);
+    DirectShow::CBasicAudio audio;
+    DirectShow::CMediaSeeking seeking;
+    ASSERT_EQ(audio.Attach(graph), S_OK);
+    ASSERT_EQ(seeking.Attach(graph), S_OK);
+    long level = 1;
+    EXPECT_EQ(audio.SetVolume(-602), E_NOINTERFACE);
+    EXPECT_EQ(audio.GetVolume(&level), E_NOINTERFACE);
+    EXPECT_EQ(audio.SetBalance(-10000), E_NOINTERFACE);
+    EXPECT_EQ(audio.GetBalance(&level), E_NOINTERFACE);
+    EXPECT_EQ(audio.SetVolume(1), E_INVALIDARG);
+    EXPECT_EQ(seeking.SetPosition(0), E_NOTIMPL);
+    file.Release();
+    source.Release();
 }
 
 TEST(MediaClients, NothingToAttachTo)

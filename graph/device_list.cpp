@@ -1,4 +1,4 @@
-#include "graph/input_device_list.h"
+#include "graph/device_list.h"
 
 #include <dshow.h>
 #include <uuids.h>
@@ -11,11 +11,15 @@
 
 namespace DirectShow {
 
-HRESULT CInputDeviceList::Read()
+CInputDeviceList::CInputDeviceList() : CDeviceList(CLSID_AudioInputDeviceCategory) {}
+
+COutputDeviceList::COutputDeviceList() : CDeviceList(CLSID_AudioRendererCategory) {}
+
+HRESULT CDeviceList::Read()
 {
     m_devices.clear();
     CFilterEnumerator devices;
-    HRESULT hr = devices.EnumerateCategory(0, CLSID_AudioInputDeviceCategory);
+    HRESULT hr = devices.EnumerateCategory(0, m_category);
     ULONG count = 0;
     if (hr == S_OK)
         hr = devices.GetCount(&count);
@@ -26,7 +30,7 @@ HRESULT CInputDeviceList::Read()
         if (SUCCEEDED(devices.GetItem(index, &moniker)) && SUCCEEDED(GetDeviceId(moniker, &id)) &&
             SUCCEEDED(GetFriendlyName(moniker, &name))) {
             try {
-                m_devices.push_back(CInputDevice{id, name});
+                m_devices.push_back(CDevice{id, name});
             } catch (const std::bad_alloc&) {
                 hr = E_OUTOFMEMORY;
             }
@@ -42,9 +46,9 @@ HRESULT CInputDeviceList::Read()
     return hr;
 }
 
-bool CInputDeviceList::Contains(const wchar_t* id) const
+bool CDeviceList::Contains(const wchar_t* id) const
 {
-    for (const CInputDevice& device : m_devices) {
+    for (const CDevice& device : m_devices) {
         if (id != nullptr && device.id == id)
             return true;
     }

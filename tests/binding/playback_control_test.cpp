@@ -1,0 +1,209 @@
+// Seek, volume, balance and the output device through the exports. What is heard is checked on the Linux
+// side (tests/platform/playback/output-check records the audio server's sinks while it runs
+// PlaybackAtTheOutput.Scenario with a scenario of its table); here the natives' results and refusals.
+#include "initialised_library_test.h"
+
+#include <dshow.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::wstring kTone = TEST_DATA_DIR L"/tone-2s.wav";
+constexpr HRESULT kDeviceNotPresent = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+constexpr HRESULT kInsufficientBuffer = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+
+class PlaybackControl : public CInitialisedLibraryTest {
+public:
+    JNIEnv* Env() { return library.Env(); }
+    jobject Java() { return library.Java(); }
+    jint Play(const std::wstring& path)
+    {
+        return library.Java_com_tarvik_kelvane_Quillmar_play(Env(), Java(), Jvm().NewByteArray(Utf8(path)), 1);
+    }
+    jint PlayOn(jbyteArray id, const std::wstring& path)
+    {
+        return library.Java_com_tarvik_kelvane_audio_QuillmarBinding_playOnDevice(
+            Env(), Java(), id, Jvm().NewByteArray(Utf8(path)), 1);
+    }
+    jint Stop() { return library.Java_com_tarvik_kelvane_Quillmar_stop(Env(), Java()); }
+    jint Seek(double seconds)
+    {
+        return library.Java_com_tarvik_kelvane_audio_QuillmarBinding_setPosition(Env(), Java(), seconds);
+    }
+    double Position()
+    {
+        jdoubleArray seconds = Jvm().NewDoubleArray(1);
+        EXPECT_EQ(library.Java_com_tarvik_kelvane_Quillmar_getCurrentPosition(Env(), Java(), seconds), S_OK);
+        return Jvm().DoubleContents(seconds)[0];
+    }
+    jint SetVolume(jint volume)
+    {
+        return library.Java_com_tarvik_kelvane_audio_QuillmarBinding_setVolume(Env(), Java(), volume);
+    }
+    jint SetBalance(jint balance)
+    {
+        return library.Java_com_tarvik_kelvane_audio_QuillmarBinding_setBalance(Env(), Java(), balance);
+    }
+    // getVolume or getBalance into an array of that length (-1: null); the value in *value.
+    jint Read(bool volume, jsize length, jint* value = nullptr)
+    {
+        jintArray array = length < 0 ? nullptr : Jvm().NewIntArray(length);
+        const jint hr = volume
+                            ? library.Java_com_tarvik_kelvane_audio_QuillmarBinding_getVolume(Env(), Java(), array)
+                            : library.Java_com_tarvik_kelvane_audio_QuillmarBinding_getBalance(Env(), Java(), array);
+        if (value != nullptr && array != nullptr && length > 0)
+            *value = Jvm().IntContents(array)[0];
+        return hr;
+    }
+    // The output devices as "id TAB name" lines.
+    std::vector<std::string> OutputDevices()
+    {
+        jintArray size = Jvm().NewIntArray(1);
+        jbyteArray list = Jvm().NewByteArray(std::string(16384, '\0'));
+        EXPECT_EQ(library.Java_com_tarvik_kelvane_audio_QuillmarBinding_getOutputDevices(Env(), Java(), list, size),
+                  S_OK);
+        const std::vector<jbyte> bytes = Jvm().ByteContents(list);
+        std::istringstream text(std::string(bytes.begin(), bytes.begin() + Jvm().IntContents(size)[0]));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(text, line);)
+            lines.push_back(line);
+        return lines;
+    }
+};
+
+// Every refusal changes nothing: the playback goes on where it was, with its volume and balance.
+TEST_F(PlaybackControl, Refusals)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // Nothing held: the playback controls refuse, and a renderer that is not there builds nothing.
+    EXPECT_EQ(Seek(1.0), VFW_E_WRONG_STATE);
+    EXPECT_EQ(SetVolume(0), VFW_E_WRONG_STATE);
+    EXPECT_EQ(SetBalance(0), VFW_E_WRONG_STATE);
+    EXPECT_EQ(Read(true, 1), VFW_E_WRONG_STATE);
+    EXPECT_EQ(Read(false, 1), VFW_E_WRONG_STATE);
+    EXPECT_EQ(PlayOn(Jvm().NewByteArray(std::string("@device:sw:{gone}\\Unplugged")), kTone), kDeviceNotPresent);
+    EXPECT_EQ(PlayOn(Jvm().NewByteArray(std::string()), kTone), E_INVALIDARG);
+    EXPECT_EQ(Stop(), E_UNEXPECTED);
+
+    ASSERT_EQ(PlayOn(nullptr, kTone), S_OK);  // null: the default renderer, as play
+    ASSERT_EQ(SetVolume(-1000), S_OK);
+    ASSERT_EQ(SetBalance(2000), S_OK);
+    ASSERT_EQ(Seek(0.5), S_OK);
+    const struct {
+        const char* what;
+        jint result;
+        jint expected;
+    } refusals[] = {
+        {"seek before 0", Seek(-0.1), E_INVALIDARG},
+        {"seek to NaN", Seek(nan), E_INVALIDARG},
+        {"seek past the end", Seek(2.5), E_INVALIDARG},
+        {"volume above 0", SetVolume(1), E_INVALIDARG},
+        {"volume below -10000", SetVolume(-10001), E_INVALIDARG},
+        {"balance above 10000", SetBalance(10001), E_INVALIDARG},
+        {"balance below -10000", SetBalance(-10001), E_INVALIDARG},
+        {"volume into null", Read(true, -1), E_INVALIDARG},
+        {"volume into []", Read(true, 0), kInsufficientBuffer},
+        {"balance into []", Read(false, 0), kInsufficientBuffer},
+        {"a second playback", PlayOn(nullptr, kTone), E_UNEXPECTED},
+    };
+    for (const auto& refusal : refusals)
+        EXPECT_EQ(refusal.result, refusal.expected) << refusal.what;
+    jint volume = 1;
+    jint balance = 0;
+    EXPECT_EQ(Read(true, 1, &volume), S_OK);
+    EXPECT_EQ(Read(false, 1, &balance), S_OK);
+    EXPECT_EQ(volume, -1000);
+    EXPECT_EQ(balance, 2000);
+    EXPECT_LT(Position(), 1.0);
+    EXPECT_EQ(Stop(), S_OK);
+
+    // Only the one playback that played built a graph: the refusals came before anything was built.
+    library.FreeLibrary();
+    library.Unload();
+    int builds = 0;
+    for (const std::wstring& line : CLoadedLibrary::ReadMainLog().Messages())
+        builds += line.rfind(L"CFilterGraph_Playback::Init(", 0) == 0 && line.find(L"begin") != std::wstring::npos;
+    EXPECT_EQ(builds, 1);
+}
+
+// The output devices: the default first, each with an id and a name, and playback on each of them.
+TEST_F(PlaybackControl, OutputDevicesPlay)
+{
+    const std::vector<std::string> devices = OutputDevices();
+    ASSERT_FALSE(devices.empty());
+    for (const std::string& line : devices) {
+        const size_t tab = line.find('\t');
+        ASSERT_NE(tab, std::string::npos) << line;
+        ASSERT_GT(tab, 0u) << line;
+        EXPECT_EQ(PlayOn(Jvm().NewByteArray(line.substr(0, tab)), kTone), S_OK) << line;
+        EXPECT_EQ(Stop(), S_OK);
+    }
+    jintArray size = Jvm().NewIntArray(1);
+    EXPECT_EQ(library.Java_com_tarvik_kelvane_audio_QuillmarBinding_getOutputDevices(Env(), Java(), nullptr, size),
+              kInsufficientBuffer);
+    EXPECT_GT(Jvm().IntContents(size)[0], 0);
+    EXPECT_EQ(library.Java_com_tarvik_kelvane_audio_QuillmarBinding_getOutputDevices(Env(), Java(), nullptr, nullptr),
+              E_INVALIDARG);
+}
+
+// One scenario of output-check: TESSARO_OUTPUT_SCENARIO = "FILE[|DEVICE][|ACTION@SECONDS=VALUE...]",
+// ACTION seek, volume or balance, SECONDS after the play returned; DEVICE a part of an output device's
+// name. Plays, acts, and stops as soon as the end is reported.
+TEST_F(PlaybackControl, AtTheOutput)
+{
+    wchar_t buffer[1024] = {};
+    if (::GetEnvironmentVariableW(L"TESSARO_OUTPUT_SCENARIO", buffer, 1024) == 0)
+        GTEST_SKIP() << "run by tests/platform/playback/output-check";
+    std::vector<std::wstring> parts;
+    std::wistringstream scenario(buffer);
+    for (std::wstring part; std::getline(scenario, part, L'|');)
+        parts.push_back(part);
+    ASSERT_FALSE(parts.empty());
+
+    jbyteArray id = nullptr;
+    if (parts.size() > 1 && !parts[1].empty()) {
+        for (const std::string& line : OutputDevices()) {
+            if (line.find(Utf8(parts[1])) != std::string::npos)
+                id = Jvm().NewByteArray(line.substr(0, line.find('\t')));
+        }
+        ASSERT_NE(id, nullptr) << "no output device named like the scenario's";
+    }
+    ASSERT_EQ(PlayOn(id, TEST_DATA_DIR L"/" + parts[0]), S_OK);
+    const DWORD started = ::GetTickCount();
+    for (size_t n = 2; n < parts.size(); ++n) {
+        wchar_t action[16] = {};
+        double at = 0.0;
+        double value = 0.0;
+        ASSERT_EQ(swscanf(parts[n].c_str(), L"%15[a-z]@%lf=%lf", action, &at, &value), 3) << parts[n].c_str();
+        const DWORD due = started + static_cast<DWORD>(at * 1000.0);
+        while (static_cast<LONG>(::GetTickCount() - due) < 0)
+            ::Sleep(1);
+        const std::wstring name = action;
+        if (name == L"seek") {
+            EXPECT_EQ(Seek(value), S_OK);
+            const double position = Position();
+            std::printf("position after the seek to %.3f s: %.3f s\n", value, position);
+            EXPECT_NEAR(position, value, 0.1);  // within a buffer of the renderer
+        } else {
+            const jint level = static_cast<jint>(value);
+            jint read = 1;
+            EXPECT_EQ(name == L"volume" ? SetVolume(level) : SetBalance(level), S_OK) << name.c_str();
+            EXPECT_EQ(Read(name == L"volume", 1, &read), S_OK);
+            EXPECT_EQ(read, level);
+        }
+    }
+    ASSERT_TRUE(WaitFor([&] { return !StoppedCalls().empty(); }, 30000)) << "no end reported";
+    EXPECT_EQ(Stop(), S_OK);  // as a player does at once when told of the end
+    std::printf("end reported %.3f s after the play\n", (::GetTickCount() - started) / 1000.0);
+    EXPECT_EQ(StoppedCalls()[0].intArg, 0);
+}
+
+} // namespace
