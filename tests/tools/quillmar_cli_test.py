@@ -320,7 +320,7 @@ class Playback(unittest.TestCase):
         self.assertRegex(stdout, r"^Stopped at 00:05\.[0-3]\.\n$")
         status, _, stderr = run("play", "tone.wav", "--start", "2")
         self.assertEqual(status, 2, stderr)
-        self.assertIn('--start 00:02.0 is past the end of "tone.wav" (00:01.0)', stderr)
+        self.assertRegex(stderr, r'--start 00:02\.0 is past the end of ".*tone\.wav" \(00:01\.0\)')
 
     def test_output_device_chosen_by_number_and_by_name_and_an_unknown_one_is_a_usage_error(self):
         _, stdout, _ = run("devices")
@@ -335,7 +335,8 @@ class Playback(unittest.TestCase):
                 self.assertEqual(stdout, "Played to the end.\n")
         status, stdout, stderr = run("play", "tone.wav", "--device", "nonesuch")
         self.assertEqual(status, 2, stderr)
-        self.assertEqual(len(stderr.splitlines()), 1, stderr)
+        # Wine's ALSA driver, loaded when the audio renderers are listed, complains on stderr: not the tool's.
+        self.assertEqual(len([l for l in stderr.splitlines() if not l.startswith("ALSA lib ")]), 1, stderr)
         self.assertIn(f'names no output device; the output devices are: 1. {outputs[0]}, 2. {outputs[1]}', stderr)
 
     def test_ctrl_c_hook_stops_playback(self):
