@@ -7,8 +7,19 @@
 #include "binding/native_frame.h"
 #include "support/trace_log.h"
 
+namespace {
+
+// A renderer reports the end of its stream once it has written the last audio to its device, while that
+// audio, up to the device's buffer and latency, is still to be heard: the end reaches Java only after
+// it has sounded, so that a player that stops at the end cuts nothing off.
+constexpr DWORD kOutputDrainMilliseconds = 500;
+
+} // namespace
+
 void callback_MediaEvent(long code, LONG_PTR param1, LONG_PTR param2)
 {
+    if (code == EC_COMPLETE)
+        ::Sleep(kOutputDrainMilliseconds);
     s_Listener.PostEvent(code, param1, param2);
 }
 

@@ -68,6 +68,9 @@ HRESULT OnChosenGraph(Step&& step)
     return graph != nullptr ? step(*graph) : E_UNEXPECTED;
 }
 
+// How long a playback may take to preroll before it is run all the same (a slow URL, say).
+constexpr DWORD kPrerollMilliseconds = 5000;
+
 // Attaches the media event thread to the freshly built graph and runs it.
 HRESULT AttachAndRun(DirectShow::CFilterGraph& graph, bool traceRun)
 {
@@ -81,6 +84,18 @@ HRESULT AttachAndRun(DirectShow::CFilterGraph& graph, bool traceRun)
         .Do([&] {
             s_MainLog.Print(L"init MediaControl…");
             return control.Attach(graph);
+        })
+        .Do([&] {
+            // A playback is paused first, until its renderer holds the first audio (bounded): run at
+            // once, the graph's clock would start while the renderer still waits for its first sample,
+            // and the audio that comes late for the clock would be dropped unheard.
+            if (traceRun)
+                return S_OK;
+            s_MainLog.Print(L"preroll FilterGraph…");
+            const HRESULT paused = control.Preroll(kPrerollMilliseconds);
+            if (paused == VFW_S_STATE_INTERMEDIATE)
+                s_MainLog.Print(L"not prerolled within %u ms, run anyway…", kPrerollMilliseconds);
+            return FAILED(paused) ? paused : S_OK;
         })
         .Do([&] {
             if (traceRun)

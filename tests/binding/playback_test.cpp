@@ -166,6 +166,7 @@ TEST_F(PlaybackToTheEnd, WavAndItsWholeTrace)
         build + L" done, return 0x00000000.",
         L"attach FilterGraph to s_MediaEventThread…",
         L"init MediaControl…",
+        L"preroll FilterGraph…",
         play + L" done, return " + Hex(playResult) + L".",
         kPlay + L"( 8 ) begin…",
         L"get file path…",

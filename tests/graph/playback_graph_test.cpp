@@ -1,6 +1,7 @@
 // The playback graph built by Wine's graph manager from the URL source stand-in, driven through the
 // media control and seeking clients, with its trace lines; and the COM initialisation guard.
 #include "graph/basic_audio.h"
+#include "graph/device_list.h"
 #include "graph/filter_graph_playback.h"
 #include "graph/media_control.h"
 #include "graph/media_seeking.h"
@@ -136,6 +137,38 @@ TEST(PlaybackGraph, ReleasesOnlyTheComReferenceItAdded)
     }  // released by the destructor
     ::CoUninitialize();
     EXPECT_EQ(guard.Initialise(), S_OK);
+}
+
+// Each audio renderer the system lists plays the stream when chosen: it is the one renderer of the
+// graph, under its own name, and the stream is connected to it; one that is not present builds nothing
+// beyond the graph.
+TEST(PlaybackGraph, ChosenRenderer)
+{
+    CComThread com;
+    DirectShow::COutputDeviceList renderers;
+    ASSERT_EQ(renderers.Read(), S_OK);
+    ASSERT_GE(renderers.Devices().size(), 2u);
+    for (const DirectShow::CDevice& renderer : renderers.Devices()) {
+        CFilterGraph_Playback graph;
+        ASSERT_EQ(graph.Init(GraphTest::kToneWav.c_str(), 0, renderer.id.c_str()), S_OK) << renderer.id.c_str();
+        COM::TPtr<IBaseFilter> chosen;
+        ASSERT_EQ(graph->FindFilterByName(renderer.name.c_str(), &chosen), S_OK) << renderer.name.c_str();
+        COM::TPtr<IPin> input;
+        COM::TPtr<IPin> peer;
+        ASSERT_EQ(DirectShow::CFilterGraph::FindPinByDirection(chosen, PINDIR_INPUT, &input), S_OK);
+        EXPECT_EQ(input->ConnectedTo(&peer), S_OK) << renderer.name.c_str();
+        int withAudio = 0;
+        COM::TPtr<IEnumFilters> filters;
+        ASSERT_EQ(graph->EnumFilters(&filters), S_OK);
+        for (COM::TPtr<IBaseFilter> filter; filters->Next(1, &filter, nullptr) == S_OK;) {
+            COM::TPtr<IBasicAudio> audio;
+            withAudio += SUCCEEDED(filter->QueryInterface(IID_IBasicAudio, reinterpret_cast<void**>(&audio)));
+        }
+        EXPECT_EQ(withAudio, 1) << renderer.name.c_str();
+    }
+    CFilterGraph_Playback graph;
+    EXPECT_EQ(graph.Init(GraphTest::kToneWav.c_str(), 0, L"@device:cm:{E0F158E1-CB04-11D0-BD4E-00A0C911CE86}\\Gone"),
+              HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
 }
 
 // A graph that holds no audio renderer (the source not rendered): volume and balance have nothing to
