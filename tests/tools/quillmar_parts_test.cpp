@@ -8,6 +8,8 @@
 #include "quillmar/result_codes.h"
 #include "quillmar/status_text.h"
 #include "quillmar/stream_end.h"
+#include "quillmar/user_input.h"
+#include "quillmar/volume_level.h"
 
 #include <gtest/gtest.h>
 
@@ -280,4 +282,59 @@ TEST(InputDevices, ChosenByNumberByWholeNameOrByAPartThatFitsOnlyOne)
               std::wstring::npos);
     EXPECT_EQ(list.Choose(L"webcam", error), -1);
     EXPECT_EQ(error.find(L'\n'), std::wstring::npos);
+}
+
+TEST(CommandLine, PlayTakesAStartAVolumeAndAnOutputDevice)
+{
+    const CCommandLine plain = Parsed({L"play", L"x.wav"});
+    EXPECT_EQ(plain.StartSeconds(), 0.0);
+    EXPECT_EQ(plain.VolumePercent(), -1);
+    EXPECT_EQ(plain.Device(), L"");
+    const CCommandLine full = Parsed({L"play", L"--start=5.5", L"x.wav", L"--volume", L"50", L"-d", L"Sink 2"});
+    EXPECT_EQ(full.StartSeconds(), 5.5);
+    EXPECT_EQ(full.VolumePercent(), 50);
+    EXPECT_EQ(full.Device(), L"Sink 2");
+    for (const auto& args : {std::vector<std::wstring>{L"play", L"x.wav", L"--volume", L"101"},
+                             std::vector<std::wstring>{L"play", L"x.wav", L"--start", L"-1"},
+                             std::vector<std::wstring>{L"play", L"x.wav", L"--device", L""}}) {
+        CCommandLine commandLine;
+        EXPECT_FALSE(commandLine.Parse(args)) << args[3].size();
+        EXPECT_NE(commandLine.Error().find(L"(see quillmar play --help)"), std::wstring::npos);
+    }
+}
+
+TEST(VolumeLevel, PercentOfTheAmplitudeInHundredthsOfADecibelAndBack)
+{
+    const struct {
+        int percent;
+        int hundredths;
+    } table[] = {{100, 0}, {50, -602}, {10, -2000}, {1, -4000}, {0, -10000}};
+    for (const auto& row : table) {
+        EXPECT_EQ(CVolumeLevel::ToHundredthsDb(row.percent), row.hundredths) << row.percent;
+        EXPECT_EQ(CVolumeLevel::ToPercent(row.hundredths), row.percent) << row.hundredths;
+    }
+    EXPECT_EQ(CVolumeLevel::ToPercent(-9999), 0);
+}
+
+TEST(KeyDecoder, ATerminalsArrowSequencesBecomeArrowKeysAndOtherBytesThemselves)
+{
+    CKeyDecoder decoder;
+    std::wstring keys;
+    for (unsigned char byte : std::string("\x1b[D\x1b[C\x1bOA\x1b[B \x1b[Zq\n")) {
+        wchar_t key = 0;
+        if (decoder.Feed(byte, key))
+            keys += key;
+    }
+    EXPECT_EQ(keys, (std::wstring{kKeyLeft, kKeyRight, kKeyUp, kKeyDown, L' ', L'q', L'\r'}));
+}
+
+TEST(OutputDevices, AChoiceThatFitsNoneNamesTheOutputDevices)
+{
+    CAudioDevices list(DeviceKind::Output);
+    list.Parse("@a\tSpeakers\n@b\tSecond Sink\n");
+    std::wstring error;
+    EXPECT_EQ(list.Choose(L"second", error), 1);
+    EXPECT_EQ(list.Choose(L"hdmi", error), -1);
+    EXPECT_EQ(error, L"--device \"hdmi\" names no output device; the output devices are: 1. Speakers, 2. Second Sink "
+                     L"(see quillmar devices)");
 }

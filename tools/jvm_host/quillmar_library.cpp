@@ -62,6 +62,13 @@ HRESULT CQuillmarLibrary::Load(const std::wstring& path)
     QUILLMAR_RESOLVE(m_getInputDevices, Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices)
     QUILLMAR_RESOLVE(m_recordFromDevice, Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice)
     QUILLMAR_RESOLVE(m_getDroppedAudio, Java_com_tarvik_kelvane_audio_QuillmarBinding_getDroppedAudio)
+    QUILLMAR_RESOLVE(m_setPosition, Java_com_tarvik_kelvane_audio_QuillmarBinding_setPosition)
+    QUILLMAR_RESOLVE(m_setVolume, Java_com_tarvik_kelvane_audio_QuillmarBinding_setVolume)
+    QUILLMAR_RESOLVE(m_getVolume, Java_com_tarvik_kelvane_audio_QuillmarBinding_getVolume)
+    QUILLMAR_RESOLVE(m_setBalance, Java_com_tarvik_kelvane_audio_QuillmarBinding_setBalance)
+    QUILLMAR_RESOLVE(m_getBalance, Java_com_tarvik_kelvane_audio_QuillmarBinding_getBalance)
+    QUILLMAR_RESOLVE(m_getOutputDevices, Java_com_tarvik_kelvane_audio_QuillmarBinding_getOutputDevices)
+    QUILLMAR_RESOLVE(m_playOnDevice, Java_com_tarvik_kelvane_audio_QuillmarBinding_playOnDevice)
 #undef QUILLMAR_RESOLVE
     m_module = module;
     m_onLoad(m_host.Vm(), nullptr);
@@ -184,6 +191,16 @@ HRESULT CQuillmarLibrary::GetStreamNumber(int& stream)
 
 HRESULT CQuillmarLibrary::GetInputDevices(std::string& utf8List)
 {
+    return GetDeviceList(m_getInputDevices, utf8List);
+}
+
+HRESULT CQuillmarLibrary::GetOutputDevices(std::string& utf8List)
+{
+    return GetDeviceList(m_getOutputDevices, utf8List);
+}
+
+HRESULT CQuillmarLibrary::GetDeviceList(DeviceListNative native, std::string& utf8List)
+{
     utf8List.clear();
     jintArray size = m_host.NewIntArray(1);
     jsize room = 4096;
@@ -191,7 +208,7 @@ HRESULT CQuillmarLibrary::GetInputDevices(std::string& utf8List)
     // Devices may come between two calls: a few rounds, each with the size the last one told.
     for (int round = 0; round < 4 && hr == HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER); ++round) {
         jbyteArray list = m_host.NewByteArray(std::string(static_cast<std::size_t>(room), '\0'));
-        hr = m_getInputDevices(Env(), m_host.Quillmar(), list, size);
+        hr = native(Env(), m_host.Quillmar(), list, size);
         const jint needed = m_host.IntAt(size, 0);
         if (hr == S_OK && needed >= 0 && needed <= room)
             utf8List = m_host.BytesOf(list).substr(0, static_cast<std::size_t>(needed));
@@ -224,5 +241,50 @@ HRESULT CQuillmarLibrary::GetDroppedAudio(unsigned long& gaps, double& missingSe
         missingSeconds = m_host.DoubleAt(value, 1);
     }
     m_host.DeleteArray(value);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::SetPosition(double seconds)
+{
+    return m_setPosition(Env(), m_host.Quillmar(), seconds);
+}
+
+HRESULT CQuillmarLibrary::SetVolume(int volume)
+{
+    return m_setVolume(Env(), m_host.Quillmar(), volume);
+}
+
+HRESULT CQuillmarLibrary::SetBalance(int balance)
+{
+    return m_setBalance(Env(), m_host.Quillmar(), balance);
+}
+
+HRESULT CQuillmarLibrary::GetVolume(int& volume)
+{
+    return GetLevel(m_getVolume, volume);
+}
+
+HRESULT CQuillmarLibrary::GetBalance(int& balance)
+{
+    return GetLevel(m_getBalance, balance);
+}
+
+HRESULT CQuillmarLibrary::GetLevel(jint(JNICALL* native)(JNIEnv*, jobject, jintArray), int& value)
+{
+    jintArray level = m_host.NewIntArray(1);
+    const HRESULT hr = native(Env(), m_host.Quillmar(), level);
+    if (SUCCEEDED(hr))
+        value = m_host.IntAt(level, 0);
+    m_host.DeleteArray(level);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::PlayOnDevice(const std::string& utf8DeviceId, const std::string& utf8Path, int number)
+{
+    jbyteArray id = m_host.NewByteArray(utf8DeviceId);
+    jbyteArray path = m_host.NewByteArray(utf8Path);
+    const HRESULT hr = m_playOnDevice(Env(), m_host.Quillmar(), id, path, number);
+    m_host.DeleteArray(path);
+    m_host.DeleteArray(id);
     return hr;
 }

@@ -55,10 +55,26 @@ public:
     // time they miss; S_FALSE when the device set no time stamps (the length is not known).
     HRESULT GetDroppedAudio(unsigned long& gaps, double& missingSeconds);
 
+    // The playback controls of the binding class. setPosition: seconds from the start of the held
+    // playback; setVolume/getVolume: hundredths of a dB, -10000 to 0; setBalance/getBalance: hundredths of
+    // a dB, -10000 (right silenced) to 10000 (left silenced).
+    HRESULT SetPosition(double seconds);
+    HRESULT SetVolume(int volume);
+    HRESULT GetVolume(int& volume);
+    HRESULT SetBalance(int balance);
+    HRESULT GetBalance(int& balance);
+    // getOutputDevices: the audio output devices, as GetInputDevices gives the input devices.
+    HRESULT GetOutputDevices(std::string& utf8List);
+    // playOnDevice: as Play, on the output device with that id.
+    HRESULT PlayOnDevice(const std::string& utf8DeviceId, const std::string& utf8Path, int number);
+
     JvmHost::CJvmHost& Host() { return m_host; }
 
 private:
     JNIEnv* Env();
+    using DeviceListNative = jint(JNICALL*)(JNIEnv*, jobject, jbyteArray, jintArray);
+    HRESULT GetDeviceList(DeviceListNative native, std::string& utf8List);
+    HRESULT GetLevel(jint(JNICALL* native)(JNIEnv*, jobject, jintArray), int& value);
 
     JvmHost::CJvmHost m_host;
     HMODULE m_module = nullptr;
@@ -79,4 +95,11 @@ private:
     jint(JNICALL* m_getInputDevices)(JNIEnv*, jobject, jbyteArray, jintArray) = nullptr;
     jint(JNICALL* m_recordFromDevice)(JNIEnv*, jobject, jbyteArray, jbyteArray, jint, jint, jint) = nullptr;
     jint(JNICALL* m_getDroppedAudio)(JNIEnv*, jobject, jdoubleArray) = nullptr;
+    jint(JNICALL* m_setPosition)(JNIEnv*, jobject, jdouble) = nullptr;
+    jint(JNICALL* m_setVolume)(JNIEnv*, jobject, jint) = nullptr;
+    jint(JNICALL* m_getVolume)(JNIEnv*, jobject, jintArray) = nullptr;
+    jint(JNICALL* m_setBalance)(JNIEnv*, jobject, jint) = nullptr;
+    jint(JNICALL* m_getBalance)(JNIEnv*, jobject, jintArray) = nullptr;
+    jint(JNICALL* m_getOutputDevices)(JNIEnv*, jobject, jbyteArray, jintArray) = nullptr;
+    jint(JNICALL* m_playOnDevice)(JNIEnv*, jobject, jbyteArray, jbyteArray, jint) = nullptr;
 };

@@ -156,11 +156,27 @@ bool CCommandLine::Parse(const std::vector<std::wstring>& args)
                                                   "default: the system's default device")
             ->type_name("N|NAME");
 
-    CLI::App* play = app.add_subcommand("play", "Plays FILE or URL. Space pauses and resumes; q, Enter or Ctrl+C stops.");
+    CLI::App* play = app.add_subcommand("play", "Plays FILE or URL. Space pauses and resumes; left and right arrows seek "
+                                                "5 s back and on, up and down arrows change the volume by 10 %; q, "
+                                                "Enter or Ctrl+C stops.");
     play->add_option("source", target, "A file or URL")->required();
+    double start = 0.0;
+    CLI::Option* startOption =
+        play->add_option("--start", start, "Starts playing at this many seconds from the beginning")->type_name("SECONDS");
+    int volume = -1;
+    CLI::Option* volumeOption =
+        play->add_option("--volume", volume, "The volume in percent of the full amplitude (50: half, -6 dB); "
+                                             "default 100")
+            ->type_name("0..100");
+    std::string outputDevice;
+    CLI::Option* outputDeviceOption =
+        play->add_option("-d,--device", outputDevice, "The output device to play on: its number in quillmar devices, "
+                                                      "or its name or a part of it that fits no other (case ignored); "
+                                                      "default: the system's default device")
+            ->type_name("N|NAME");
     CLI::App* version = app.add_subcommand("version", "Shows the versions of quillmar, Tessaro.dll and Drovane.tar");
-    CLI::App* devices = app.add_subcommand("devices", "Lists the audio input devices and, for each wave format "
-                                                      "tag, the compressor that records it");
+    CLI::App* devices = app.add_subcommand("devices", "Lists the audio input and output devices and, for each wave "
+                                                      "format tag, the compressor that records it");
 
     std::vector<std::string> reversed;
     for (auto it = args.rbegin(); it != args.rend(); ++it)
@@ -200,7 +216,17 @@ bool CCommandLine::Parse(const std::vector<std::wstring>& args)
     }
     if (play->parsed()) {
         m_verb = Verb::Play;
-        return m_target.empty() ? Fail(L"play needs a file or URL (see quillmar play --help)") : true;
+        const std::wstring hint = L" (see quillmar play --help)";
+        if (startOption->count() > 0 && !(start >= 0.0 && start <= 86400.0 * 365))
+            return Fail(L"--start must be 0 or more seconds" + hint);
+        m_startSeconds = start;
+        if (volumeOption->count() > 0 && !(volume >= 0 && volume <= 100))
+            return Fail(L"--volume must be from 0 to 100 (percent)" + hint);
+        m_volumePercent = volumeOption->count() > 0 ? volume : -1;
+        m_device = FromUtf8(outputDevice);
+        if (outputDeviceOption->count() > 0 && m_device.empty())
+            return Fail(L"--device needs a device number or name" + hint);
+        return m_target.empty() ? Fail(L"play needs a file or URL" + hint) : true;
     }
     if (version->parsed()) {
         m_verb = Verb::Version;

@@ -28,7 +28,9 @@ public:
     double Seconds() const { return m_seconds; }                // 0: until Enter, q or Ctrl+C
     bool Quiet() const { return m_quiet; }                      // -q: no live status line, no banner
     const std::wstring& LogDirectory() const { return m_logDirectory; }  // empty: the current directory
-    const std::wstring& Device() const { return m_device; }     // record --device: empty for the default
+    const std::wstring& Device() const { return m_device; }     // record/play --device: empty for the default
+    double StartSeconds() const { return m_startSeconds; }      // play --start: 0 from the beginning
+    int VolumePercent() const { return m_volumePercent; }       // play --volume 0..100; -1 when not given
 
     // "mp3", "pcm", a decimal or 0x-hexadecimal number from 1 to 0xFFFF; -1 when not a format.
     static int ParseFormat(const std::wstring& text);
@@ -52,6 +54,8 @@ private:
     bool m_quiet = false;
     std::wstring m_logDirectory;
     std::wstring m_device;
+    double m_startSeconds = 0.0;
+    int m_volumePercent = -1;
 };
 
 // UTF-8 and UTF-16 conversions: for the parser's narrow strings, and the UTF-8 paths the natives take

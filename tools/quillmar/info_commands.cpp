@@ -88,6 +88,16 @@ std::wstring CompressorFor(DWORD tag, const std::vector<std::wstring>& compresso
     return found;
 }
 
+// The devices numbered as --device takes them, the default (the first) marked.
+void ListDevices(const CAudioDevices& devices)
+{
+    for (std::size_t i = 0; i < devices.Devices().size(); ++i) {
+        wchar_t number[16];
+        std::swprintf(number, 16, L"  %2u. ", static_cast<unsigned>(i + 1));
+        CConsole::Out(number + devices.Devices()[i].name + (i == 0 ? L"    (default)" : L"") + L"\n");
+    }
+}
+
 }  // namespace
 
 int RunVersion()
@@ -118,8 +128,9 @@ int RunVersion()
 
 int RunDevices()
 {
-    // The input devices as the library lists them, so that the numbers are those --device takes.
+    // The devices as the library lists them, so that the numbers are those --device takes.
     CInputDevices inputs;
+    CAudioDevices outputs(DeviceKind::Output);
     {
         CLibrarySession session;
         if (const int status = session.Open(false))
@@ -127,15 +138,18 @@ int RunDevices()
         const HRESULT read = inputs.Read(session.Library());
         if (FAILED(read))
             return CLibrarySession::ReportFailure(L"listing the audio input devices", read);
+        const HRESULT readOutputs = outputs.Read(session.Library());
+        if (FAILED(readOutputs))
+            return CLibrarySession::ReportFailure(L"listing the audio output devices", readOutputs);
     }
     CConsole::Out(L"Audio input devices (record --device N or a part of the name; without it, the default):\n");
     if (inputs.Devices().empty())
         CConsole::Out(L"  (none: recording fails with E_INVALIDARG)\n");
-    for (std::size_t i = 0; i < inputs.Devices().size(); ++i) {
-        wchar_t number[16];
-        std::swprintf(number, 16, L"  %2u. ", static_cast<unsigned>(i + 1));
-        CConsole::Out(number + inputs.Devices()[i].name + (i == 0 ? L"    (default)" : L"") + L"\n");
-    }
+    ListDevices(inputs);
+    CConsole::Out(L"Audio output devices (play --device N or a part of the name; without it, the default):\n");
+    if (outputs.Devices().empty())
+        CConsole::Out(L"  (none: playing fails)\n");
+    ListDevices(outputs);
 
     const HRESULT hr = ::CoInitialize(nullptr);
     if (FAILED(hr))

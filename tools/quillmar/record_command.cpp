@@ -67,20 +67,10 @@ int RunRecord(const CCommandLine& commandLine)
     CQuillmarLibrary& library = session.Library();
     const std::wstring& path = commandLine.Target();
 
-    // A chosen device is looked up in the library's own list, so that its id is the one the library takes.
     InputDevice device;
     if (!commandLine.Device().empty()) {
-        CInputDevices devices;
-        const HRESULT listed = devices.Read(library);
-        if (FAILED(listed))
-            return CLibrarySession::ReportFailure(L"listing the audio input devices", listed);
-        std::wstring error;
-        const int chosen = devices.Choose(commandLine.Device(), error);
-        if (chosen < 0) {
-            CConsole::Err(L"quillmar: " + error + L"\n");
-            return 2;
-        }
-        device = devices.Devices()[static_cast<std::size_t>(chosen)];
+        if (const int status = ChooseDevice(library, DeviceKind::Input, commandLine.Device(), device))
+            return status;
     }
 
     CUserInput input(session.Events());

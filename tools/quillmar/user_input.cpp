@@ -56,26 +56,50 @@ BOOL WINAPI CtrlHandler(DWORD type)
     }
 }
 
+// A console's arrow key as the tool's code; 0 for any other key without a character.
+wchar_t ArrowKey(WORD virtualKey)
+{
+    switch (virtualKey) {
+    case VK_UP:
+        return kKeyUp;
+    case VK_DOWN:
+        return kKeyDown;
+    case VK_RIGHT:
+        return kKeyRight;
+    case VK_LEFT:
+        return kKeyLeft;
+    default:
+        return 0;
+    }
+}
+
 DWORD WINAPI ReadKeys(void* parameter)
 {
     auto* holder = static_cast<std::shared_ptr<CUserInput::CShared>*>(parameter);
     std::shared_ptr<CUserInput::CShared> shared = *holder;
     delete holder;
+    CKeyDecoder decoder;
     for (;;) {
         if (shared->console) {
             INPUT_RECORD record;
             DWORD count = 0;
             if (!::ReadConsoleInputW(shared->input, &record, 1, &count))
                 return 0;
-            if (count == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
-                record.Event.KeyEvent.uChar.UnicodeChar != 0)
-                shared->Post(EventKind::Key, record.Event.KeyEvent.uChar.UnicodeChar);
+            if (count == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
+                const wchar_t key = record.Event.KeyEvent.uChar.UnicodeChar != 0
+                                        ? record.Event.KeyEvent.uChar.UnicodeChar
+                                        : ArrowKey(record.Event.KeyEvent.wVirtualKeyCode);
+                if (key != 0)
+                    shared->Post(EventKind::Key, key);
+            }
         } else {
             char byte = 0;
             DWORD count = 0;
             if (!::ReadFile(shared->input, &byte, 1, &count, nullptr) || count == 0)
                 return 0;
-            shared->Post(EventKind::Key, byte == '\n' ? L'\r' : static_cast<wchar_t>(static_cast<unsigned char>(byte)));
+            wchar_t key = 0;
+            if (decoder.Feed(static_cast<unsigned char>(byte), key))
+                shared->Post(EventKind::Key, key);
         }
         std::lock_guard<std::mutex> guard(shared->lock);
         if (shared->queue == nullptr)
@@ -144,4 +168,26 @@ void CUserInput::RaiseCtrlC()
     HANDLE thread = ::CreateThread(nullptr, 0, DeliverCtrlC, nullptr, 0, nullptr);
     if (thread != nullptr)
         ::CloseHandle(thread);
+}
+
+bool CKeyDecoder::Feed(unsigned char byte, wchar_t& key)
+{
+    if (m_state == 1) {
+        m_state = byte == '[' || byte == 'O' ? 2 : 0;
+        return false;
+    }
+    if (m_state == 2) {
+        m_state = 0;
+        static const wchar_t arrows[] = {kKeyUp, kKeyDown, kKeyRight, kKeyLeft};
+        if (byte < 'A' || byte > 'D')
+            return false;
+        key = arrows[byte - 'A'];
+        return true;
+    }
+    if (byte == 0x1B) {
+        m_state = 1;
+        return false;
+    }
+    key = byte == '\n' ? L'\r' : static_cast<wchar_t>(byte);
+    return true;
 }

@@ -1,22 +1,20 @@
 package com.tarvik.kelvane.audio;
 
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
 import java.time.Duration;
-import java.util.ArrayList;
-import java.util.Collections;
 import java.util.List;
 import java.util.Objects;
 import java.util.Optional;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.locks.ReentrantLock;
+import java.util.function.ToIntBiFunction;
 import java.util.function.ToIntFunction;
 
 /**
  * The native audio library Tessaro.dll, opened once per process: records from the default capture device
- * (or one chosen from {@link #inputDevices()}) into MP3 or WAVE files and plays files and URLs, one session
- * at a time.
+ * (or one chosen from {@link #inputDevices()}) into MP3 or WAVE files and plays files and URLs (on the
+ * default output device or one chosen from {@link #outputDevices()}), one session at a time.
  *
  * <pre>{@code
  * try (AudioLibrary audio = AudioLibrary.open();
@@ -57,8 +55,6 @@ public final class AudioLibrary implements AutoCloseable {
     static final Duration CLOSE_WAIT = Duration.ofSeconds(2);
 
     private static final AtomicBoolean OPEN = new AtomicBoolean();
-    /** HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER): the device list needs a larger array. */
-    private static final int INSUFFICIENT_BUFFER = 0x8007007A;
 
     private final NativeAudio natives;
     private final EventDispatcher dispatcher = new EventDispatcher();
@@ -270,31 +266,26 @@ public final class AudioLibrary implements AutoCloseable {
      */
     public List<InputDevice> inputDevices() throws AudioException {
         requireOpen();
-        byte[] list = new byte[4096];
-        int[] size = new int[1];
-        int result = natives.getInputDevices(list, size);
-        // A device that came between two calls needs more room: ask again with the size told.
-        for (int round = 0; result == INSUFFICIENT_BUFFER && round < 4; round++) {
-            list = new byte[Math.max(size[0], list.length * 2)];
-            result = natives.getInputDevices(list, size);
-        }
-        check("getInputDevices", null, result);
-        if (result == ResultCodes.S_FALSE || size[0] <= 0 || size[0] > list.length) {
-            return Collections.emptyList();
-        }
-        return parseDevices(new String(list, 0, size[0], StandardCharsets.UTF_8));
+        return DeviceList.read("getInputDevices", natives::getInputDevices, InputDevice::new);
     }
 
-    /** The library's device list: "id TAB name LF" per device, the default first. */
-    static List<InputDevice> parseDevices(String text) {
-        List<InputDevice> devices = new ArrayList<>();
-        for (String line : text.split("\n")) {
-            int tab = line.indexOf('\t');
-            if (tab > 0) {
-                devices.add(new InputDevice(line.substring(0, tab), line.substring(tab + 1), devices.isEmpty()));
-            }
-        }
-        return Collections.unmodifiableList(devices);
+    /**
+     * The audio output devices present now, read afresh on each call, in the order the system gives them;
+     * the first is the default, on which a playback without a chosen device plays.
+     *
+     * <pre>{@code
+     * OutputDevice usb = audio.outputDevices().stream().filter(d -> d.name().contains("USB"))
+     *         .findFirst().orElse(null);                     // null: the default device
+     * Playback playback = audio.play(Paths.get("memo.mp3"), usb, null);
+     * }</pre>
+     *
+     * @return the devices; empty when the system has none
+     * @throws AudioException        when the library cannot list them
+     * @throws IllegalStateException when the library is closed
+     */
+    public List<OutputDevice> outputDevices() throws AudioException {
+        requireOpen();
+        return DeviceList.read("getOutputDevices", natives::getOutputDevices, OutputDevice::new);
     }
 
     /**
@@ -305,11 +296,25 @@ public final class AudioLibrary implements AutoCloseable {
      * @throws IllegalArgumentException when the text is empty
      */
     public Playback newPlayback(String pathOrUrl) {
+        return newPlayback(pathOrUrl, null);
+    }
+
+    /**
+     * Makes a playback of a file or URL on a chosen output device without starting it.
+     *
+     * @param pathOrUrl a file path or a URL
+     * @param device    the device to play on, as {@link #outputDevices()} lists it; null for the system's
+     *                  default device. A device unplugged since it was listed makes {@link Playback#start()}
+     *                  fail with {@link ResultCodes#DEVICE_NOT_PRESENT} before anything is built.
+     * @return the playback, not started
+     * @throws IllegalArgumentException when the text is empty
+     */
+    public Playback newPlayback(String pathOrUrl, OutputDevice device) {
         if (Objects.requireNonNull(pathOrUrl, "pathOrUrl").isEmpty()) {
             throw new IllegalArgumentException("empty path");
         }
         requireOpen();
-        return new Playback(this, pathOrUrl);
+        return new Playback(this, pathOrUrl, device);
     }
 
     /**
@@ -336,7 +341,39 @@ public final class AudioLibrary implements AutoCloseable {
      * @throws IllegalStateException when a recording or playback is active
      */
     public Playback play(String pathOrUrl, EndListener end) throws AudioException {
-        Playback playback = newPlayback(pathOrUrl);
+        return play(pathOrUrl, null, end);
+    }
+
+    /**
+     * Starts playing a file on a chosen output device.
+     *
+     * @param file   the file
+     * @param device the device to play on, as {@link #outputDevices()} lists it; null for the default
+     * @param end    told when the playback has ended; may be null
+     * @return the running playback
+     * @throws AudioException        when the library fails to start, with {@link ResultCodes#DEVICE_NOT_PRESENT}
+     *                               when the device has been unplugged since it was listed; file-system
+     *                               failures are {@link AudioFileException}s
+     * @throws IllegalStateException when a recording or playback is active
+     */
+    public Playback play(Path file, OutputDevice device, EndListener end) throws AudioException {
+        return play(Objects.requireNonNull(file, "file").toAbsolutePath().toString(), device, end);
+    }
+
+    /**
+     * Starts playing a file path or URL on a chosen output device.
+     *
+     * @param pathOrUrl a file path or a URL
+     * @param device    the device to play on, as {@link #outputDevices()} lists it; null for the default
+     * @param end       told when the playback has ended; may be null
+     * @return the running playback
+     * @throws AudioException        when the library fails to start, with
+     *                               {@link ResultCodes#DEVICE_NOT_PRESENT} when the device has been
+     *                               unplugged since it was listed
+     * @throws IllegalStateException when a recording or playback is active
+     */
+    public Playback play(String pathOrUrl, OutputDevice device, EndListener end) throws AudioException {
+        Playback playback = newPlayback(pathOrUrl, device);
         if (end != null) {
             playback.addEndListener(end);
         }
@@ -485,6 +522,25 @@ public final class AudioLibrary implements AutoCloseable {
 
     Duration duration(AudioSession session) throws AudioException {
         return seconds(session, "getDuration", natives::getDuration);
+    }
+
+    /** A native call on the active session under the control lock; its failure as the operation's. */
+    void control(AudioSession session, String operation, ToIntFunction<NativeAudio> call) throws AudioException {
+        control.lock();
+        try {
+            requireActive(session);
+            int result = call.applyAsInt(natives);
+            check(operation, session.target(), result);
+        } finally {
+            control.unlock();
+        }
+    }
+
+    /** A native that reads one int of the active session: the value. */
+    int query(AudioSession session, String operation, ToIntBiFunction<NativeAudio, int[]> call) throws AudioException {
+        int[] value = new int[1];
+        control(session, operation, natives -> call.applyAsInt(natives, value));
+        return value[0];
     }
 
     DroppedAudio droppedAudio(Recording recording) throws AudioException {

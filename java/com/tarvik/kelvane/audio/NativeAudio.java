@@ -76,4 +76,44 @@ interface NativeAudio {
      * an array shorter than 2; E_INVALIDARG for null. Under the library lock.
      */
     int getDroppedAudio(double[] dropped);
+
+    /**
+     * Moves the held playback to that many seconds from its start (absolute; where it stops is not
+     * changed), playing or paused as it was; {@link #getCurrentPosition} reads the new place. E_INVALIDARG
+     * for a negative, NaN or past-the-end position; E_NOTIMPL for a stream that cannot seek (some URL
+     * sources); VFW_E_WRONG_STATE when no playback is held. A failure changes nothing.
+     */
+    int setPosition(double seconds);
+
+    /**
+     * The held playback's volume, in hundredths of a decibel from -10000 (silence) to 0 (full).
+     * E_INVALIDARG outside; E_NOINTERFACE for a playback without an audio renderer; VFW_E_WRONG_STATE
+     * when no playback is held.
+     */
+    int setVolume(int volume);
+
+    /** The held playback's volume into volume[0], results as {@link #setVolume}. */
+    int getVolume(int[] volume);
+
+    /**
+     * The held playback's balance, in hundredths of a decibel from -10000 (the right channel silenced) to
+     * 10000 (the left silenced), 0 both at full. Results as {@link #setVolume}.
+     */
+    int setBalance(int balance);
+
+    /** The held playback's balance into balance[0], results as {@link #setBalance}. */
+    int getBalance(int[] balance);
+
+    /**
+     * The audio output devices (audio renderers) present now, the first the default that {@link #play}
+     * uses; list, size and results exactly as {@link #getInputDevices}.
+     */
+    int getOutputDevices(byte[] list, int[] size);
+
+    /**
+     * As {@link #play}, rendered on the output device with that id (UTF-8, as {@link #getOutputDevices}
+     * gives it; null plays as {@link #play}). An id that no device present has fails at once with
+     * 0x8007048F, nothing built; an empty id with E_INVALIDARG.
+     */
+    int playOnDevice(byte[] deviceId, byte[] path, int number);
 }

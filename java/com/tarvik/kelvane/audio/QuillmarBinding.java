@@ -45,17 +45,24 @@ final class QuillmarBinding extends Quillmar implements NativeAudio {
     @Override
     public native int getDroppedAudio(double[] dropped);
 
+    @Override
     public native int setPosition(double seconds);
 
+    @Override
     public native int setVolume(int volume);
 
+    @Override
     public native int getVolume(int[] volume);
 
+    @Override
     public native int setBalance(int balance);
 
+    @Override
     public native int getBalance(int[] balance);
 
+    @Override
     public native int getOutputDevices(byte[] list, int[] size);
 
+    @Override
     public native int playOnDevice(byte[] deviceId, byte[] path, int number);
 }

@@ -22,8 +22,14 @@ public final class ResultCodes {
     public static final int VFW_E_TIMEOUT = 0x8004022E;
     /** No audio compressor of the system produces the requested wave format. */
     public static final int VFW_E_UNSUPPORTED_AUDIO = 0x8004025C;
-    /** The chosen input device is not present (unplugged since it was listed). */
+    /** The chosen input or output device is not present (unplugged since it was listed). */
     public static final int DEVICE_NOT_PRESENT = 0x8007048F;
+    /** The playback's stream cannot seek (some URL sources). */
+    public static final int E_NOTIMPL = 0x80004001;
+    /** The playback has no audio renderer, so it has no volume or balance. */
+    public static final int E_NOINTERFACE = 0x80004002;
+    /** No playback is held (nothing, or a recording, is). */
+    public static final int VFW_E_WRONG_STATE = 0x80040227;
 
     private static final Map<Integer, Integer> INDEX = new HashMap<>();
 

@@ -275,4 +275,87 @@ final class FakeNatives implements NativeAudio {
         }
         return droppedResult;
     }
+
+    /** The held playback's volume and balance (hundredths of a dB); whether it can seek and has a renderer. */
+    int volume;
+    int balance;
+    boolean seekable = true;
+    boolean renderer = true;
+
+    /** As the library: only a held playback answers; a refused value changes nothing. */
+    private int playbackControl(boolean valid, boolean possible, int impossible, Runnable change) {
+        if (heldStream == 0) {
+            return ResultCodes.VFW_E_WRONG_STATE;
+        }
+        if (!possible) {
+            return impossible;
+        }
+        if (!valid) {
+            return ResultCodes.E_INVALIDARG;
+        }
+        change.run();
+        return ResultCodes.S_OK;
+    }
+
+    @Override
+    public int setPosition(double seconds) {
+        call("setPosition " + seconds);
+        return playbackControl(seconds >= 0 && seconds <= duration, seekable, ResultCodes.E_NOTIMPL,
+                () -> position = seconds);
+    }
+
+    @Override
+    public int setVolume(int value) {
+        call("setVolume " + value);
+        return playbackControl(value >= -10000 && value <= 0, renderer, ResultCodes.E_NOINTERFACE, () -> volume = value);
+    }
+
+    @Override
+    public int getVolume(int[] value) {
+        call("getVolume");
+        return playbackControl(true, renderer, ResultCodes.E_NOINTERFACE, () -> value[0] = volume);
+    }
+
+    @Override
+    public int setBalance(int value) {
+        call("setBalance " + value);
+        return playbackControl(value >= -10000 && value <= 10000, renderer, ResultCodes.E_NOINTERFACE,
+                () -> balance = value);
+    }
+
+    @Override
+    public int getBalance(int[] value) {
+        call("getBalance");
+        return playbackControl(true, renderer, ResultCodes.E_NOINTERFACE, () -> value[0] = balance);
+    }
+
+    /** The output devices, as the library lists them: "id TAB name LF" each, the default first. */
+    volatile String outputDevices = "";
+
+    @Override
+    public int getOutputDevices(byte[] list, int[] size) {
+        call("getOutputDevices");
+        byte[] text = outputDevices.getBytes(StandardCharsets.UTF_8);
+        size[0] = text.length;
+        if (text.length == 0) {
+            return ResultCodes.S_FALSE;
+        }
+        if (list == null || list.length < text.length) {
+            return 0x8007007A;
+        }
+        System.arraycopy(text, 0, list, 0, text.length);
+        return ResultCodes.S_OK;
+    }
+
+    @Override
+    public int playOnDevice(byte[] deviceId, byte[] path, int number) {
+        call("playOnDevice");
+        lastDeviceId = deviceId.clone();
+        lastPath = path.clone();
+        boolean present = false;
+        for (String line : outputDevices.split("\n")) {
+            present |= line.startsWith(new String(deviceId, StandardCharsets.UTF_8) + "\t");
+        }
+        return present ? started(playResult) : ResultCodes.DEVICE_NOT_PRESENT;
+    }
 }

@@ -83,7 +83,7 @@ class InputDeviceTest {
         Recording recording = audio.newRecording(Path.of("usb.mp3"), RecordingFormat.DEFAULT, usb);
         AudioException failure = assertThrows(AudioException.class, recording::start);
         assertEquals(ResultCodes.DEVICE_NOT_PRESENT, failure.resultCode());
-        assertTrue(failure.getMessage().contains("the chosen input device is not present"), failure.getMessage());
+        assertTrue(failure.getMessage().contains("the chosen input or output device is not present"), failure.getMessage());
         assertFalse(recording.isActive());
         // Nothing is held: the next recording starts at once.
         audio.record(Path.of("next.mp3"), null).close();

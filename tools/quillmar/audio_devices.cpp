@@ -1,7 +1,9 @@
-#include "quillmar/input_devices.h"
+#include "quillmar/audio_devices.h"
 
 #include "jvm_host/quillmar_library.h"
 #include "quillmar/command_line.h"
+#include "quillmar/console.h"
+#include "quillmar/library_session.h"
 
 #include <cwctype>
 
@@ -16,18 +18,18 @@ std::wstring Lower(std::wstring text)
 
 }  // namespace
 
-HRESULT CInputDevices::Read(CQuillmarLibrary& library)
+HRESULT CAudioDevices::Read(CQuillmarLibrary& library)
 {
     m_devices.clear();
     std::string list;
-    const HRESULT hr = library.GetInputDevices(list);
+    const HRESULT hr = m_kind == DeviceKind::Input ? library.GetInputDevices(list) : library.GetOutputDevices(list);
     if (FAILED(hr))
         return hr;
     Parse(list);
     return m_devices.empty() ? S_FALSE : S_OK;
 }
 
-void CInputDevices::Parse(const std::string& utf8List)
+void CAudioDevices::Parse(const std::string& utf8List)
 {
     m_devices.clear();
     std::size_t at = 0;
@@ -38,12 +40,12 @@ void CInputDevices::Parse(const std::string& utf8List)
         const std::string line = utf8List.substr(at, end - at);
         const std::size_t tab = line.find('\t');
         if (tab != std::string::npos && tab > 0)
-            m_devices.push_back({FromUtf8(line.substr(0, tab)), FromUtf8(line.substr(tab + 1))});
+            m_devices.push_back(AudioDevice{FromUtf8(line.substr(0, tab)), FromUtf8(line.substr(tab + 1))});
         at = end + 1;
     }
 }
 
-std::wstring CInputDevices::Summary() const
+std::wstring CAudioDevices::Summary() const
 {
     std::wstring text;
     for (std::size_t i = 0; i < m_devices.size(); ++i)
@@ -51,9 +53,10 @@ std::wstring CInputDevices::Summary() const
     return text.empty() ? std::wstring(L"none") : text;
 }
 
-int CInputDevices::Choose(const std::wstring& choice, std::wstring& error) const
+int CAudioDevices::Choose(const std::wstring& choice, std::wstring& error) const
 {
-    const std::wstring listed = L"; the input devices are: " + Summary() + L" (see quillmar devices)";
+    const std::wstring kind = m_kind == DeviceKind::Input ? L"input" : L"output";
+    const std::wstring listed = L"; the " + kind + L" devices are: " + Summary() + L" (see quillmar devices)";
     if (!choice.empty() && choice.find_first_not_of(L"0123456789") == std::wstring::npos) {
         const unsigned long number = choice.size() <= 6 ? std::stoul(choice) : 0;
         if (number >= 1 && number <= m_devices.size())
@@ -75,9 +78,26 @@ int CInputDevices::Choose(const std::wstring& choice, std::wstring& error) const
     if (fits.size() == 1)
         return fits[0];
     if (fits.empty())
-        error = L"--device \"" + choice + L"\" names no input device" + listed;
+        error = L"--device \"" + choice + L"\" names no " + kind + L" device" + listed;
     else
         error = L"--device \"" + choice + L"\" fits " + std::to_wstring(fits.size()) +
-                L" input devices: give its number" + listed;
+                L" " + kind + L" devices: give its number" + listed;
     return -1;
+}
+
+int ChooseDevice(CQuillmarLibrary& library, DeviceKind kind, const std::wstring& choice, AudioDevice& device)
+{
+    CAudioDevices devices(kind);
+    const HRESULT listed = devices.Read(library);
+    if (FAILED(listed))
+        return CLibrarySession::ReportFailure(
+            kind == DeviceKind::Input ? L"listing the audio input devices" : L"listing the audio output devices", listed);
+    std::wstring error;
+    const int chosen = devices.Choose(choice, error);
+    if (chosen < 0) {
+        CConsole::Err(L"quillmar: " + error + L"\n");
+        return 2;
+    }
+    device = devices.Devices()[static_cast<std::size_t>(chosen)];
+    return 0;
 }
