@@ -20,6 +20,8 @@
 //   TESSARO_TEST_CAPTURE_LOSE_AT_MS  A lost device: once the streaming thread has delivered the audio up
 //                                  to this stream time (ms), the device goes away as ToneCapture_LoseDevice
 //                                  makes it (delivers nothing more, EC_DEVICE_LOST). Unset: never.
+//   TESSARO_TEST_CAPTURE_MONO_ONLY "1": the capture pin refuses every format but mono (a device
+//                                  without stereo).
 #include <windows.h>
 
 #include <string>
@@ -43,6 +45,7 @@ struct CaptureOptions {
     bool pauseCuts = false;
     bool loseAt = false;
     DWORD loseAtMilliseconds = 0;
+    bool monoOnly = false;
 
     // The options the environment sets, the defaults for the rest.
     static CaptureOptions FromEnvironment();

@@ -65,4 +65,10 @@ final class QuillmarBinding extends Quillmar implements NativeAudio {
 
     @Override
     public native int playOnDevice(byte[] deviceId, byte[] path, int number);
+
+    /** Starts a recording from an options record: format tag, rate, channels, bit rate, VBR quality, flags. */
+    public native int recordWithOptions(byte[] deviceId, byte[] path, int[] options);
+
+    /** What the stream of the current or last streamed recording dropped: chunks, bytes, seconds. */
+    public native int getStreamLoss(double[] loss);
 }
