@@ -61,6 +61,8 @@ HRESULT CQuillmarLibrary::Load(const std::wstring& path)
     QUILLMAR_RESOLVE(m_getInputDevices, Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices)
     QUILLMAR_RESOLVE(m_recordFromDevice, Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice)
     QUILLMAR_RESOLVE(m_getDroppedAudio, Java_com_tarvik_kelvane_audio_QuillmarBinding_getDroppedAudio)
+    QUILLMAR_RESOLVE(m_recordWithOptions, Java_com_tarvik_kelvane_audio_QuillmarBinding_recordWithOptions)
+    QUILLMAR_RESOLVE(m_getStreamLoss, Java_com_tarvik_kelvane_audio_QuillmarBinding_getStreamLoss)
 #undef QUILLMAR_RESOLVE
     m_module = module;
     m_onLoad(m_host.Vm(), nullptr);
@@ -212,6 +214,35 @@ HRESULT CQuillmarLibrary::GetDroppedAudio(unsigned long& gaps, double& missingSe
         const double count = m_host.DoubleAt(value, 0);
         gaps = count > 0.0 ? static_cast<unsigned long>(count + 0.5) : 0;
         missingSeconds = m_host.DoubleAt(value, 1);
+    }
+    m_host.DeleteArray(value);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::RecordWithOptions(const std::string& utf8DeviceId, const std::string& utf8Path,
+                                            const std::vector<int>& options)
+{
+    jbyteArray id = utf8DeviceId.empty() ? nullptr : m_host.NewByteArray(utf8DeviceId);
+    jbyteArray path = utf8Path.empty() ? nullptr : m_host.NewByteArray(utf8Path);
+    jintArray values = m_host.NewIntArray(std::vector<jint>(options.begin(), options.end()));
+    const HRESULT hr = m_recordWithOptions(Env(), m_host.Quillmar(), id, path, values);
+    m_host.DeleteArray(values);
+    if (path != nullptr)
+        m_host.DeleteArray(path);
+    if (id != nullptr)
+        m_host.DeleteArray(id);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::GetStreamLoss(unsigned long& chunks, double& bytes, double& seconds)
+{
+    jdoubleArray value = m_host.NewDoubleArray(3);
+    const HRESULT hr = m_getStreamLoss(Env(), m_host.Quillmar(), value);
+    if (SUCCEEDED(hr)) {
+        const double count = m_host.DoubleAt(value, 0);
+        chunks = count > 0.0 ? static_cast<unsigned long>(count + 0.5) : 0;
+        bytes = m_host.DoubleAt(value, 1);
+        seconds = m_host.DoubleAt(value, 2);
     }
     m_host.DeleteArray(value);
     return hr;

@@ -8,6 +8,7 @@
 #include "jvm_host/jvm_host.h"
 
 #include <string>
+#include <vector>
 
 class CQuillmarLibrary {
 public:
@@ -53,6 +54,13 @@ public:
     // time they miss; S_FALSE when the device set no time stamps (the length is not known).
     HRESULT GetDroppedAudio(unsigned long& gaps, double& missingSeconds);
 
+    // recordWithOptions: an empty device id records from the default device, an empty path writes no
+    // file; options as the native takes them (format tag, rate, channels, bit rate, VBR quality, flags).
+    HRESULT RecordWithOptions(const std::string& utf8DeviceId, const std::string& utf8Path,
+                              const std::vector<int>& options);
+    // getStreamLoss: what the library dropped from the current (or last) streamed recording's stream.
+    HRESULT GetStreamLoss(unsigned long& chunks, double& bytes, double& seconds);
+
     JvmHost::CJvmHost& Host() { return m_host; }
 
 private:
@@ -76,4 +84,6 @@ private:
     jint(JNICALL* m_getInputDevices)(JNIEnv*, jobject, jbyteArray, jintArray) = nullptr;
     jint(JNICALL* m_recordFromDevice)(JNIEnv*, jobject, jbyteArray, jbyteArray, jint, jint, jint) = nullptr;
     jint(JNICALL* m_getDroppedAudio)(JNIEnv*, jobject, jdoubleArray) = nullptr;
+    jint(JNICALL* m_recordWithOptions)(JNIEnv*, jobject, jbyteArray, jbyteArray, jintArray) = nullptr;
+    jint(JNICALL* m_getStreamLoss)(JNIEnv*, jobject, jdoubleArray) = nullptr;
 };

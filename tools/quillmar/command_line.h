@@ -29,6 +29,13 @@ public:
     bool Quiet() const { return m_quiet; }                      // -q: no live status line, no banner
     const std::wstring& LogDirectory() const { return m_logDirectory; }  // empty: the current directory
     const std::wstring& Device() const { return m_device; }     // record --device: empty for the default
+    // record -: the recording goes to standard output (no file), MP3 unless --format says otherwise.
+    bool ToStandardOutput() const { return m_target == kStandardOutput; }
+    int Channels() const { return m_channels; }                 // record --channels: 1 or 2
+    int VbrQuality() const { return m_vbrQuality; }             // record --vbr: 0 to 9; -1 for a constant bit rate
+
+    // The target that names standard output.
+    static constexpr const wchar_t* kStandardOutput = L"-";
 
     // "mp3", "pcm", a decimal or 0x-hexadecimal number from 1 to 0xFFFF; -1 when not a format.
     static int ParseFormat(const std::wstring& text);
@@ -52,6 +59,8 @@ private:
     bool m_quiet = false;
     std::wstring m_logDirectory;
     std::wstring m_device;
+    int m_channels = 1;
+    int m_vbrQuality = -1;
 };
 
 // UTF-8 and UTF-16 conversions: for the parser's narrow strings, and the UTF-8 paths the natives take
