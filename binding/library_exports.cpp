@@ -67,6 +67,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_initLibrary(JNIEnv* env,
         return hr = E_UNEXPECTED;
     // Binds "Stopped" and "InputLevel" and starts the delivery thread, then the media event thread; a
     // failure leaves neither bound nor running.
+    s_Listener.SetStreamPump(&StreamPump);
     CStepSequence steps(hr);
     steps.Do([&] { return s_Listener.Start(env, self); })
         .Do([] { return s_MediaEventThread.Initialise(&callback_MediaEvent); });
@@ -87,6 +88,10 @@ JNIEXPORT void JNICALL Java_com_tarvik_kelvane_Quillmar_freeLibrary(JNIEnv* /*en
     // is dropped and a listener call that is still running is waited for at most a bounded time (not
     // on the delivery thread itself). A call that runs longer keeps its Java references until it returns.
     tearDown.Do([] { return s_CaptureGraph.Free(); })
+        .Do([] {
+            s_Stream.Reset();  // a stream not yet delivered is cut short
+            return S_OK;
+        })
         .Do([] { return s_PlaybackGraph.Free(); })
         .Do([] { return s_MediaEventThread.Shutdown(); })
         .Do([] { return s_Listener.Close(); });

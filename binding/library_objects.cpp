@@ -45,17 +45,28 @@ Synchronization::CCriticalSection s_Lock;
 
 namespace {
 TLibraryObject<JNI::CListenerDelivery> s_listener(&JNI::DeliverMediaEvent, &JNI::DeliverLevel);
+void WakeListener()
+{
+    s_listener.Object().Wake();
+}
+TLibraryObject<JNI::CStreamDelivery> s_stream(&WakeListener);
 TLibraryObject<CFilterGraph_Capture> s_captureGraph;
 TLibraryObject<CFilterGraph_Playback> s_playbackGraph;
 TLibraryObject<DirectShow::CMediaEventThread> s_mediaEventThread;
 } // namespace
 
 JNI::CListenerDelivery& s_Listener = s_listener.Object();
+JNI::CStreamDelivery& s_Stream = s_stream.Object();
 CFilterGraph_Capture& s_CaptureGraph = s_captureGraph.Object();
 CFilterGraph_Playback& s_PlaybackGraph = s_playbackGraph.Object();
 DirectShow::CMediaEventThread& s_MediaEventThread = s_mediaEventThread.Object();
 
 JavaVM* s_JavaVM = nullptr;
+
+bool StreamPump(JNI::SListener& listener)
+{
+    return s_Stream.DeliverNext(listener);
+}
 
 namespace {
 HMODULE s_pin = nullptr;  // the module's reference on itself while a graph is held

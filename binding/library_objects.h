@@ -11,6 +11,7 @@
 // to the system: their threads are gone, and COM calls or releasing Java references there are unsafe.
 // A file that a held graph writes stays as its writer last left it.
 #include "binding/listener_delivery.h"
+#include "binding/stream_delivery.h"
 #include "graph/filter_graph_capture.h"
 #include "graph/filter_graph_playback.h"
 #include "graph/media_event_thread.h"
@@ -27,6 +28,10 @@ extern Synchronization::CCriticalSection s_Lock;
 // The thread that calls "Stopped" and "InputLevel" on the object that called initLibrary, and the
 // end cause and stream number that Java can read.
 extern JNI::CListenerDelivery& s_Listener;
+// The recorded bytes of a streamed recording on their way to the delivery thread; StreamPump is the
+// delivery thread's pump for them (see CListenerDelivery::SetStreamPump).
+extern JNI::CStreamDelivery& s_Stream;
+bool StreamPump(JNI::SListener& listener);
 // The recording graph; empty until record builds it, emptied by stop and freeLibrary.
 extern CFilterGraph_Capture& s_CaptureGraph;
 // The playback graph; empty until play builds it, emptied by stop and freeLibrary.

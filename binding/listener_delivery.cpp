@@ -31,7 +31,10 @@ constexpr DWORD kIdleWait = 1000; // milliseconds
 // with it the Java references.
 class CListenerDelivery::CContext {
 public:
-    CContext(EventReceiver events, LevelReceiver levels) : m_events(events), m_levels(levels) {}
+    CContext(EventReceiver events, LevelReceiver levels, StreamPump pump)
+        : m_events(events), m_levels(levels), m_pump(pump)
+    {
+    }
     ~CContext()
     {
         if (m_thread != nullptr)
@@ -136,6 +139,8 @@ public:
 
     bool OnOwnThread() const { return t_context == this; }
 
+    void Wake() { ::SetEvent(m_wake); }
+
     static thread_local CContext* t_context;
 
 private:
@@ -169,7 +174,9 @@ private:
                 }
             }
             if (!taken) {
-                ::WaitForSingleObject(m_wake, kIdleWait);
+                // The stream's pieces go between the news, one at a time.
+                if (m_pump == nullptr || !m_pump(m_listener))
+                    ::WaitForSingleObject(m_wake, kIdleWait);
                 continue;
             }
             if (news.level)
@@ -186,6 +193,7 @@ private:
 
     EventReceiver m_events;
     LevelReceiver m_levels;
+    StreamPump m_pump;
     volatile LONG m_references = 1;  // the library's
     SListener m_listener;
     HMODULE m_module = nullptr;
@@ -215,12 +223,26 @@ HRESULT CListenerDelivery::Start(JNIEnv* env, jobject object)
 {
     if (Started())
         return E_UNEXPECTED;
-    CContext* context = new (std::nothrow) CContext(m_events, m_levels);
+    StreamPump pump = nullptr;
+    {
+        Synchronization::CAutoLock hold(&m_lock);
+        pump = m_pump;
+    }
+    CContext* context = new (std::nothrow) CContext(m_events, m_levels, pump);
     if (context == nullptr)
         return E_OUTOFMEMORY;
     HRESULT hr = context->Listener().stopped.Bind(env, object, "Stopped", "(I)V");
     if (SUCCEEDED(hr))
         hr = context->Listener().inputLevel.Bind(env, object, "InputLevel", "(D)V");
+    if (SUCCEEDED(hr)) {
+        // Optional: a class without them streams nothing.
+        SListener& listener = context->Listener();
+        if (FAILED(listener.streamFormat.Bind(env, object, "StreamFormat", "([B)V")) ||
+            FAILED(listener.streamData.Bind(env, object, "StreamData", "([B)V"))) {
+            listener.streamFormat.Unbind();
+            listener.streamData.Unbind();
+        }
+    }
     if (SUCCEEDED(hr))
         hr = context->StartThread();
     if (FAILED(hr)) {
@@ -237,6 +259,25 @@ bool CListenerDelivery::Started()
 {
     Synchronization::CAutoLock hold(&m_lock);
     return m_context != nullptr;
+}
+
+void CListenerDelivery::SetStreamPump(StreamPump pump)
+{
+    Synchronization::CAutoLock hold(&m_lock);
+    m_pump = pump;
+}
+
+void CListenerDelivery::Wake()
+{
+    Synchronization::CAutoLock hold(&m_lock);
+    if (m_context != nullptr)
+        m_context->Wake();
+}
+
+bool CListenerDelivery::HasStreamMethods()
+{
+    Synchronization::CAutoLock hold(&m_lock);
+    return m_context != nullptr && m_context->Listener().streamData.IsBound();
 }
 
 HRESULT CListenerDelivery::Close()

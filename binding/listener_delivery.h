@@ -29,6 +29,9 @@ namespace JNI {
 struct SListener {
     TMethodVoid stopped;     // "Stopped" "(I)V"
     TMethodVoid inputLevel;  // "InputLevel" "(D)V"
+    // Bound only when the object's class has both (the package's binding class does, Quillmar not).
+    TMethodVoid streamFormat;  // "StreamFormat" "([B)V"
+    TMethodVoid streamData;    // "StreamData" "([B)V"
 };
 
 // Why a stream ended: the graph event code, its result (the error of an abort, 0 otherwise) and the
@@ -47,6 +50,9 @@ public:
     // Run on the delivery thread, outside every lock of this object, with the listener of the thread.
     using EventReceiver = void (*)(SListener& listener, long code, LONG_PTR param1, LONG_PTR param2, LONG stream);
     using LevelReceiver = void (*)(SListener& listener, double level);
+    // Run on the delivery thread whenever it has no news: delivers one piece of a recording's stream
+    // and says whether it did (then it is run again before the thread waits). Not dropped by EndStream.
+    using StreamPump = bool (*)(SListener& listener);
 
     CListenerDelivery(EventReceiver events, LevelReceiver levels);
     // At unload: ends a delivery still running (Close), unless the process is exiting (Abandon).
@@ -59,6 +65,11 @@ public:
     HRESULT Start(JNIEnv* env, jobject object);
     // Whether a delivery runs (between Start and Close).
     bool Started();
+    // Sets the stream pump (before Start); Wake has the delivery thread run it.
+    void SetStreamPump(StreamPump pump);
+    void Wake();
+    // Whether the running delivery's object has "StreamFormat" and "StreamData".
+    bool HasStreamMethods();
     // Ends the delivery: drops what is undelivered and asks its thread to end; WaitForListener then
     // waits for the thread. S_FALSE when none runs.
     HRESULT Close();
@@ -99,6 +110,7 @@ private:
 
     EventReceiver m_events;
     LevelReceiver m_levels;
+    StreamPump m_pump = nullptr;
     Synchronization::CCriticalSection m_lock;  // the fields below; never held while waiting
     CContext* m_context = nullptr;
     CContext* m_closed = nullptr;  // ended by Close, not yet waited for

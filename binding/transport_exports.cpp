@@ -128,22 +128,42 @@ HRESULT RequirePresentDevice(const wchar_t* deviceId)
 
 } // namespace
 
-HRESULT StartRecording(JNIEnv* env, jbyteArray pathBytes, jint formatTag, jint sampleRate, jint bitRate,
-                       const wchar_t* deviceId)
+HRESULT StartRecording(JNIEnv* env, jbyteArray pathBytes, const CaptureOptions& options, const wchar_t* deviceId)
 {
     HRESULT hr = S_OK;
     std::wstring path;
+    const bool noFile = options.tap != nullptr && pathBytes == nullptr;
     CStepSequence steps(hr);
-    steps.Do([&] { return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path); })
+    steps.Do([&] {
+            if (!noFile)
+                return ReadPathArgument(env, pathBytes, L"file path = \"%ls\".", path);
+            s_MainLog.Print(L"no file path: the recording is only streamed.");
+            return S_OK;
+        })
         .Do([&] { return CheckTargetLength(path); })
         .Do([] { return RefuseWhileHeld(); })
         .Do([&] { return deviceId != nullptr ? RequirePresentDevice(deviceId) : S_OK; })
         .Do([&] {
-            return StartStream(s_CaptureGraph, true, [&] {
-                return s_CaptureGraph.Init(path.c_str(), formatTag, sampleRate, bitRate, deviceId);
+            if (options.tap != nullptr)
+                s_Stream.Open();
+            const HRESULT started = StartStream(s_CaptureGraph, true, [&] {
+                return s_CaptureGraph.Init(noFile ? nullptr : path.c_str(), options, deviceId);
             });
+            if (FAILED(started) && options.tap != nullptr)
+                s_Stream.Discard();
+            return started;
         });
     return hr;
+}
+
+HRESULT StartRecording(JNIEnv* env, jbyteArray pathBytes, jint formatTag, jint sampleRate, jint bitRate,
+                       const wchar_t* deviceId)
+{
+    CaptureOptions options;
+    options.formatTag = formatTag;
+    options.sampleRate = sampleRate;
+    options.bitRate = bitRate;
+    return StartRecording(env, pathBytes, options, deviceId);
 }
 
 extern "C" {

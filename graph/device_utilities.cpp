@@ -45,17 +45,17 @@ bool ReportsMixLevel(IAMAudioInputMixer* mixer)
 
 } // namespace
 
-HRESULT MakePcmMediaType(CMediaType& mediaType, DWORD sampleRate)
+HRESULT MakePcmMediaType(CMediaType& mediaType, DWORD sampleRate, WORD channels)
 {
     auto* const format = static_cast<WAVEFORMATEX*>(::CoTaskMemAlloc(sizeof(WAVEFORMATEX)));
     if (format == nullptr)
         return E_OUTOFMEMORY;
     ::CoTaskMemFree(mediaType.pbFormat);
     format->wFormatTag = WAVE_FORMAT_PCM;
-    format->nChannels = 1;
+    format->nChannels = channels;
     format->nSamplesPerSec = sampleRate;
-    format->nAvgBytesPerSec = 2 * sampleRate;
-    format->nBlockAlign = 2;
+    format->nBlockAlign = static_cast<WORD>(2 * channels);
+    format->nAvgBytesPerSec = format->nBlockAlign * sampleRate;
     format->wBitsPerSample = 16;
     format->cbSize = 0;
     mediaType.pbFormat = reinterpret_cast<BYTE*>(format);
@@ -173,13 +173,13 @@ HRESULT SuggestBufferSize(IPin* pin, long bytes)
 }
 
 HRESULT InsertAudioCapturer(CFilterGraph& graph, IMoniker* moniker, DWORD sampleRate, DWORD samplesPerBuffer,
-                            const wchar_t* name, IBaseFilter** filter, IPin** pin)
+                            const wchar_t* name, IBaseFilter** filter, IPin** pin, WORD channels)
 {
     if (IsBadOut(filter, sizeof(*filter)) || IsBadOut(pin, sizeof(*pin)))
         return E_POINTER;
     *pin = nullptr;
     CMediaType format;
-    HRESULT hr = MakePcmMediaType(format, sampleRate);
+    HRESULT hr = MakePcmMediaType(format, sampleRate, channels);
     if (FAILED(hr))
         return hr;
 
@@ -195,6 +195,9 @@ HRESULT InsertAudioCapturer(CFilterGraph& graph, IMoniker* moniker, DWORD sample
         hr = capture->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config));
         if (SUCCEEDED(hr))
             hr = config.IsNull() ? E_UNEXPECTED : config->SetFormat(&format);
+        // A device that cannot give stereo says so with a code of its own, whatever its refusal was.
+        if (FAILED(hr) && hr != E_UNEXPECTED && channels == 2)
+            hr = NoStereoCapture;
         // The buffer size is suggested even when the format was refused; the first failure is kept.
         const HRESULT suggested = SuggestBufferSize(capture, static_cast<long>(format.lSampleSize * samplesPerBuffer));
         if (SUCCEEDED(hr) && FAILED(suggested))

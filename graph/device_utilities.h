@@ -14,10 +14,10 @@
 
 namespace DirectShow {
 
-// Mono 16-bit PCM at the sample rate (Audio / PCM / WaveFormatEx, fixed-size samples of 2 bytes); the
-// record's format block is replaced by a new 18-byte WAVEFORMATEX. E_OUTOFMEMORY leaves the record
-// as it was.
-HRESULT MakePcmMediaType(CMediaType& mediaType, DWORD sampleRate);
+// 16-bit PCM of 1 or 2 channels at the sample rate (Audio / PCM / WaveFormatEx, fixed-size samples of
+// one frame); the record's format block is replaced by a new 18-byte WAVEFORMATEX. E_OUTOFMEMORY leaves
+// the record as it was.
+HRESULT MakePcmMediaType(CMediaType& mediaType, DWORD sampleRate, WORD channels = 1);
 
 // The moniker's "FriendlyName" in a new string from the COM task allocator (the caller frees it with
 // CoTaskMemFree). A name that is not a string is refused (DISP_E_TYPEMISMATCH).
@@ -35,11 +35,15 @@ constexpr HRESULT DeviceNotPresent = static_cast<HRESULT>(0x8007048FL);
 // VFW_E_NOT_FOUND (*pin null) when none has it.
 HRESULT FindPinByCategory(IBaseFilter* filter, REFGUID category, IPin** pin);
 
+// VFW_E_NO_ACCEPTABLE_TYPES: the capture device refused stereo 16-bit PCM.
+constexpr HRESULT NoStereoCapture = VFW_E_NO_ACCEPTABLE_TYPES;
+
 // Adds the capture device that the moniker names to the graph under the name, and sets its capture
-// pin to mono 16-bit PCM at the sample rate in buffers of samplesPerBuffer samples. *filter receives
-// the device filter as soon as it joined the graph; *pin the capture pin when everything succeeded.
+// pin to 16-bit PCM of the channels (1 or 2) at the sample rate in buffers of samplesPerBuffer frames.
+// A device that refuses the stereo format fails with NoStereoCapture. *filter receives the device
+// filter as soon as it joined the graph; *pin the capture pin when everything succeeded.
 HRESULT InsertAudioCapturer(CFilterGraph& graph, IMoniker* moniker, DWORD sampleRate, DWORD samplesPerBuffer,
-                            const wchar_t* name, IBaseFilter** filter, IPin** pin);
+                            const wchar_t* name, IBaseFilter** filter, IPin** pin, WORD channels = 1);
 
 // Suggests buffers of the given size to the pin's allocator negotiation, every other property left to
 // the pin. E_INVALIDARG for 0 bytes (the pin is not asked).

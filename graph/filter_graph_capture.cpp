@@ -2,12 +2,14 @@
 
 #include <objbase.h>
 #include <uuids.h>
+#include <mmreg.h>
 
 #include <cstring>
 #include <cwchar>
 
 #include "filters/mpeg2_audio_encoder/encoder_interfaces.h"
 #include "filters/mpeg2_audio_encoder/filter.h"
+#include "filters/stream_sink/stream_sink.h"
 #include "filters/volume_meter/volume_meter.h"
 #include "filters/wave_writer/wave_writer.h"
 #include "graph/device_utilities.h"
@@ -77,9 +79,22 @@ HRESULT AddAudioCompressor(DirectShow::CFilterGraph& graph, WORD tag, IBaseFilte
     return hr;
 }
 
-// Sets the MP3 encoder to constant bit rate at the given rate in kbit/s; everything else keeps the
-// encoder's settings.
-HRESULT SetConstantBitRate(IBaseFilter* encoder, DWORD kbps)
+// Gives the filter's IByteTapTarget the tap; nothing to do without one.
+HRESULT SetTap(IBaseFilter* filter, IByteTap* tap)
+{
+    if (tap == nullptr)
+        return S_OK;
+    COM::TPtr<IByteTapTarget> target;
+    const HRESULT hr = filter->QueryInterface(IID_IByteTapTarget, reinterpret_cast<void**>(&target));
+    if (FAILED(hr))
+        return hr;
+    return target.IsNull() ? E_UNEXPECTED : target->SetByteTap(tap);
+}
+
+// Sets the MP3 encoder to the options' bit rate: constant at bitRate, or LAME's default VBR at the
+// quality, with the tag frame (that the writer's stream lets the encoder fill in at stop) when a file is
+// written; two channels are joint stereo. Everything else keeps the encoder's settings.
+HRESULT SetBitRate(IBaseFilter* encoder, const CaptureOptions& options, bool file)
 {
     COM::TPtr<MPEG2AudioEncoder::IEncoderSettings> settings;
     HRESULT hr = encoder->QueryInterface(MPEG2AudioEncoder::IID_IEncoderSettings, reinterpret_cast<void**>(&settings));
@@ -92,8 +107,19 @@ HRESULT SetConstantBitRate(IBaseFilter* encoder, DWORD kbps)
     hr = settings->GetEncoderSettings(&record);
     if (FAILED(hr))
         return hr;
-    record.dwBitrateKbps = kbps;
+    record.dwBitrateKbps = static_cast<DWORD>(options.bitRate) / 1000;
     record.dwVbrMode = 0;
+    if (options.IsVbr()) {
+        record.dwVbrMode = 4;  // vbr_default (vbr_mtrh)
+        record.dwVbrQualityLevel = static_cast<DWORD>(options.vbrQuality);
+        record.dwVbrMinKbps = 0;  // LAME's own bounds
+        record.dwVbrMaxKbps = 0;
+        record.bWriteTagFrame = file ? 1 : 0;
+    }
+    if (options.channels == 2) {
+        record.dwChannelMode = 1;  // JOINT_STEREO
+        record.bDownmixToMono = 0;
+    }
     return settings->SetEncoderSettings(&record);
 }
 
@@ -117,13 +143,22 @@ CFilterGraph_Capture::~CFilterGraph_Capture()
 HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampleRate, int bitRate,
                                    const wchar_t* deviceId)
 {
+    CaptureOptions options;
+    options.formatTag = formatTag;
+    options.sampleRate = sampleRate;
+    options.bitRate = bitRate;
+    return Init(path, options, deviceId);
+}
+
+HRESULT CFilterGraph_Capture::Init(const wchar_t* path, const CaptureOptions& options, const wchar_t* deviceId)
+{
     HRESULT hr = S_OK;
     CTraceScope scope(s_MainLog, "CFilterGraph_Capture::Init");
-    scope.Begin(&hr, L"\"%ls\", %d, %d, %d, " TRACE_ADDRESS, path != nullptr ? path : L"", Tag(formatTag), sampleRate,
-                bitRate, Address(&VolumeMeter_Callback));
+    scope.Begin(&hr, L"\"%ls\", %d, %d, %d, " TRACE_ADDRESS, path != nullptr ? path : L"", Tag(options.formatTag),
+                options.sampleRate, options.bitRate, Address(&VolumeMeter_Callback));
     Synchronization::CAutoLock lock(&m_lock);
 
-    const DWORD rate = static_cast<DWORD>(sampleRate);
+    const DWORD rate = static_cast<DWORD>(options.sampleRate);
     CComInit com;
     LONG deviceIndex = -1;
     COM::TPtr<IMoniker> device;
@@ -142,6 +177,14 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
         .Do([&] {
             s_MainLog.Print(L"init FilterGraph…");
             return Create();
+        })
+        .Do([&] {
+            // Only what differs from a plain recording is told.
+            if (options.channels != 1 || options.vbrQuality != -1 || options.tap != nullptr)
+                s_MainLog.Print(L"capture options = %d channels, VBR quality %d, stream %ls.", options.channels,
+                                options.vbrQuality, options.tap != nullptr ? L"on" : L"off");
+            m_tap = options.tap;
+            return S_OK;
         })
         .Do([&] {
             // A new recording: the last one's gaps are no longer the current ones.
@@ -166,7 +209,8 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
         })
         .Do([&] {
             s_MainLog.Print(L"insert AudioCapturer…");
-            return DirectShow::InsertAudioCapturer(*this, device, rate, rate / 25, deviceName, &capturer, &capturePin);
+            return DirectShow::InsertAudioCapturer(*this, device, rate, rate / 25, deviceName, &capturer, &capturePin,
+                                                   static_cast<WORD>(options.channels));
         })
         .Do([&] {
             s_MainLog.Print(L"query IAMResourceControl…");
@@ -201,7 +245,7 @@ HRESULT CFilterGraph_Capture::Init(const wchar_t* path, int formatTag, int sampl
             s_MainLog.Print(L"find InfinitePinTee Output2…");
             return DirectShow::FindOutput2Pin(tee, &teeOutput2);
         })
-        .Do([&] { return InsertEncoderChain(formatTag, teeOutput2, path, bitRate); });
+        .Do([&] { return InsertEncoderChain(options, teeOutput2, path); });
 
     // The graph holds what was added; the local references go.
     teeOutput2.Release();
@@ -275,12 +319,25 @@ HRESULT CFilterGraph_Capture::InsertVolumeMeter(IPin* upstream, VolumeMeter::Lev
 
 HRESULT CFilterGraph_Capture::InsertEncoderChain(int formatTag, IPin* upstream, const wchar_t* path, int bitRate)
 {
+    CaptureOptions options;
+    options.formatTag = formatTag;
+    options.bitRate = bitRate;
+    return InsertEncoderChain(options, upstream, path);
+}
+
+HRESULT CFilterGraph_Capture::InsertEncoderChain(const CaptureOptions& options, IPin* upstream, const wchar_t* path)
+{
     HRESULT hr = S_OK;
     CTraceScope scope(s_MainLog, "CFilterGraph_Capture::InsertEncoderChain");
-    scope.Begin(&hr, TRACE_ADDRESS L", \"%ls\", %d, %d", Address(upstream), path != nullptr ? path : L"", Tag(formatTag),
-                bitRate);
+    scope.Begin(&hr, TRACE_ADDRESS L", \"%ls\", %d, %d", Address(upstream), path != nullptr ? path : L"",
+                Tag(options.formatTag), options.bitRate);
 
-    const bool mp3 = static_cast<WORD>(formatTag) == MpegLayer3Tag;
+    const int formatTag = options.formatTag;
+    const bool mp3 = options.IsMp3();
+    // Without a path the recorded bytes only go to the tap, through the library's stream sink.
+    const bool file = path != nullptr && path[0] != L'\0';
+    if (!file && options.tap == nullptr)
+        return hr = E_INVALIDARG;
     COM::TPtr<IBaseFilter> encoder;
     COM::TPtr<IPin> encoderInput;
     COM::TPtr<IPin> encoderOutput;
@@ -292,20 +349,75 @@ HRESULT CFilterGraph_Capture::InsertEncoderChain(int formatTag, IPin* upstream, 
             if (!mp3)
                 return AddAudioCompressor(*this, static_cast<WORD>(formatTag), &encoder);
             const HRESULT added = AddFilter(&MPEG2AudioEncoder::CFilter::CreateFilter, L"MPEG2AudioEncoder", &encoder);
-            return FAILED(added) ? added : SetConstantBitRate(encoder, static_cast<DWORD>(bitRate) / 1000);
+            return FAILED(added) ? added : SetBitRate(encoder, options, file);
         })
+        // MP3: the encoder hands out its frames as they leave for the writer.
+        .Do([&] { return mp3 ? SetTap(encoder, options.tap) : S_OK; })
         .Do([&] { return FindPinByDirection(encoder, PINDIR_INPUT, &encoderInput); })
         .Do([&] { return ConnectDirect(upstream, encoderInput); })
         .Do([&] { return FindPinByDirection(encoder, PINDIR_OUTPUT, &encoderOutput); })
         .Do([&] {
+            if (!file)
+                return AddFilter(&StreamSink::CreateInstance, L"StreamSink", &writer);
             return mp3 ? AddFilter(CLSID_FileWriter, L"FileWriter", &writer)
                        : AddFilter(&WaveWriter::CreateInstance, L"WaveWriter", &writer);
         })
-        .Do([&] { return writer.QueryInterface(IID_IFileSinkFilter2, reinterpret_cast<void**>(&sink)); })
-        .Do([&] { return sink.IsNull() ? E_UNEXPECTED : sink->SetFileName(path, nullptr); })
-        .Do([&] { return sink->SetMode(AM_FILE_OVERWRITE); })
+        .Do([&] {
+            if (!file)
+                return S_OK;
+            HRESULT named = writer.QueryInterface(IID_IFileSinkFilter2, reinterpret_cast<void**>(&sink));
+            if (SUCCEEDED(named))
+                named = sink.IsNull() ? E_UNEXPECTED : sink->SetFileName(path, nullptr);
+            return FAILED(named) ? named : sink->SetMode(AM_FILE_OVERWRITE);
+        })
+        // WAVE: the writer (or the sink) hands out the data chunk's bytes as it stores them.
+        .Do([&] { return mp3 ? S_OK : SetTap(writer, options.tap); })
         .Do([&] { return FindPinByDirection(writer, PINDIR_INPUT, &writerInput); })
-        .Do([&] { return ConnectDirect(encoderOutput, writerInput); });
+        .Do([&] { return ConnectDirect(encoderOutput, writerInput); })
+        .Do([&] { return options.tap != nullptr ? DescribeStream(options, writerInput) : S_OK; });
+    return hr;
+}
+
+HRESULT CFilterGraph_Capture::DescribeStream(const CaptureOptions& options, IPin* writerInput)
+{
+    if (options.IsMp3()) {
+        // What the frames are: MPEG audio Layer III at the capture's rate and channels, the CBR byte
+        // rate or 0 for a variable one.
+        MPEGLAYER3WAVEFORMAT format;
+        std::memset(&format, 0, sizeof(format));
+        format.wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
+        format.wfx.nChannels = static_cast<WORD>(options.channels);
+        format.wfx.nSamplesPerSec = static_cast<DWORD>(options.sampleRate);
+        format.wfx.nAvgBytesPerSec = options.IsVbr() ? 0 : static_cast<DWORD>(options.bitRate) / 8;
+        format.wfx.nBlockAlign = 1;
+        format.wfx.cbSize = MPEGLAYER3_WFX_EXTRA_BYTES;
+        format.wID = MPEGLAYER3_ID_MPEG;
+        format.fdwFlags = MPEGLAYER3_FLAG_PADDING_ISO;
+        const DWORD samplesPerFrame = options.sampleRate >= 32000 ? 1152 : 576;
+        format.nBlockSize = static_cast<WORD>(options.IsVbr() ? 0 : samplesPerFrame * format.wfx.nAvgBytesPerSec /
+                                                                         format.wfx.nSamplesPerSec);
+        format.nFramesPerBlock = 1;
+        m_tap->Format(reinterpret_cast<const BYTE*>(&format), sizeof(format));
+        return S_OK;
+    }
+    // WAVE: the connection's format as the WAV writer's "fmt " chunk holds it (PCM without cbSize).
+    AM_MEDIA_TYPE type;
+    std::memset(&type, 0, sizeof(type));
+    HRESULT hr = writerInput->ConnectionMediaType(&type);
+    if (FAILED(hr))
+        return hr;
+    if (type.pbFormat != nullptr && type.cbFormat >= sizeof(WAVEFORMATEX)) {
+        const WAVEFORMATEX* format = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
+        ULONG size = format->wFormatTag == WAVE_FORMAT_PCM ? 16 : sizeof(WAVEFORMATEX) + format->cbSize;
+        if (size > type.cbFormat)
+            size = type.cbFormat;
+        m_tap->Format(type.pbFormat, size);
+    } else {
+        hr = VFW_E_INVALID_MEDIA_TYPE;
+    }
+    ::CoTaskMemFree(type.pbFormat);
+    if (type.pUnk != nullptr)
+        type.pUnk->Release();
     return hr;
 }
 
@@ -328,6 +440,11 @@ HRESULT CFilterGraph_Capture::Free()
     if (SUCCEEDED(hr)) {
         m_inputMixer.Release();
         m_resourceControl.Release();
+    }
+    // The filters are released: nothing more reaches the tap.
+    if (m_tap != nullptr) {
+        m_tap->End();
+        m_tap = nullptr;
     }
     // The graph has stopped: the meter's counts are the recording's last; they stay readable.
     if (m_meter.IsValid()) {

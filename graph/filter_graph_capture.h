@@ -15,6 +15,7 @@
 #include <dshow.h>
 
 #include "filters/volume_meter/filter_properties.h"
+#include "graph/capture_options.h"
 #include "graph/filter_enumerator.h"
 #include "graph/filter_graph.h"
 #include "stdax/com/ptr.h"
@@ -39,11 +40,18 @@ public:
     // DirectShow::DeviceNotPresent before anything is added. A graph still held is refused
     // (E_UNEXPECTED) and stays as it is; a build that fails half-way keeps what it built until Free.
     HRESULT Init(const wchar_t* path, int formatTag, int sampleRate, int bitRate, const wchar_t* deviceId = nullptr);
+    // As above with every option of the record (channels, variable bit rate, the tap that receives the
+    // recorded bytes). A stereo recording from a device that refuses stereo fails with
+    // DirectShow::NoStereoCapture before any writer is added. With a tap, path may be null or empty:
+    // the library's stream sink then stands in for the writer and nothing is written to disk. The tap
+    // is told the format once the chain is connected, and its End once Free has released the graph.
+    HRESULT Init(const wchar_t* path, const CaptureOptions& options, const wchar_t* deviceId = nullptr);
 
     // Adds the volume meter behind the upstream output pin and gives it the callback.
     HRESULT InsertVolumeMeter(IPin* upstream, VolumeMeter::LevelCallback callback);
     // Adds the encoder for the format tag behind the upstream output pin and the writer of path behind it.
     HRESULT InsertEncoderChain(int formatTag, IPin* upstream, const wchar_t* path, int bitRate);
+    HRESULT InsertEncoderChain(const CaptureOptions& options, IPin* upstream, const wchar_t* path);
 
     // Empties the device list and releases the graph (stopping it first if it still runs, so that no
     // filter streams once Free has returned), then the device's interfaces. S_FALSE when nothing was held.
@@ -60,7 +68,12 @@ private:
     // when none has it.
     HRESULT FindDevice(const wchar_t* deviceId, LONG* index) const;
 
+    // Tells the tap the format of what the writer (or the stream sink) receives through its input pin.
+    HRESULT DescribeStream(const CaptureOptions& options, IPin* writerInput);
+
     Synchronization::CCriticalSection m_lock;
+    // The tap of the graph held: told its End once the graph is released.
+    IByteTap* m_tap = nullptr;
     DirectShow::CFilterEnumerator m_devices;
     COM::TPtr<IAMResourceControl> m_resourceControl;
     COM::TPtr<IAMAudioInputMixer> m_inputMixer;

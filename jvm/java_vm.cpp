@@ -39,6 +39,11 @@ CJavaVm::CJavaVm() : m_state(std::make_shared<CState>())
     CObject* quillmar = m_state->ClassNamed(kQuillmarClass);
     AddMethod(*m_state, quillmar, "Stopped", "(I)V");
     AddMethod(*m_state, quillmar, "InputLevel", "(D)V");
+    CObject* binding = m_state->ClassNamed(kBindingClass);
+    AddMethod(*m_state, binding, "Stopped", "(I)V");
+    AddMethod(*m_state, binding, "InputLevel", "(D)V");
+    AddMethod(*m_state, binding, "StreamFormat", "([B)V");
+    AddMethod(*m_state, binding, "StreamData", "([B)V");
     m_state->Attach(GetCurrentThreadId(), true);
 }
 
@@ -59,6 +64,11 @@ JNIEnv* CJavaVm::Env()
 jobject CJavaVm::NewQuillmar()
 {
     return NewObjectOfClass(kQuillmarClass);
+}
+
+jobject CJavaVm::NewBinding()
+{
+    return NewObjectOfClass(kBindingClass);
 }
 
 jobject CJavaVm::NewObjectOfClass(const std::string& className)

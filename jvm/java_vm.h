@@ -32,6 +32,8 @@ namespace TestJvm {
 
 // The Java class of the objects that NewQuillmar creates, with its two callback methods.
 inline constexpr const char* kQuillmarClass = "com/tarvik/kelvane/Quillmar";
+// The package's binding class: Quillmar's two callbacks and "StreamFormat"/"StreamData" "([B)V".
+inline constexpr const char* kBindingClass = "com/tarvik/kelvane/audio/QuillmarBinding";
 inline constexpr const char* kNoSuchMethodError = "java/lang/NoSuchMethodError";
 inline constexpr const char* kThrownByCall = "java/lang/RuntimeException";
 
@@ -50,6 +52,8 @@ struct JavaCall {
     std::string signature;      // "(I)V" fills intArg, "(D)V" fills doubleArg, "()V" neither
     jint intArg = 0;
     jdouble doubleArg = 0.0;
+    std::vector<jbyte> bytesArg;       // "([B)V": the array's contents
+    bool nullArg = false;              // "([B)V": the array was null
     DWORD threadId = 0;
     bool attachedDuringCall = false;   // the calling thread was attached when the call arrived
     bool receiverIsGlobalRef = false;  // the object was passed as a global reference
@@ -76,6 +80,8 @@ public:
     // New objects, as local references of the constructing thread (they stay valid for the VM's life).
     // An object of class kQuillmarClass, whose class has "Stopped" "(I)V" and "InputLevel" "(D)V".
     jobject NewQuillmar();
+    // An object of kBindingClass.
+    jobject NewBinding();
     // An object of a class with the given name that has no methods at all.
     jobject NewObjectOfClass(const std::string& className);
     jbyteArray NewByteArray(const void* bytes, jsize length);

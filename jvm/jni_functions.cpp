@@ -174,11 +174,20 @@ jobject JNICALL NewLocalRef(JNIEnv* env, jobject object)
     return reinterpret_cast<jobject>(state.NewRef(ref->target, false, access.Env()));
 }
 
+// The contents of a byte array passed to a Java method.
+std::vector<jbyte> ResolveBytes(CState& state, CEnv* env, jobject array, const char* where)
+{
+    CObject* target = state.Resolve(array, env, where)->target;
+    if (target->kind != ObjectKind::ByteArray)
+        FailLoudly("%s was given %p, which is no byte array", where, static_cast<void*>(array));
+    return target->bytes;
+}
+
 // ---- Calls into Java ---------------------------------------------------------------------------------------
 // Reads the arguments of a call: readInt/readDouble fetch the next argument of that type.
-template <typename ReadInt, typename ReadDouble>
+template <typename ReadInt, typename ReadDouble, typename ReadObject>
 void CallVoid(JNIEnv* env, jobject object, jmethodID methodId, const char* where, ReadInt readInt,
-              ReadDouble readDouble)
+              ReadDouble readDouble, ReadObject readObject)
 {
     CEnvAccess access(env, where);
     CState& state = access.State();
@@ -198,7 +207,12 @@ void CallVoid(JNIEnv* env, jobject object, jmethodID methodId, const char* where
         call.intArg = readInt();
     else if (method->signature == "(D)V")
         call.doubleArg = readDouble();
-    else if (method->signature != "()V")
+    else if (method->signature == "([B)V") {
+        const jobject array = readObject();
+        call.nullArg = array == nullptr;
+        if (array != nullptr)
+            call.bytesArg = ResolveBytes(state, access.Env(), array, where);
+    } else if (method->signature != "()V")
         FailLoudly("%s: the test JVM cannot pass the arguments of %s", where, method->signature.c_str());
     call.threadId = GetCurrentThreadId();
     call.attachedDuringCall = access.Env()->attached;
@@ -220,7 +234,7 @@ void JNICALL CallVoidMethodV(JNIEnv* env, jobject object, jmethodID methodId, va
 {
     CallVoid(
         env, object, methodId, "CallVoidMethodV", [&] { return va_arg(args, jint); },
-        [&] { return va_arg(args, jdouble); });
+        [&] { return va_arg(args, jdouble); }, [&] { return va_arg(args, jobject); });
 }
 
 void JNICALL CallVoidMethod(JNIEnv* env, jobject object, jmethodID methodId, ...)
@@ -229,7 +243,7 @@ void JNICALL CallVoidMethod(JNIEnv* env, jobject object, jmethodID methodId, ...
     va_start(args, methodId);
     CallVoid(
         env, object, methodId, "CallVoidMethod", [&] { return va_arg(args, jint); },
-        [&] { return va_arg(args, jdouble); });
+        [&] { return va_arg(args, jdouble); }, [&] { return va_arg(args, jobject); });
     va_end(args);
 }
 
@@ -238,7 +252,8 @@ void JNICALL CallVoidMethodA(JNIEnv* env, jobject object, jmethodID methodId, co
     if (!args)
         FailLoudly("CallVoidMethodA was given a null argument array");
     CallVoid(
-        env, object, methodId, "CallVoidMethodA", [&] { return args[0].i; }, [&] { return args[0].d; });
+        env, object, methodId, "CallVoidMethodA", [&] { return args[0].i; }, [&] { return args[0].d; },
+        [&] { return args[0].l; });
 }
 
 // ---- Arrays -----------------------------------------------------------------------------------------------
@@ -505,6 +520,31 @@ jint JNICALL DetachCurrentThread(JavaVM* vm)
     return JNI_OK;
 }
 
+jbyteArray JNICALL NewByteArray(JNIEnv* env, jsize length)
+{
+    CEnvAccess access(env, "NewByteArray");
+    CState& state = access.State();
+    state.CheckNoPendingException(access.Env(), "NewByteArray");
+    if (length < 0)
+        FailLoudly("NewByteArray was given the length %ld", static_cast<long>(length));
+    CObject* array = state.NewObject(ObjectKind::ByteArray, state.ClassNamed("[B"));
+    array->bytes.assign(static_cast<std::size_t>(length), 0);
+    return reinterpret_cast<jbyteArray>(state.NewRef(array, false, access.Env()));
+}
+
+void JNICALL SetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, const jbyte* bytes)
+{
+    CEnvAccess access(env, "SetByteArrayRegion");
+    CState& state = access.State();
+    state.CheckNoPendingException(access.Env(), "SetByteArrayRegion");
+    CObject* target = state.Resolve(array, access.Env(), "SetByteArrayRegion")->target;
+    if (target->kind != ObjectKind::ByteArray || start < 0 || length < 0 ||
+        static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > target->bytes.size())
+        FailLoudly("SetByteArrayRegion out of bounds: %ld + %ld", static_cast<long>(start), static_cast<long>(length));
+    if (length > 0)
+        std::memcpy(target->bytes.data() + start, bytes, static_cast<std::size_t>(length));
+}
+
 JNINativeInterface_ MakeNativeTable()
 {
     JNINativeInterface_ table = NativeStubs(std::make_index_sequence<kNativeSlotCount>());
@@ -518,6 +558,8 @@ JNINativeInterface_ MakeNativeTable()
     table.CallVoidMethodV = CallVoidMethodV;
     table.CallVoidMethodA = CallVoidMethodA;
     table.GetArrayLength = GetArrayLength;
+    table.NewByteArray = NewByteArray;
+    table.SetByteArrayRegion = SetByteArrayRegion;
     table.GetByteArrayElements = GetByteArrayElements;
     table.GetBooleanArrayElements = GetBooleanArrayElements;
     table.GetDoubleArrayElements = GetDoubleArrayElements;

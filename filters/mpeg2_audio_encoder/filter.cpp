@@ -1,5 +1,7 @@
 #include "filters/mpeg2_audio_encoder/filter.h"
 
+#include "filters/mpeg2_audio_encoder/frame_header.h"
+
 #include "support/library_logs.h"
 #include "support/trace_address.h"
 #include "support/trace_log.h"
@@ -124,7 +126,40 @@ HRESULT STDMETHODCALLTYPE CFilter::NonDelegatingQueryInterface(REFIID riid, void
         return E_POINTER;
     if (riid == IID_IEncoder || riid == IID_IEncoderSettings)
         return m_encoder.NonDelegatingQueryInterface(riid, ppv);
+    if (riid == IID_IByteTapTarget) {
+        *ppv = static_cast<IByteTapTarget*>(this);
+        return COM::GetInterface(static_cast<IByteTapTarget*>(this), ppv);
+    }
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT STDMETHODCALLTYPE CFilter::SetByteTap(IByteTap* tap)
+{
+    Synchronization::CAutoLock lock(&m_filterLock);
+    if (m_state != State_Stopped)
+        return VFW_E_NOT_STOPPED;
+    m_tap = tap;
+    return S_OK;
+}
+
+void CFilter::TapStored(const BYTE* data, ULONG size, LONGLONG position)
+{
+    if (m_tap == nullptr || size == 0)
+        return;
+    if (m_tapSkip < 0 && position == 0 && size >= 4) {
+        const int length = GetFrameLength(data);
+        m_tapSkip = length > 0 ? length : 0;
+    }
+    if (m_tapSkip < 0)
+        m_tapSkip = 0;
+    if (position + size <= m_tapSkip)
+        return;
+    if (position < m_tapSkip) {
+        const ULONG skipped = static_cast<ULONG>(m_tapSkip - position);
+        data += skipped;
+        size -= skipped;
+    }
+    m_tap->Write(data, size);
 }
 
 stdax::CBasePin* CFilter::GetPin(int n)
@@ -239,6 +274,7 @@ HRESULT CFilter::StartStreaming()
     m_rtNext = -1;
     m_llBytePosition = 0;
     m_undelivered.clear();
+    m_tapSkip = TagFrameAsked() ? -1 : 0;
     m_cbMaxDelivery = CEncoder::OutputBufferSize;
     ALLOCATOR_PROPERTIES agreed = {};
     IMemAllocator* const allocator = m_pOutputPin->Allocator();
@@ -304,6 +340,7 @@ HRESULT CFilter::WriteToStream(IStream* stream, const BYTE* data, ULONG size)
         return hr;
     if (written != size)
         return STG_E_MEDIUMFULL;
+    TapStored(data, size, m_llBytePosition);
     m_llBytePosition += size;
     return S_OK;
 }
@@ -402,6 +439,7 @@ HRESULT CFilter::DeliverStream(const BYTE* data, ULONG size, ULONG* delivered)
         hr = m_pOutputPin->Deliver(data + *delivered, piece, piece, &start, &stop, FALSE);
         if (FAILED(hr))
             break;
+        TapStored(data + *delivered, piece, m_llBytePosition);
         m_llBytePosition += piece;
         *delivered += piece;
     }

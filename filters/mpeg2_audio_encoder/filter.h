@@ -28,6 +28,7 @@
 #include "filters/mpeg2_audio_encoder/input_pin.h"
 #include "filters/mpeg2_audio_encoder/output_pin.h"
 #include "stdax/base_filter.h"
+#include "support/byte_tap.h"
 #include "support/critical_section.h"
 
 #include <vector>
@@ -47,7 +48,7 @@ struct CFilterLock {
     Synchronization::CCriticalSection m_filterLock;
 };
 
-class CFilter : private CFilterLock, public stdax::CBaseFilter {
+class CFilter : private CFilterLock, public stdax::CBaseFilter, public IByteTapTarget {
 public:
     // The COM creation pattern: *result holds S_OK on entry and receives a failure.
     CFilter(IUnknown* outer, HRESULT* result);
@@ -60,8 +61,13 @@ public:
     static const AMOVIESETUP_FILTER* SetupData();
 
     COM_FORWARD_IUNKNOWN
-    // IEncoder and IEncoderSettings from the encoder, then the base filter's interfaces.
+    // IEncoder and IEncoderSettings from the encoder, IByteTapTarget, then the base filter's interfaces.
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    // IByteTapTarget, while stopped: in stream output the tap receives every byte as it goes to the
+    // writer (delivered or written through its stream at stop), in order, except a tag frame asked for
+    // at the start of the stream (rewritten at stop, which a tap cannot be).
+    HRESULT STDMETHODCALLTYPE SetByteTap(IByteTap* tap) override;
 
     int GetPinCount() override { return 2; }
     stdax::CBasePin* GetPin(int n) override;
@@ -103,6 +109,8 @@ private:
     HRESULT DownstreamStream(IStream** stream);
     // Whether the settings ask for LAME's tag frame.
     bool TagFrameAsked();
+    // Hands the bytes just stored at the stream position to the tap (the tag frame left out).
+    void TapStored(const BYTE* data, ULONG size, LONGLONG position);
 
     CInputPin* m_pInputPin;
     COutputPin* m_pOutputPin;
@@ -119,6 +127,10 @@ private:
     // Stream output: encoded bytes that a failed delivery left behind, in stream order. They go out
     // first at the next delivery, or through the downstream stream at a flush or at Stop.
     std::vector<BYTE> m_undelivered;
+    IByteTap* m_tap = nullptr;
+    // Stream bytes at the start that the tap does not get (the tag frame); -1 until the first frame
+    // tells its length.
+    LONGLONG m_tapSkip = 0;
 };
 
 } // namespace MPEG2AudioEncoder

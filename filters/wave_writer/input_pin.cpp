@@ -61,6 +61,8 @@ HRESULT STDMETHODCALLTYPE CInputPin::Receive(IMediaSample* pSample)
     CWaveFile& file = m_owner->File();
     const bool failedBefore = FAILED(file.Failure());
     hr = file.Write(props.pbBuffer, static_cast<ULONG>(props.lActual));
+    if (hr == S_OK && m_owner->Tap() != nullptr)
+        m_owner->Tap()->Write(props.pbBuffer, static_cast<ULONG>(props.lActual));
     // The file holds all RIFF can describe, or the disk refused a write (full, gone, access
     // denied): the stream ends here and the graph hears why (EC_ERRORABORT with that error), once,
     // and no completion (the recording did not complete); later samples are refused.

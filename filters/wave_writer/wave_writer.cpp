@@ -59,7 +59,20 @@ HRESULT STDMETHODCALLTYPE CFilter::NonDelegatingQueryInterface(REFIID riid, void
         *ppv = static_cast<IMediaSeeking*>(this);
         return COM::GetInterface(static_cast<IMediaSeeking*>(this), ppv);
     }
+    if (riid == IID_IByteTapTarget) {
+        *ppv = static_cast<IByteTapTarget*>(this);
+        return COM::GetInterface(static_cast<IByteTapTarget*>(this), ppv);
+    }
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT STDMETHODCALLTYPE CFilter::SetByteTap(IByteTap* tap)
+{
+    Synchronization::CAutoLock lock(&m_filterLock);
+    if (m_state != State_Stopped)
+        return VFW_E_NOT_STOPPED;
+    m_tap = tap;
+    return S_OK;
 }
 
 stdax::CBasePin* CFilter::GetPin(int n)

@@ -16,6 +16,7 @@
 #include "stdax/base_filter.h"
 #include "stdax/file_sink_filter.h"
 #include "stdax/media_seeking_pass_thru.h"
+#include "support/byte_tap.h"
 #include "support/critical_section.h"
 
 #include <windows.h>
@@ -35,7 +36,8 @@ struct CFilterLocks {
 class CFilter : private CFilterLocks,
                 public stdax::CBaseFilter,
                 public stdax::IFileSinkFilter2Impl,
-                public stdax::IMediaSeekingPassThruImpl {
+                public stdax::IMediaSeekingPassThruImpl,
+                public IByteTapTarget {
 public:
     // The creator for COM::CreateObject: a new filter without references, or null when out of
     // memory. A failed construction leaves its reason in *result (E_OUTOFMEMORY without pin).
@@ -44,8 +46,13 @@ public:
 
     COM_FORWARD_IUNKNOWN
 
-    // IFileSinkFilter, IFileSinkFilter2, IMediaSeeking, then the base filter's interfaces.
+    // IFileSinkFilter, IFileSinkFilter2, IMediaSeeking, IByteTapTarget, then the base filter's interfaces.
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    // IByteTapTarget, while stopped: the tap receives the bytes of each sample once they are written
+    // to the data chunk.
+    HRESULT STDMETHODCALLTYPE SetByteTap(IByteTap* tap) override;
+    IByteTap* Tap() const { return m_tap; }
 
     int GetPinCount() override { return 1; }
     stdax::CBasePin* GetPin(int n) override;
@@ -72,6 +79,7 @@ private:
 
     CInputPin* m_pin;
     CWaveFile m_file;
+    IByteTap* m_tap = nullptr;
 };
 
 // The filter's class creation function: creates a WAV writer and hands out its riid interface

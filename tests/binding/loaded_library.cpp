@@ -14,7 +14,11 @@ void Resolve(HMODULE module, const char* name, Function& function)
 
 } // namespace
 
-CLoadedLibrary::CLoadedLibrary() : m_jvm(std::make_unique<TestJvm::CJavaVm>())
+CLoadedLibrary::CLoadedLibrary() : CLoadedLibrary(false)
+{
+}
+
+CLoadedLibrary::CLoadedLibrary(bool binding) : m_jvm(std::make_unique<TestJvm::CJavaVm>())
 {
     ::DeleteFileW(L"Tessaro.log");
     ::DeleteFileW(L"MPEG2AudioEncoder.log");
@@ -40,8 +44,10 @@ CLoadedLibrary::CLoadedLibrary() : m_jvm(std::make_unique<TestJvm::CJavaVm>())
     TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices);
     TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice);
     TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getDroppedAudio);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_recordWithOptions);
+    TESSARO_RESOLVE(Java_com_tarvik_kelvane_audio_QuillmarBinding_getStreamLoss);
 #undef TESSARO_RESOLVE
-    m_java = m_jvm->NewQuillmar();
+    m_java = binding ? m_jvm->NewBinding() : m_jvm->NewQuillmar();
     if (JNI_OnLoad != nullptr)
         m_onLoadResult = JNI_OnLoad(m_jvm->Vm(), nullptr);
 }

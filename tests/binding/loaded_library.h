@@ -21,6 +21,8 @@ public:
     // Loads the library with the current directory as the place of its logs (removing old logs first)
     // and calls JNI_OnLoad.
     CLoadedLibrary();
+    // binding: the Java object is of the package's binding class (with "StreamFormat"/"StreamData").
+    explicit CLoadedLibrary(bool binding);
     // Unloads the library if it is still loaded.
     ~CLoadedLibrary();
 
@@ -52,6 +54,8 @@ public:
     TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getInputDevices);
     TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_recordFromDevice);
     TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getDroppedAudio);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_recordWithOptions);
+    TESSARO_EXPORT(Java_com_tarvik_kelvane_audio_QuillmarBinding_getStreamLoss);
 #undef TESSARO_EXPORT
 
     // The natives called as Java would call them, on the Quillmar object.

@@ -42,6 +42,8 @@ inline constexpr wchar_t kFailingRendererName[] = L"Test Renderer That Cannot St
 
 // What the first device records (and any without a ToneFrequency), whatever format it was set to.
 inline constexpr double kToneFrequency = 1000.0; // Hz
+// A stereo capture's right channel carries the device's tone times this (1500 Hz beside 1000 Hz).
+inline constexpr double kRightToneRatio = 1.5;
 inline constexpr double kToneAmplitude = 0.5;    // peak, as a fraction of full scale
 // Until SetFormat says otherwise: mono 16-bit PCM at 44100 Hz.
 inline constexpr DWORD kDefaultRate = 44100;

@@ -45,6 +45,7 @@ CaptureOptions CaptureOptions::FromEnvironment()
         if (ParseMilliseconds(Variable(L"TESSARO_TEST_CAPTURE_HOLD_MS"), &hold))
             options.holdMilliseconds = hold;
         options.fast = Variable(L"TESSARO_TEST_CAPTURE_FAST") == L"1";
+        options.monoOnly = Variable(L"TESSARO_TEST_CAPTURE_MONO_ONLY") == L"1";
         options.reportPath = Variable(L"TESSARO_TEST_CAPTURE_REPORT");
         options.dropAt = ParseMilliseconds(Variable(L"TESSARO_TEST_CAPTURE_DROP_AT_MS"), &options.dropAtMilliseconds);
     } catch (...) {

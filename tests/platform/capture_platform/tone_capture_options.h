@@ -13,6 +13,8 @@
 //                                  the audio up to this stream time (ms), it stays away for the hold
 //                                  plus 100 ms (as a thread stalled by a loaded machine), so the device
 //                                  drops its oldest audio as it always does. Unset: never. Decimal digits.
+//   TESSARO_TEST_CAPTURE_MONO_ONLY "1": the capture pin refuses every format but mono (a device
+//                                  without stereo).
 #include <windows.h>
 
 #include <string>
@@ -32,6 +34,7 @@ struct CaptureOptions {
     std::wstring reportPath;
     bool dropAt = false;
     DWORD dropAtMilliseconds = 0;
+    bool monoOnly = false;
 
     // The options the environment sets, the defaults for the rest.
     static CaptureOptions FromEnvironment();

@@ -43,6 +43,8 @@ PcmSource::Settings ToneSettings(const WAVEFORMATEX& format, double frequency)
     PcmSource::Settings settings;
     settings.waveform = PcmSource::Waveform::Tone;
     settings.frequency = frequency;
+    // Stereo: the right channel has a tone of its own, so that a recording shows which side is which.
+    settings.secondFrequency = frequency * kRightToneRatio;
     settings.amplitude = kToneAmplitude;
     settings.sampleRate = format.nSamplesPerSec;
     settings.channels = format.nChannels;
@@ -294,7 +296,7 @@ HRESULT STDMETHODCALLTYPE CToneCapturePin::SetFormat(AM_MEDIA_TYPE* pmt)
     HRESULT hr = ReadPcmFormat(pmt, &format);
     if (hr == E_POINTER)
         return hr;
-    if (FAILED(hr) || !IsSupported(format))
+    if (FAILED(hr) || !IsSupported(format) || (m_options.monoOnly && format.nChannels != 1))
         return VFW_E_INVALIDMEDIATYPE;
     Synchronization::CAutoLock lock(m_lock);
     if (!m_filter->IsStopped())

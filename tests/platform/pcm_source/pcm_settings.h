@@ -10,7 +10,7 @@
 namespace PcmSource {
 
 enum class Waveform {
-    Tone,  // a sine of the given frequency, the same on every channel
+    Tone,  // a sine of the given frequency on every channel (the second one's own, when given)
     Noise, // white noise from a fixed seed, each channel its own
     // Digital silence (0, or 128 for 8-bit samples), written a whole buffer at a time: next to no
     // cost, for benchmarks that put their own bytes into each sample (beforeDelivery).
@@ -20,6 +20,7 @@ enum class Waveform {
 struct Settings {
     Waveform waveform = Waveform::Tone;
     double frequency = 440.0; // Hz (tone)
+    double secondFrequency = 0.0; // Hz: the second channel's tone; 0: the same as frequency
     double amplitude = 0.5;   // peak, as a fraction of full scale (0 to 1)
     UINT32 seed = 1;          // noise generator start value (0 counts as 1)
 

@@ -17,7 +17,7 @@ void CSignal::Reset()
     m_noise = m_settings.seed != 0 ? m_settings.seed : 1;
 }
 
-double CSignal::NextValue(WORD)
+double CSignal::NextValue(WORD channel)
 {
     if (m_settings.waveform == Waveform::Noise) {
         // xorshift32: a full-period sequence that is the same on every run.
@@ -30,7 +30,9 @@ double CSignal::NextValue(WORD)
     const double rate = m_settings.sampleRate;
     const double seconds = static_cast<double>(m_position / m_settings.sampleRate);
     const double rest = static_cast<double>(m_position % m_settings.sampleRate);
-    const double cycles = std::fmod(m_settings.frequency * seconds, 1.0) + m_settings.frequency * rest / rate;
+    const double frequency =
+        channel == 1 && m_settings.secondFrequency > 0.0 ? m_settings.secondFrequency : m_settings.frequency;
+    const double cycles = std::fmod(frequency * seconds, 1.0) + frequency * rest / rate;
     return m_settings.amplitude * std::sin(2.0 * 3.14159265358979323846 * cycles);
 }
 
