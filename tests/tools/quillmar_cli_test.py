@@ -352,7 +352,7 @@ class Streaming(unittest.TestCase):
             self.assertAlmostEqual(w.getnframes() / 44100, 2.0, delta=BUFFER)
             left, right = tones(array.array("h", w.readframes(w.getnframes())), 2, 44100)
         self.assertAlmostEqual(left, self.MONO_TONE, delta=5)
-        self.assertGreater(abs(right - left), 50, "the right channel carries its own tone")
+        self.assertAlmostEqual(right, 1.5 * left, delta=10, msg="the right channel carries its own tone")
 
     def test_stereo_and_vbr_mp3_files_decode_to_their_channels_and_length(self):
         status, _, stderr = run("record", "stereo.mp3", "-c", "2", "-s", "2", name="stereo")
@@ -362,7 +362,7 @@ class Streaming(unittest.TestCase):
         self.assertEqual(channels, 2)
         left, right = tones(samples, 2, 44100)
         self.assertAlmostEqual(left, self.MONO_TONE, delta=5)
-        self.assertGreater(abs(right - left), 50, "the right channel carries its own tone")
+        self.assertAlmostEqual(right, 1.5 * left, delta=10, msg="the right channel carries its own tone")
 
         status, stdout, stderr = run("record", "vbr.mp3", "--vbr", "2", "-s", "2", name="vbr")
         self.assertEqual(status, 0, stderr)
@@ -427,6 +427,13 @@ class Failures(unittest.TestCase):
             f.write("not audio\n" * 100)
         match = self.failure("play", "notes.txt")
         self.assertRegex(match["what"], r'^play ".*notes\.txt" \(not a WAVE or MP3 file\)$')
+
+    def test_stereo_from_a_mono_device_fails_at_once_without_a_file(self):
+        status, stdout, stderr = run("record", "mono-only.wav", "-c", "2", "-s", "1", name="mono-only",
+                                     env={"TESSARO_TEST_CAPTURE_MONO_ONLY": "1"})
+        self.assertEqual(status, 1, stderr)
+        self.assertRegex(stderr, r'quillmar: record ".*mono-only\.wav" failed: 0x80040207 VFW_E_NO_ACCEPTABLE_TYPES')
+        self.assertFalse(os.path.exists(os.path.join(WORK, "mono-only.wav")))
 
     def test_format_without_a_compressor_is_a_media_framework_code(self):
         match = self.failure("record", "none.wav", "--format", "0x1234", "--seconds", "1")

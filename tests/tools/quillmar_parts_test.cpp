@@ -63,7 +63,6 @@ TEST(CommandLine, StandardOutputChannelsAndVbr)
     EXPECT_EQ(wave.FormatTag(), 1);
     EXPECT_EQ(wave.Channels(), 1);
     EXPECT_EQ(wave.VbrQuality(), -1);
-    EXPECT_FALSE(Parsed({L"record", L"-.mp3"}).ToStandardOutput());
 }
 
 // A WAVEFORMATEX of 44100 Hz stereo 16-bit PCM.
