@@ -350,7 +350,9 @@ class Streaming(unittest.TestCase):
 
     def test_stereo_wave_to_standard_output_has_an_unknown_length_header_that_sox_reads_from_a_pipe(self):
         status, sox, stderr = self.piped(["record", "-", "-f", "pcm", "-c", "2", "-s", "2"],
-                                         ["sh", "-c", "tee piped.raw | sox -t wav - piped-stereo.wav"], "piped-wav")
+                                         # A reader that comes late: the tool writes everything before it exits.
+                                         ["sh", "-c", "sleep 3; tee piped.raw | sox -t wav - piped-stereo.wav"],
+                                         "piped-wav")
         self.assertEqual((status, sox.returncode), (0, 0), stderr + sox.stderr.decode(errors="replace"))
         self.assertIn("PCM WAVE, 16-bit, 44100 Hz stereo; no audio lost; stream complete\n", stderr)
         head = read_bytes(os.path.join(WORK, "piped.raw"))[:44]
