@@ -60,7 +60,8 @@ public:
     void SetUp() override { ASSERT_EQ(library.InitLibrary(), S_OK); }
     void TearDown() override
     {
-        for (const wchar_t* name : {L"TESSARO_TEST_CAPTURE_FAST", L"TESSARO_TEST_CAPTURE_MONO_ONLY"})
+        for (const wchar_t* name :
+             {L"TESSARO_TEST_CAPTURE_FAST", L"TESSARO_TEST_CAPTURE_MONO_ONLY", L"TESSARO_TEST_CAPTURE_REPORT"})
             ::SetEnvironmentVariableW(name, nullptr);
         Jvm().OnCall(nullptr);
         if (library.Loaded())
@@ -68,6 +69,12 @@ public:
     }
     TestJvm::CJavaVm& Jvm() { return library.Jvm(); }
 
+    // The device reports what it delivered into <name>.report: the length the recording must have.
+    void ReportInto(const std::wstring& name)
+    {
+        ::DeleteFileW(WorkPath(name + L".report").c_str());
+        ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_REPORT", WorkPath(name + L".report").c_str());
+    }
     // recordWithOptions into <file> in the working directory (null: no file).
     jint RecordWith(const wchar_t* file, const std::vector<jint>& options)
     {
@@ -166,6 +173,7 @@ TEST_F(Streamed, TheStreamCarriesTheRecordedBytes)
     for (const Case& c : cases) {
         SCOPED_TRACE(TestTrace::Narrow(c.name));
         Jvm().ClearRecords();
+        ReportInto(c.name);
         const std::vector<std::wstring> before = WorkFiles();
         ASSERT_EQ(RecordWith(c.file, c.options), S_OK);
         ASSERT_TRUE(WaitFor([&] { return Levels() >= 50; })) << "no level calls";
@@ -199,6 +207,7 @@ TEST_F(Streamed, TheStreamCarriesTheRecordedBytes)
 TEST_F(Streamed, AReaderThatStopsLosesOnlyCountedChunks)
 {
     ::SetEnvironmentVariableW(L"TESSARO_TEST_CAPTURE_FAST", L"1");
+    ReportInto(L"stream-slow-reader");
     const HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     Jvm().OnCall([&](const TestJvm::JavaCall& call) {
         if (call.method == "StreamData")
