@@ -90,6 +90,11 @@ class ArgumentErrors(unittest.TestCase):
             ("record", "x.wav", "--rate", "96000"): "--rate 96000 Hz is not supported; use one of 8000,",
             ("record", "x.mp3", "--bitrate", "1"): "--bitrate 1 is not an MP3 bit rate at 44100 Hz; use one of 32000,",
             ("record", "x.mp3", "--seconds", "-1"): "--seconds must be above 0",
+            ("record", "x.mp3", "-c", "3"): "--channels must be 1 or 2, got 3",
+            ("record", "x.mp3", "--vbr", "10"): "--vbr must be 0 (best) to 9 (smallest), got 10",
+            ("record", "x.wav", "--vbr", "2"): "--vbr applies to MP3 only",
+            ("record", "x.mp3", "--vbr", "2", "-b", "128k"): "--bitrate excludes --vbr",
+            ("record", "-", "-f", "pcm", "--vbr", "2"): "--vbr applies to MP3 only",
             ("record", "x.mp3", "y.mp3"): "y.mp3",
             ("play",): "source is required",
         }
@@ -292,6 +297,103 @@ class Recording(unittest.TestCase):
         self.assertEqual(int(soxi(path, "-s")) * 2, data_size)
 
 
+def tones(samples, channels, rate):
+    """The frequency of each channel's tone (upward crossings a second) of interleaved samples."""
+    result = []
+    for channel in range(channels):
+        one = samples[channel::channels]
+        # With hysteresis, so that a codec's noise around zero counts no crossing of its own; timed from
+        # the first rise to the last, so that a codec's silence at either end does not count.
+        rises, low = [], False
+        for index, sample in enumerate(one):
+            if sample < -1000:
+                low = True
+            elif sample > 1000 and low:
+                rises.append(index)
+                low = False
+        result.append((len(rises) - 1) / ((rises[-1] - rises[0]) / rate) if len(rises) > 1 else 0.0)
+    return result
+
+
+def decoded(path):
+    """mpg123's samples of an MP3 file: (interleaved 16-bit samples, channels)."""
+    channels = int(soxi(path, "-c"))
+    proc = subprocess.run(["mpg123", "-q", "-s", path], capture_output=True, check=True)
+    return array.array("h", proc.stdout), channels
+
+
+class Streaming(unittest.TestCase):
+    """record - to standard output, read from a pipe; stereo and VBR files read by independent readers."""
+    MONO_TONE = None
+
+    @classmethod
+    def setUpClass(cls):
+        status, _, stderr = run("record", "mono.wav", "-s", "1", name="mono")
+        assert status == 0, stderr
+        with wave.open(os.path.join(WORK, "mono.wav")) as w:
+            cls.MONO_TONE = tones(array.array("h", w.readframes(w.getnframes())), 1, 44100)[0]
+
+    def piped(self, args, reader, name):
+        """Runs quillmar with its standard output piped into the reader's standard input."""
+        err_path = os.path.join(WORK, name + ".stderr")
+        with open(err_path, "wb") as err:
+            tool = subprocess.Popen([WINE_RUN, EXE, *args], cwd=WORK, stdout=subprocess.PIPE, stderr=err,
+                                    stdin=subprocess.DEVNULL, env=environment(None))
+            sink = subprocess.run(reader, cwd=WORK, stdin=tool.stdout, capture_output=True, timeout=DEADLINE)
+            tool.stdout.close()
+            status = tool.wait(timeout=DEADLINE)
+        return status, sink, read(err_path)
+
+    def test_mp3_to_standard_output_piped_into_sox(self):
+        status, sox, stderr = self.piped(["record", "-", "-f", "mp3", "-s", "3"],
+                                         ["sox", "-t", "mp3", "-", "piped-mp3.wav"], "piped-mp3")
+        self.assertEqual((status, sox.returncode), (0, 0), stderr + sox.stderr.decode(errors="replace"))
+        self.assertRegex(stderr, r"Recorded 3\.00 s in 75 buffers \(stopped: time limit\)\. Standard output got \d+ "
+                                 r"bytes: MP3 at 128 kbit/s, 44100 Hz mono; no audio lost; stream complete\n")
+        path = os.path.join(WORK, "piped-mp3.wav")
+        # The time asked for within a buffer and the encoder's delay (a frame each side).
+        self.assertAlmostEqual(float(soxi(path, "-D")), 3.0, delta=BUFFER + 0.06)
+        with wave.open(path) as w:
+            samples = array.array("h", w.readframes(w.getnframes()))
+        self.assertAlmostEqual(tones(samples, 1, 44100)[0], self.MONO_TONE, delta=5)
+
+    def test_stereo_wave_to_standard_output_has_an_unknown_length_header_that_sox_reads_from_a_pipe(self):
+        status, sox, stderr = self.piped(["record", "-", "-f", "pcm", "-c", "2", "-s", "2"],
+                                         # A reader that comes late: the tool writes everything before it exits.
+                                         ["sh", "-c", "sleep 3; tee piped.raw | sox -t wav - piped-stereo.wav"],
+                                         "piped-wav")
+        self.assertEqual((status, sox.returncode), (0, 0), stderr + sox.stderr.decode(errors="replace"))
+        self.assertIn("PCM WAVE, 16-bit, 44100 Hz stereo; no audio lost; stream complete\n", stderr)
+        head = read_bytes(os.path.join(WORK, "piped.raw"))[:44]
+        self.assertEqual((head[0:4], head[4:8], head[8:16]), (b"RIFF", b"\xff\xff\xff\xff", b"WAVEfmt "))
+        self.assertEqual((head[36:40], head[40:44]), (b"data", b"\xff\xff\xff\xff"))
+        with wave.open(os.path.join(WORK, "piped-stereo.wav")) as w:
+            self.assertEqual((w.getnchannels(), w.getframerate()), (2, 44100))
+            self.assertAlmostEqual(w.getnframes() / 44100, 2.0, delta=BUFFER)
+            left, right = tones(array.array("h", w.readframes(w.getnframes())), 2, 44100)
+        self.assertAlmostEqual(left, self.MONO_TONE, delta=5)
+        self.assertAlmostEqual(right, 1.5 * left, delta=10, msg="the right channel carries its own tone")
+
+    def test_stereo_and_vbr_mp3_files_decode_to_their_channels_and_length(self):
+        status, _, stderr = run("record", "stereo.mp3", "-c", "2", "-s", "2", name="stereo")
+        self.assertEqual(status, 0, stderr)
+        self.assertIn("MP3 at 128 kbit/s, 44100 Hz stereo", stderr)
+        samples, channels = decoded(os.path.join(WORK, "stereo.mp3"))
+        self.assertEqual(channels, 2)
+        left, right = tones(samples, 2, 44100)
+        self.assertAlmostEqual(left, self.MONO_TONE, delta=5)
+        self.assertAlmostEqual(right, 1.5 * left, delta=5, msg="the right channel carries its own tone")
+
+        status, stdout, stderr = run("record", "vbr.mp3", "--vbr", "2", "-s", "2", name="vbr")
+        self.assertEqual(status, 0, stderr)
+        self.assertIn("MP3 at a variable bit rate of quality 2, 44100 Hz mono", stderr)
+        path = os.path.join(WORK, "vbr.mp3")
+        self.assertIn(b"Xing", read_bytes(path)[:2000], "a VBR file carries its tag frame")
+        samples, channels = decoded(path)
+        self.assertAlmostEqual(len(samples) / channels / 44100, 2.0, delta=BUFFER + 0.06)
+        self.assertAlmostEqual(float(re.search(SUMMARY, stdout)["held"]), 2.0, delta=BUFFER + 0.06)
+
+
 class Playback(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -428,6 +530,13 @@ class Failures(unittest.TestCase):
                 errors = [l for l in stderr.splitlines() if l.startswith("quillmar:")]
                 self.assertEqual(len(errors), 1, stderr)
                 self.assertRegex(errors[0], line)
+
+    def test_stereo_from_a_mono_device_fails_at_once_without_a_file(self):
+        status, stdout, stderr = run("record", "mono-only.wav", "-c", "2", "-s", "1", name="mono-only",
+                                     env={"TESSARO_TEST_CAPTURE_MONO_ONLY": "1"})
+        self.assertEqual(status, 1, stderr)
+        self.assertRegex(stderr, r'quillmar: record ".*mono-only\.wav" failed: 0x80040207 VFW_E_NO_ACCEPTABLE_TYPES')
+        self.assertFalse(os.path.exists(os.path.join(WORK, "mono-only.wav")))
 
     def test_format_without_a_compressor_is_a_media_framework_code(self):
         match = self.failure("record", "none.wav", "--format", "0x1234", "--seconds", "1")

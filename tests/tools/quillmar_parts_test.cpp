@@ -8,6 +8,7 @@
 #include "quillmar/result_codes.h"
 #include "quillmar/status_text.h"
 #include "quillmar/stream_end.h"
+#include "quillmar/stream_output.h"
 #include "quillmar/user_input.h"
 #include "quillmar/volume_level.h"
 
@@ -51,6 +52,59 @@ TEST(CommandLine, RecordTakesTheFormatFromTheExtensionAndEveryOptionSpelling)
     EXPECT_EQ(Parsed({L"record", L"--help"}).GetVerb(), Verb::Help);
     EXPECT_NE(Parsed({L"record", L"--help"}).HelpText().find(L"--bitrate"), std::wstring::npos);
     EXPECT_EQ(Parsed({L"--version"}).GetVerb(), Verb::Version);
+}
+
+TEST(CommandLine, StandardOutputChannelsAndVbr)
+{
+    const CCommandLine piped = Parsed({L"record", L"-", L"-c", L"2", L"--vbr", L"3"});
+    EXPECT_TRUE(piped.ToStandardOutput());
+    EXPECT_EQ(piped.FormatTag(), 85);
+    EXPECT_EQ(piped.Channels(), 2);
+    EXPECT_EQ(piped.VbrQuality(), 3);
+    const CCommandLine wave = Parsed({L"record", L"-", L"--format", L"pcm"});
+    EXPECT_EQ(wave.FormatTag(), 1);
+    EXPECT_EQ(wave.Channels(), 1);
+    EXPECT_EQ(wave.VbrQuality(), -1);
+}
+
+// A WAVEFORMATEX of 44100 Hz stereo 16-bit PCM.
+const std::string kStereoPcm("\x01\x00\x02\x00\x44\xac\x00\x00\x10\xb1\x02\x00\x04\x00\x10\x00", 16);
+
+// The stream to standard output through a pipe that nobody reads for a while: the header first, whole
+// chunks past the budget dropped and counted, the rest written in order once the reader comes.
+TEST(StreamOutput, ABlockedReaderCostsWholeCountedChunksAndTheRestArrivesInOrder)
+{
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 4096));
+    std::string received;
+    {
+        CStreamOutput output(writeEnd, 10000);
+        output.Format(kStereoPcm);
+        for (int i = 0; i < 40; ++i)
+            output.Data(std::string(1000, static_cast<char>('a' + i % 26)));
+        output.End();
+        // The writer is stuck in the full pipe: at most the budget waits; the rest was dropped.
+        EXPECT_GT(output.DroppedChunks(), 0u);
+        EXPECT_EQ(output.DroppedBytes(), output.DroppedChunks() * 1000ull);
+        std::thread reader([&] {
+            char buffer[4096];
+            DWORD count = 0;
+            while (::ReadFile(readEnd, buffer, sizeof(buffer), &count, nullptr) && count > 0)
+                received.append(buffer, count);
+        });
+        EXPECT_TRUE(output.WaitWritten(10000));
+        ::CloseHandle(writeEnd);
+        reader.join();
+        EXPECT_EQ(output.BytesWritten(), received.size());
+        EXPECT_EQ(received.size(), 44 + (40 - output.DroppedChunks()) * 1000);
+    }
+    ::CloseHandle(readEnd);
+    EXPECT_EQ(received.substr(0, 20), std::string("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0", 20));
+    EXPECT_EQ(received.substr(20, 16), kStereoPcm);
+    EXPECT_EQ(received.substr(36, 8), std::string("data\xff\xff\xff\xff", 8));
+    // The chunks kept are the first ones, in order: the header, then 'a', 'b', ... each whole.
+    for (std::size_t at = 44, i = 0; at < received.size(); at += 1000, ++i)
+        EXPECT_EQ(received.substr(at, 1000), std::string(1000, static_cast<char>('a' + i % 26))) << i;
 }
 
 TEST(CommandLine, FormatTags)

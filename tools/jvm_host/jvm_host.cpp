@@ -16,12 +16,16 @@ CJvmHost::CJvmHost(IQuillmarCallbacks& callbacks) : m_state(std::make_unique<CSt
     // The tool runs for as long as the user records or plays: nothing is recorded, and no failure is
     // injected.
     m_state->vm.KeepRecords(false);
-    m_state->quillmar = m_state->vm.NewQuillmar();
+    m_state->quillmar = m_state->vm.NewBinding();
     m_state->vm.OnCall([&callbacks](const TestJvm::JavaCall& call) {
         if (call.method == "Stopped")
             callbacks.Stopped(call.intArg);
         else if (call.method == "InputLevel")
             callbacks.InputLevel(call.doubleArg);
+        else if (call.method == "StreamFormat")
+            callbacks.StreamFormat(std::string(call.bytesArg.begin(), call.bytesArg.end()));
+        else if (call.method == "StreamData")
+            callbacks.StreamData(std::string(call.bytesArg.begin(), call.bytesArg.end()), call.nullArg);
     });
 }
 
@@ -60,6 +64,18 @@ jdoubleArray CJvmHost::NewDoubleArray(jsize length)
 jintArray CJvmHost::NewIntArray(jsize length)
 {
     return m_state->vm.NewIntArray(length);
+}
+
+jintArray CJvmHost::NewIntArray(const std::vector<jint>& values)
+{
+    jintArray array = m_state->vm.NewIntArray(static_cast<jsize>(values.size()));
+    // Filled as Java code would fill it: through the elements, copied back on release.
+    JNIEnv* env = Env();
+    jint* elements = env->GetIntArrayElements(array, nullptr);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        elements[i] = values[i];
+    env->ReleaseIntArrayElements(array, elements, 0);
+    return array;
 }
 
 jint CJvmHost::IntAt(jintArray array, jsize index) const

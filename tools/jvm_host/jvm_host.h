@@ -1,6 +1,7 @@
-// The in-process Java virtual machine (jvm/java_vm.h) as quillmar.exe uses it: one object of class
-// com.tarvik.kelvane.Quillmar whose "Stopped" "(I)V" and "InputLevel" "(D)V" calls reach an
-// IQuillmarCallbacks on the calling (native) thread, and the arrays the natives take.
+// The in-process Java virtual machine (jvm/java_vm.h) as quillmar.exe uses it: one object of the Java
+// package's binding class (a com.tarvik.kelvane.Quillmar) whose "Stopped" "(I)V", "InputLevel" "(D)V",
+// "StreamFormat" "([B)V" and "StreamData" "([B)V" calls reach an IQuillmarCallbacks on the calling
+// (native) thread, and the arrays the natives take.
 //
 // Any JNI function the library is not supposed to call, and any misuse of a handle, ends the process
 // with a message, so neither can pass silently. Thread-safe: the library calls in from several threads.
@@ -12,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace JvmHost {
 
@@ -22,6 +24,10 @@ class IQuillmarCallbacks {
 public:
     virtual void Stopped(jint reason) = 0;
     virtual void InputLevel(jdouble level) = 0;
+    // The format of a streamed recording (its WAVEFORMATEX), before its first data.
+    virtual void StreamFormat(const std::string& waveFormat) { (void)waveFormat; }
+    // A chunk of a streamed recording; `end` (a null array) after its last.
+    virtual void StreamData(const std::string& bytes, bool end) { (void)bytes; (void)end; }
 
 protected:
     ~IQuillmarCallbacks() = default;
@@ -46,6 +52,7 @@ public:
     jbooleanArray NewBooleanArray(jsize length);
     jdoubleArray NewDoubleArray(jsize length);
     jintArray NewIntArray(jsize length);
+    jintArray NewIntArray(const std::vector<jint>& values);
     jboolean BooleanAt(jbooleanArray array, jsize index) const;
     jdouble DoubleAt(jdoubleArray array, jsize index) const;
     jint IntAt(jintArray array, jsize index) const;

@@ -69,6 +69,8 @@ HRESULT CQuillmarLibrary::Load(const std::wstring& path)
     QUILLMAR_RESOLVE(m_getBalance, Java_com_tarvik_kelvane_audio_QuillmarBinding_getBalance)
     QUILLMAR_RESOLVE(m_getOutputDevices, Java_com_tarvik_kelvane_audio_QuillmarBinding_getOutputDevices)
     QUILLMAR_RESOLVE(m_playOnDevice, Java_com_tarvik_kelvane_audio_QuillmarBinding_playOnDevice)
+    QUILLMAR_RESOLVE(m_recordWithOptions, Java_com_tarvik_kelvane_audio_QuillmarBinding_recordWithOptions)
+    QUILLMAR_RESOLVE(m_getStreamLoss, Java_com_tarvik_kelvane_audio_QuillmarBinding_getStreamLoss)
 #undef QUILLMAR_RESOLVE
     m_module = module;
     m_onLoad(m_host.Vm(), nullptr);
@@ -286,5 +288,31 @@ HRESULT CQuillmarLibrary::PlayOnDevice(const std::string& utf8DeviceId, const st
     const HRESULT hr = m_playOnDevice(Env(), m_host.Quillmar(), id, path, number);
     m_host.DeleteArray(path);
     m_host.DeleteArray(id);
+HRESULT CQuillmarLibrary::RecordWithOptions(const std::string& utf8DeviceId, const std::string& utf8Path,
+                                            const std::vector<int>& options)
+{
+    jbyteArray id = utf8DeviceId.empty() ? nullptr : m_host.NewByteArray(utf8DeviceId);
+    jbyteArray path = utf8Path.empty() ? nullptr : m_host.NewByteArray(utf8Path);
+    jintArray values = m_host.NewIntArray(std::vector<jint>(options.begin(), options.end()));
+    const HRESULT hr = m_recordWithOptions(Env(), m_host.Quillmar(), id, path, values);
+    m_host.DeleteArray(values);
+    if (path != nullptr)
+        m_host.DeleteArray(path);
+    if (id != nullptr)
+        m_host.DeleteArray(id);
+    return hr;
+}
+
+HRESULT CQuillmarLibrary::GetStreamLoss(unsigned long& chunks, double& bytes, double& seconds)
+{
+    jdoubleArray value = m_host.NewDoubleArray(3);
+    const HRESULT hr = m_getStreamLoss(Env(), m_host.Quillmar(), value);
+    if (SUCCEEDED(hr)) {
+        const double count = m_host.DoubleAt(value, 0);
+        chunks = count > 0.0 ? static_cast<unsigned long>(count + 0.5) : 0;
+        bytes = m_host.DoubleAt(value, 1);
+        seconds = m_host.DoubleAt(value, 2);
+    }
+    m_host.DeleteArray(value);
     return hr;
 }

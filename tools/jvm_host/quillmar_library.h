@@ -8,6 +8,7 @@
 #include "jvm_host/jvm_host.h"
 
 #include <string>
+#include <vector>
 
 class CQuillmarLibrary {
 public:
@@ -67,6 +68,12 @@ public:
     HRESULT GetOutputDevices(std::string& utf8List);
     // playOnDevice: as Play, on the output device with that id.
     HRESULT PlayOnDevice(const std::string& utf8DeviceId, const std::string& utf8Path, int number);
+    // recordWithOptions: an empty device id records from the default device, an empty path writes no
+    // file; options as the native takes them (format tag, rate, channels, bit rate, VBR quality, flags).
+    HRESULT RecordWithOptions(const std::string& utf8DeviceId, const std::string& utf8Path,
+                              const std::vector<int>& options);
+    // getStreamLoss: what the library dropped from the current (or last) streamed recording's stream.
+    HRESULT GetStreamLoss(unsigned long& chunks, double& bytes, double& seconds);
 
     JvmHost::CJvmHost& Host() { return m_host; }
 
@@ -102,4 +109,6 @@ private:
     jint(JNICALL* m_getBalance)(JNIEnv*, jobject, jintArray) = nullptr;
     jint(JNICALL* m_getOutputDevices)(JNIEnv*, jobject, jbyteArray, jintArray) = nullptr;
     jint(JNICALL* m_playOnDevice)(JNIEnv*, jobject, jbyteArray, jbyteArray, jint) = nullptr;
+    jint(JNICALL* m_recordWithOptions)(JNIEnv*, jobject, jbyteArray, jbyteArray, jintArray) = nullptr;
+    jint(JNICALL* m_getStreamLoss)(JNIEnv*, jobject, jdoubleArray) = nullptr;
 };

@@ -137,7 +137,9 @@ bool CCommandLine::Parse(const std::vector<std::wstring>& args)
     double seconds = 0.0;
     CLI::App* record = app.add_subcommand("record", "Records from the default (or the chosen) capture device into FILE.\n"
                                                     "Enter or q stops, as does Ctrl+C or the time limit.");
-    record->add_option("file", target, "The file to write: .mp3 for MP3, .wav for a WAVE file")->required();
+    record->add_option("file", target, "The file to write: .mp3 for MP3, .wav for a WAVE file; - for standard "
+                                       "output (MP3 unless --format says otherwise; a WAVE stream's header says "
+                                       "\"unknown length\")")->required();
     record->add_option("-f,--format", format,
                        "mp3, pcm, or a wave format tag (decimal or 0x hex) that a system audio compressor "
                        "produces (see quillmar devices); default: from the file's extension")
@@ -145,8 +147,18 @@ bool CCommandLine::Parse(const std::vector<std::wstring>& args)
     record->add_option("-r,--rate", m_sampleRate, "Sample rate in Hz (mono 16-bit capture): " +
                                                                           ToUtf8(List(SampleRates())) + "; default 44100")
                             ->type_name("HZ");
-    record->add_option("-b,--bitrate", bitRate, "MP3 bit rate in bit/s or kbit/s (128000 or 128k); default 128k")
-        ->type_name("RATE");
+    CLI::Option* bitRateOption =
+        record->add_option("-b,--bitrate", bitRate, "MP3 bit rate in bit/s or kbit/s (128000 or 128k); default 128k")
+            ->type_name("RATE");
+    CLI::Option* channelsOption =
+        record->add_option("-c,--channels", m_channels, "1 (mono, the default) or 2 (stereo: joint-stereo MP3, "
+                                                        "two-channel WAVE)")
+            ->type_name("1|2");
+    CLI::Option* vbrOption =
+        record->add_option("--vbr", m_vbrQuality, "MP3 at a variable bit rate of quality Q: 0 best ... 9 smallest "
+                                                  "(instead of --bitrate)")
+            ->type_name("Q")
+            ->excludes(bitRateOption);
     CLI::Option* secondsOption = record->add_option("-s,--seconds", seconds, "Stops after this much recorded audio (at most 86400)")
         ->type_name("N");
     std::string device;
@@ -212,7 +224,16 @@ bool CCommandLine::Parse(const std::vector<std::wstring>& args)
         m_device = FromUtf8(device);
         if (deviceOption->count() > 0 && m_device.empty())
             return Fail(L"--device needs a device number or name (see quillmar record --help)");
-        return CheckRecord(format, bitRate);
+        if (channelsOption->count() > 0 && m_channels != 1 && m_channels != 2)
+            return Fail(L"--channels must be 1 or 2, got " + std::to_wstring(m_channels) + L" (see quillmar record --help)");
+        if (vbrOption->count() > 0 && (m_vbrQuality < 0 || m_vbrQuality > 9))
+            return Fail(L"--vbr must be 0 (best) to 9 (smallest), got " + std::to_wstring(m_vbrQuality) +
+                        L" (see quillmar record --help)");
+        if (!CheckRecord(format, bitRate))
+            return false;
+        if (vbrOption->count() > 0 && m_formatTag != kMp3Tag)
+            return Fail(L"--vbr applies to MP3 only (see quillmar record --help)");
+        return true;
     }
     if (play->parsed()) {
         m_verb = Verb::Play;
@@ -244,9 +265,11 @@ bool CCommandLine::CheckRecord(const std::string& format, const std::string& bit
     const std::wstring hint = L" (see quillmar record --help)";
     if (m_target.empty())
         return Fail(L"the file name is empty" + hint);
-    const std::wstring extension = Extension(m_target);
+    const std::wstring extension = ToStandardOutput() ? std::wstring() : Extension(m_target);
     if (format.empty()) {
-        if (extension == L".mp3")
+        if (ToStandardOutput())
+            m_formatTag = kMp3Tag;
+        else if (extension == L".mp3")
             m_formatTag = kMp3Tag;
         else if (extension == L".wav")
             m_formatTag = kPcmTag;

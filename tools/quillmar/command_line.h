@@ -31,6 +31,13 @@ public:
     const std::wstring& Device() const { return m_device; }     // record/play --device: empty for the default
     double StartSeconds() const { return m_startSeconds; }      // play --start: 0 from the beginning
     int VolumePercent() const { return m_volumePercent; }       // play --volume 0..100; -1 when not given
+    // record -: the recording goes to standard output (no file), MP3 unless --format says otherwise.
+    bool ToStandardOutput() const { return m_target == kStandardOutput; }
+    int Channels() const { return m_channels; }                 // record --channels: 1 or 2
+    int VbrQuality() const { return m_vbrQuality; }             // record --vbr: 0 to 9; -1 for a constant bit rate
+
+    // The target that names standard output.
+    static constexpr const wchar_t* kStandardOutput = L"-";
 
     // "mp3", "pcm", a decimal or 0x-hexadecimal number from 1 to 0xFFFF; -1 when not a format.
     static int ParseFormat(const std::wstring& text);
@@ -56,6 +63,8 @@ private:
     std::wstring m_device;
     double m_startSeconds = 0.0;
     int m_volumePercent = -1;
+    int m_channels = 1;
+    int m_vbrQuality = -1;
 };
 
 // UTF-8 and UTF-16 conversions: for the parser's narrow strings, and the UTF-8 paths the natives take

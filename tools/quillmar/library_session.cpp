@@ -109,3 +109,19 @@ void CLibrarySession::InputLevel(jdouble level)
 {
     m_events.PostLevel(level);
 }
+
+void CLibrarySession::StreamFormat(const std::string& waveFormat)
+{
+    if (CStreamOutput* output = m_streamOutput.load())
+        output->Format(waveFormat);
+}
+
+void CLibrarySession::StreamData(const std::string& bytes, bool end)
+{
+    if (CStreamOutput* output = m_streamOutput.load()) {
+        if (end)
+            output->End();
+        else
+            output->Data(bytes);
+    }
+}

@@ -4,8 +4,10 @@
 
 #include "jvm_host/quillmar_library.h"
 #include "quillmar/event_queue.h"
+#include "quillmar/stream_output.h"
 #include "quillmar/stream_end.h"
 
+#include <atomic>
 #include <string>
 
 class CLibrarySession : private JvmHost::IQuillmarCallbacks {
@@ -22,6 +24,8 @@ public:
 
     CQuillmarLibrary& Library() { return m_library; }
     CEventQueue& Events() { return m_events; }
+    // Where a streamed recording's "StreamFormat" and "StreamData" go; null drops them.
+    void SetStreamOutput(CStreamOutput* output) { m_streamOutput.store(output); }
 
     // How the stream ended whose "Stopped" carried that value, with the cause the library tells.
     StreamEnd EndOf(int stoppedValue);
@@ -42,8 +46,11 @@ public:
 private:
     void Stopped(jint reason) override;
     void InputLevel(jdouble level) override;
+    void StreamFormat(const std::string& waveFormat) override;
+    void StreamData(const std::string& bytes, bool end) override;
 
     CEventQueue m_events;
+    std::atomic<CStreamOutput*> m_streamOutput{nullptr};
     CQuillmarLibrary m_library;
     bool m_initialised = false;
 };

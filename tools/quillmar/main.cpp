@@ -32,7 +32,7 @@ int main()
         return 0;
     }
     // File names stay relative to where the user started; --log-dir then moves the library's logs.
-    if (commandLine.GetVerb() == Verb::Record || (commandLine.GetVerb() == Verb::Play &&
+    if ((commandLine.GetVerb() == Verb::Record && !commandLine.ToStandardOutput()) || (commandLine.GetVerb() == Verb::Play &&
                                                   commandLine.Target().find(L"://") == std::wstring::npos))
         commandLine.SetTarget(FullPath(commandLine.Target()));
     if (!commandLine.LogDirectory().empty()) {

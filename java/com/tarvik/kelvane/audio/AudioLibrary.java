@@ -5,6 +5,7 @@ import java.time.Duration;
 import java.util.List;
 import java.util.Objects;
 import java.util.Optional;
+import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.locks.ReentrantLock;
@@ -62,6 +63,11 @@ public final class AudioLibrary implements AutoCloseable {
     private final Duration closeWait;
     /** The session whose stream the library holds; the library's callbacks belong to it. */
     private volatile AudioSession held;
+    /**
+     * The streamed recordings whose stream has not ended, oldest first: the library's stream callbacks
+     * belong to the first (a stream's tail may come after its stop, before the next recording's).
+     */
+    private final ConcurrentLinkedQueue<Recording> streaming = new ConcurrentLinkedQueue<>();
     /** The last session started; under {@link #control}. */
     private AudioSession current;
     /** A stop failed: the library still holds a stream, to be released before the next start. */
@@ -250,6 +256,53 @@ public final class AudioLibrary implements AutoCloseable {
     }
 
     /**
+     * Makes a recording into a stream only, without starting it: nothing is written to disk. Add
+     * {@link StreamListener}s, or read {@link Recording#inputStream()}, then start it.
+     *
+     * <pre>{@code
+     * Recording call = audio.newStream(RecordingFormat.mp3Vbr(44100, 4), null);
+     * call.addStreamListener(chunk -> upload(chunk));   // MP3 frames, pushed on the event thread
+     * call.start();
+     * }</pre>
+     *
+     * @param format what to record
+     * @param device the device to record from, as {@link #inputDevices()} lists it; null for the system's
+     *               default device
+     * @return the recording, not started
+     */
+    public Recording newStream(RecordingFormat format, InputDevice device) {
+        Objects.requireNonNull(format, "format");
+        requireOpen();
+        return new Recording(this, null, format, device);
+    }
+
+    /**
+     * Starts recording into a stream only (see {@link #newStream}); read it from
+     * {@link Recording#inputStream()}, for PCM also {@link Recording#audioInputStream()}.
+     *
+     * <pre>{@code
+     * try (Recording live = audio.recordStream(RecordingFormat.DEFAULT, null);
+     *      InputStream mp3 = live.inputStream()) {
+     *     byte[] buffer = new byte[4096];
+     *     for (int n; (n = mp3.read(buffer)) > 0; ) {
+     *         socket.getOutputStream().write(buffer, 0, n);
+     *     }
+     * }
+     * }</pre>
+     *
+     * @param format what to record
+     * @param device the device to record from; null for the system's default device
+     * @return the running recording
+     * @throws AudioException        when the library fails to start
+     * @throws IllegalStateException when a recording or playback is active
+     */
+    public Recording recordStream(RecordingFormat format, InputDevice device) throws AudioException {
+        Recording recording = newStream(format, device);
+        recording.start();
+        return recording;
+    }
+
+    /**
      * The audio input devices present now, read afresh on each call (devices come and go), in the order
      * the system gives them; the first is the default, from which a recording without a chosen device
      * records. Two devices may have the same name: they are told apart by {@link InputDevice#id()}.
@@ -425,6 +478,10 @@ public final class AudioLibrary implements AutoCloseable {
             natives.freeLibrary();
             natives.setEvents(null);
             held = null;
+            // The library is gone: no stream gets its end from it any more.
+            for (Recording recording; (recording = streaming.poll()) != null; ) {
+                recording.streamData(null);
+            }
         } finally {
             control.unlock();
         }
@@ -454,7 +511,14 @@ public final class AudioLibrary implements AutoCloseable {
                 check("stop (releasing the previous session)", null, release());
             }
             held = session;
+            Recording streamed = session instanceof Recording && ((Recording) session).isStreamed() ? (Recording) session : null;
+            if (streamed != null) {
+                streaming.add(streamed);
+            }
             int result = session.startNative(natives);
+            if (result < 0 && streamed != null && streaming.remove(streamed)) {
+                streamed.streamData(null);
+            }
             if (result < 0) {
                 // A stream built before the failure is held until a stop releases it; when none was built,
                 // the stop finds nothing to release and nothing is owed.
@@ -572,6 +636,18 @@ public final class AudioLibrary implements AutoCloseable {
     private static AudioException failureOf(AudioSession session, StreamEnd end) {
         return end.reason == EndReason.FAILED
                 ? AudioException.of(session.operation(), session.target(), end.resultCode) : null;
+    StreamLoss streamLoss(Recording recording) throws AudioException {
+        control.lock();
+        try {
+            if (recording.state() == AudioSession.State.ENDED) {
+                return recording.keptStreamLoss();
+            }
+            double[] loss = new double[3];
+            check("getStreamLoss", recording.target(), natives.getStreamLoss(loss));
+            return StreamLoss.of(loss);
+        } finally {
+            control.unlock();
+        }
     }
 
     /** A recording that is ending keeps what it lost, read after its stream was released. */
@@ -579,6 +655,10 @@ public final class AudioLibrary implements AutoCloseable {
         if (session instanceof Recording) {
             double[] dropped = new double[2];
             ((Recording) session).keepDroppedAudio(natives.getDroppedAudio(dropped), dropped);
+            if (((Recording) session).isStreamed()) {
+                double[] loss = new double[3];
+                ((Recording) session).keepStreamLoss(natives.getStreamLoss(loss), loss);
+            }
         }
     }
 
@@ -676,6 +756,22 @@ public final class AudioLibrary implements AutoCloseable {
             AudioSession session = held;
             if (session != null) {
                 dispatcher.postLevel(session, level);
+            }
+        }
+
+        @Override
+        public void streamFormat(byte[] format) {
+            Recording recording = streaming.peek();
+            if (recording != null) {
+                recording.streamFormat(format);
+            }
+        }
+
+        @Override
+        public void streamData(byte[] data) {
+            Recording recording = data == null ? streaming.poll() : streaming.peek();
+            if (recording != null) {
+                recording.streamData(data);
             }
         }
     }

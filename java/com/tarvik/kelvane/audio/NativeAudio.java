@@ -10,6 +10,12 @@ interface NativeAudio {
         void stopped(int reason);
 
         void inputLevel(double level);
+
+        /** The format of the stream of the recording that streams now: a WAVEFORMATEX with its extra bytes. */
+        void streamFormat(byte[] format);
+
+        /** A chunk of that stream, in order; null ends it. */
+        void streamData(byte[] data);
     }
 
     /** Where the callbacks go from now on; null drops them. */
@@ -116,4 +122,18 @@ interface NativeAudio {
      * 0x8007048F, nothing built; an empty id with E_INVALIDARG.
      */
     int playOnDevice(byte[] deviceId, byte[] path, int number);
+     * Starts a recording from options: element 0 the format tag, 1 the sample rate, 2 the channels (1 or
+     * 2), 3 the CBR bit rate, 4 the VBR quality (-1 for a constant bit rate; 0 to 9, MP3 only), 5 the flags
+     * (bit 0: the recorded bytes are also handed to {@link Events#streamFormat} and
+     * {@link Events#streamData}). deviceId null: the default device; path null: no file (then the stream
+     * is required). Returns what {@link #record} returns.
+     */
+    int recordWithOptions(byte[] deviceId, byte[] path, int[] options);
+
+    /**
+     * What the library dropped from the stream of the current (or last) streamed recording because it was
+     * not taken in time: element 0 the chunks, 1 the bytes, 2 the seconds of audio. S_OK, zeros when none;
+     * 0x8007007A for an array shorter than 3; E_INVALIDARG for null. Under the library lock.
+     */
+    int getStreamLoss(double[] loss);
 }

@@ -30,6 +30,22 @@ final class QuillmarBinding extends Quillmar implements NativeAudio {
         }
     }
 
+    /** Called by the library with the format of a recording's stream, before its first data. */
+    public void StreamFormat(byte[] format) {
+        Events target = events;
+        if (target != null) {
+            target.streamFormat(format);
+        }
+    }
+
+    /** Called by the library with each chunk of a recording's stream; null after the last. */
+    public void StreamData(byte[] data) {
+        Events target = events;
+        if (target != null) {
+            target.streamData(data);
+        }
+    }
+
     @Override
     public native int getEndCause(int[] cause);
 
@@ -66,9 +82,9 @@ final class QuillmarBinding extends Quillmar implements NativeAudio {
     @Override
     public native int playOnDevice(byte[] deviceId, byte[] path, int number);
 
-    /** Starts a recording from an options record: format tag, rate, channels, bit rate, VBR quality, flags. */
+    @Override
     public native int recordWithOptions(byte[] deviceId, byte[] path, int[] options);
 
-    /** What the stream of the current or last streamed recording dropped: chunks, bytes, seconds. */
+    @Override
     public native int getStreamLoss(double[] loss);
 }

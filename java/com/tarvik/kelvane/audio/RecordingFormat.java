@@ -4,12 +4,20 @@ import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.Locale;
 import java.util.Objects;
+import java.util.OptionalInt;
 import java.util.stream.Collectors;
 import java.util.stream.IntStream;
 
 /**
- * What a recording writes: MP3 at a constant bit rate (file extension ".mp3"), or a RIFF WAVE file
- * (extension ".wav") with a wave format tag, always from mono 16-bit capture at the sample rate.
+ * What a recording writes: MP3 at a constant bit rate or at a variable bit rate of a quality (file extension
+ * ".mp3"), or a RIFF WAVE file (extension ".wav") with a wave format tag, from 16-bit capture at the sample
+ * rate, mono unless {@link #withChannels(int) two channels} are asked for.
+ *
+ * <pre>{@code
+ * RecordingFormat.mp3(44100, 192000).withChannels(2);   // stereo MP3 (joint stereo) at 192 kbit/s
+ * RecordingFormat.mp3Vbr(44100, 2);                     // mono MP3 at a variable bit rate, quality 2
+ * RecordingFormat.pcm(48000).withChannels(2);           // stereo 16-bit PCM WAVE, left channel first
+ * }</pre>
  *
  * <p>Values the library would change silently or refuse later are refused here, with the accepted values
  * in the message: sample rates are the nine rates of MPEG audio (8000, 11025, 12000, 16000, 22050, 24000,
@@ -27,6 +35,10 @@ public final class RecordingFormat {
     private static final int[] MPEG1_KBPS = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
     private static final int[] MPEG2_KBPS = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
     private static final int UNUSED_BIT_RATE = 128000;
+    /** No VBR quality: a constant bit rate. */
+    private static final int CONSTANT = -1;
+    /** The highest MP3 bit rate, in bytes per second: a VBR stream's bound. */
+    private static final int MP3_MAX_BYTES_PER_SECOND = 320000 / 8;
 
     /** The wave format tag of MP3 (WAVE_FORMAT_MPEGLAYER3). */
     public static final int MP3_TAG = 85;
@@ -40,8 +52,14 @@ public final class RecordingFormat {
     private final int formatTag;
     private final int sampleRate;
     private final int bitRate;
+    private final int channels;
+    private final int vbrQuality;
 
     private RecordingFormat(int formatTag, int sampleRate, int bitRate) {
+        this(formatTag, sampleRate, bitRate, 1, CONSTANT);
+    }
+
+    private RecordingFormat(int formatTag, int sampleRate, int bitRate, int channels, int vbrQuality) {
         if (Arrays.stream(SAMPLE_RATES).noneMatch(rate -> rate == sampleRate)) {
             throw new IllegalArgumentException("sample rate " + sampleRate + " Hz is not supported; use one of "
                     + list(IntStream.of(SAMPLE_RATES)) + " Hz");
@@ -49,6 +67,8 @@ public final class RecordingFormat {
         this.formatTag = formatTag;
         this.sampleRate = sampleRate;
         this.bitRate = bitRate;
+        this.channels = channels;
+        this.vbrQuality = vbrQuality;
     }
 
     /**
@@ -67,6 +87,47 @@ public final class RecordingFormat {
                     + " Hz; use one of " + list(IntStream.of(table).map(kbps -> kbps * 1000)) + " bit/s");
         }
         return format;
+    }
+
+    /**
+     * MP3 encoded by the library at a variable bit rate: each frame gets the bits its sound needs for the
+     * quality. A file so recorded carries a tag frame with its length, so that players show its duration
+     * and seek in it; a stream carries none.
+     *
+     * <pre>{@code
+     * RecordingFormat speech = RecordingFormat.mp3Vbr(22050, 6);   // small files for speech
+     * }</pre>
+     *
+     * @param sampleRate the sample rate in Hz, one of the rates listed above
+     * @param quality    0 (best, largest) to 9 (smallest)
+     * @return the format
+     * @throws IllegalArgumentException when the rate or the quality is not one the library takes
+     */
+    public static RecordingFormat mp3Vbr(int sampleRate, int quality) {
+        if (quality < 0 || quality > 9) {
+            throw new IllegalArgumentException("VBR quality " + quality + " is not supported; use 0 (best) to 9 (smallest)");
+        }
+        return new RecordingFormat(MP3_TAG, sampleRate, 0, 1, quality);
+    }
+
+    /**
+     * This format with one or two channels. Two channels are captured as stereo 16-bit (a device that
+     * cannot give stereo fails the start) and written as joint-stereo MP3 or as a two-channel WAVE file,
+     * left first.
+     *
+     * <pre>{@code
+     * RecordingFormat stereo = RecordingFormat.DEFAULT.withChannels(2);   // MP3 128 kbit/s, 44100 Hz stereo
+     * }</pre>
+     *
+     * @param count 1 (mono) or 2 (stereo)
+     * @return the format with that many channels
+     * @throws IllegalArgumentException for any other count
+     */
+    public RecordingFormat withChannels(int count) {
+        if (count != 1 && count != 2) {
+            throw new IllegalArgumentException("channels must be 1 (mono) or 2 (stereo): " + count);
+        }
+        return new RecordingFormat(formatTag, sampleRate, bitRate, count, vbrQuality);
     }
 
     /**
@@ -163,7 +224,7 @@ public final class RecordingFormat {
     /**
      * The capture sample rate.
      *
-     * @return the rate in Hz (mono 16-bit capture)
+     * @return the rate in Hz (16-bit capture)
      */
     public int sampleRate() {
         return sampleRate;
@@ -172,10 +233,44 @@ public final class RecordingFormat {
     /**
      * The MP3 bit rate.
      *
-     * @return bits per second; passed to the library but used for MP3 only
+     * @return bits per second of a constant-bit-rate MP3; 0 for a variable bit rate; passed to the library
+     *         but used for MP3 only
      */
     public int bitRate() {
         return bitRate;
+    }
+
+    /**
+     * The number of channels.
+     *
+     * @return 1 (mono) or 2 (stereo)
+     */
+    public int channels() {
+        return channels;
+    }
+
+    /**
+     * The quality of a variable-bit-rate MP3.
+     *
+     * @return 0 (best) to 9 (smallest); empty for a constant bit rate and for WAVE
+     */
+    public OptionalInt vbrQuality() {
+        return vbrQuality == CONSTANT ? OptionalInt.empty() : OptionalInt.of(vbrQuality);
+    }
+
+    /** The options that the library's recordWithOptions takes, the stream flag as given. */
+    int[] options(boolean stream) {
+        return new int[] {formatTag, sampleRate, channels, bitRate, vbrQuality, stream ? 1 : 0};
+    }
+
+    /** Whether the library's plain record takes this format: mono at a constant bit rate. */
+    boolean isPlain() {
+        return channels == 1 && vbrQuality == CONSTANT;
+    }
+
+    /** The most bytes a second of this format can take in a stream: PCM's rate bounds the compressed ones. */
+    int maxBytesPerSecond() {
+        return isMp3() ? (vbrQuality == CONSTANT ? bitRate / 8 : MP3_MAX_BYTES_PER_SECOND) : sampleRate * channels * 2;
     }
 
     /**
@@ -193,18 +288,21 @@ public final class RecordingFormat {
             return false;
         }
         RecordingFormat format = (RecordingFormat) other;
-        return format.formatTag == formatTag && format.sampleRate == sampleRate && format.bitRate == bitRate;
+        return format.formatTag == formatTag && format.sampleRate == sampleRate && format.bitRate == bitRate
+                && format.channels == channels && format.vbrQuality == vbrQuality;
     }
 
     @Override
     public int hashCode() {
-        return Objects.hash(formatTag, sampleRate, bitRate);
+        return Objects.hash(formatTag, sampleRate, bitRate, channels, vbrQuality);
     }
 
     @Override
     public String toString() {
-        return isMp3() ? "MP3 " + bitRate + " bit/s, " + sampleRate + " Hz mono"
-                : formatTag == PCM_TAG ? "PCM WAVE, " + sampleRate + " Hz mono"
-                : String.format("WAVE tag 0x%04X, %d Hz mono", formatTag, sampleRate);
+        String layout = channels == 2 ? " stereo" : " mono";
+        return isMp3() ? "MP3 " + (vbrQuality == CONSTANT ? bitRate + " bit/s" : "VBR quality " + vbrQuality) + ", "
+                        + sampleRate + " Hz" + layout
+                : formatTag == PCM_TAG ? "PCM WAVE, " + sampleRate + " Hz" + layout
+                : String.format("WAVE tag 0x%04X, %d Hz%s", formatTag, sampleRate, layout);
     }
 }

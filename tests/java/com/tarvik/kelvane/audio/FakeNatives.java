@@ -357,5 +357,35 @@ final class FakeNatives implements NativeAudio {
             present |= line.startsWith(new String(deviceId, StandardCharsets.UTF_8) + "\t");
         }
         return present ? started(playResult) : ResultCodes.DEVICE_NOT_PRESENT;
+    int[] lastOptions;
+    /** What getStreamLoss tells: chunks, bytes, seconds. */
+    volatile double[] streamLoss = {0, 0, 0};
+
+    @Override
+    public int recordWithOptions(byte[] deviceId, byte[] path, int[] options) {
+        call("recordWithOptions");
+        lastDeviceId = deviceId == null ? null : deviceId.clone();
+        lastPath = path == null ? null : path.clone();
+        lastOptions = options.clone();
+        return started(recordResult);
+    }
+
+    @Override
+    public int getStreamLoss(double[] loss) {
+        call("getStreamLoss");
+        System.arraycopy(streamLoss, 0, loss, 0, 3);
+        return ResultCodes.S_OK;
+    }
+
+    /** Raises "StreamFormat" and then "StreamData" with each chunk (null ends the stream), as the delivery thread. */
+    Thread raiseStream(byte[] format, byte[]... chunks) {
+        return raise(() -> {
+            if (format != null) {
+                events.streamFormat(format);
+            }
+            for (byte[] chunk : chunks) {
+                events.streamData(chunk);
+            }
+        });
     }
 }
