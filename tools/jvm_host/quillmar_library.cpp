@@ -288,6 +288,9 @@ HRESULT CQuillmarLibrary::PlayOnDevice(const std::string& utf8DeviceId, const st
     const HRESULT hr = m_playOnDevice(Env(), m_host.Quillmar(), id, path, number);
     m_host.DeleteArray(path);
     m_host.DeleteArray(id);
+    return hr;
+}
+
 HRESULT CQuillmarLibrary::RecordWithOptions(const std::string& utf8DeviceId, const std::string& utf8Path,
                                             const std::vector<int>& options)
 {

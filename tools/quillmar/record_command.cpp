@@ -111,7 +111,7 @@ int RunRecord(const CCommandLine& commandLine)
     const std::wstring shownPath = output ? L"standard output" : path;
     session.SetStreamOutput(output.get());
 
-    InputDevice device;
+    AudioDevice device;
     if (!commandLine.Device().empty()) {
         if (const int status = ChooseDevice(library, DeviceKind::Input, commandLine.Device(), device))
             return status;

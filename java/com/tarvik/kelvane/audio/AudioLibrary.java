@@ -636,6 +636,8 @@ public final class AudioLibrary implements AutoCloseable {
     private static AudioException failureOf(AudioSession session, StreamEnd end) {
         return end.reason == EndReason.FAILED
                 ? AudioException.of(session.operation(), session.target(), end.resultCode) : null;
+    }
+
     StreamLoss streamLoss(Recording recording) throws AudioException {
         control.lock();
         try {

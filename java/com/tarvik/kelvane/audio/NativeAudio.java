@@ -122,6 +122,8 @@ interface NativeAudio {
      * 0x8007048F, nothing built; an empty id with E_INVALIDARG.
      */
     int playOnDevice(byte[] deviceId, byte[] path, int number);
+
+    /**
      * Starts a recording from options: element 0 the format tag, 1 the sample rate, 2 the channels (1 or
      * 2), 3 the CBR bit rate, 4 the VBR quality (-1 for a constant bit rate; 0 to 9, MP3 only), 5 the flags
      * (bit 0: the recorded bytes are also handed to {@link Events#streamFormat} and

@@ -357,6 +357,8 @@ final class FakeNatives implements NativeAudio {
             present |= line.startsWith(new String(deviceId, StandardCharsets.UTF_8) + "\t");
         }
         return present ? started(playResult) : ResultCodes.DEVICE_NOT_PRESENT;
+    }
+
     int[] lastOptions;
     /** What getStreamLoss tells: chunks, bytes, seconds. */
     volatile double[] streamLoss = {0, 0, 0};
