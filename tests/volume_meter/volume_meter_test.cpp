@@ -208,9 +208,12 @@ TEST_F(VolumeMeterGraphTest, GapsFromTimeStampsAndDiscontinuitiesCountedPerRunAn
         L"VolumeMeter: gap 4 in the captured audio (a discontinuity), length unknown."};
     EXPECT_EQ(expected, meterLines(from));
 
-    // Paused after running: what comes after the pause starts afresh.
+    // Resumed (Paused -> Running): what comes after the resume starts afresh; what comes while paused
+    // (the audio up to the pause) follows on as before.
     ASSERT_TRUE(SUCCEEDED(m_control->Run()));
     ASSERT_TRUE(SUCCEEDED(m_control->Pause()));
+    EXPECT_EQ(S_OK, timed(9400000, 9800000, false));
+    ASSERT_TRUE(SUCCEEDED(m_control->Run()));
     EXPECT_EQ(S_OK, timed(20000000, 20400000, true));
     EXPECT_EQ(S_FALSE, m_properties->GetDroppedAudio(&gaps, &missing));
     EXPECT_EQ(4u, gaps);
