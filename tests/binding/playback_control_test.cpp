@@ -1,13 +1,12 @@
 // Seek, volume, balance and the output device through the exports. What is heard is checked on the Linux
-// side (tests/platform/playback/output-check records the audio server's sinks while it runs
-// PlaybackAtTheOutput.Scenario with a scenario of its table); here the natives' results and refusals.
+// side (tests/platform/playback/output-check records the audio server's sink while it runs
+// PlaybackControl.AtTheOutput with a scenario of its table); here the natives' results and refusals.
 #include "initialised_library_test.h"
 
 #include <dshow.h>
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <sstream>
@@ -24,10 +23,6 @@ class PlaybackControl : public CInitialisedLibraryTest {
 public:
     JNIEnv* Env() { return library.Env(); }
     jobject Java() { return library.Java(); }
-    jint Play(const std::wstring& path)
-    {
-        return library.Java_com_tarvik_kelvane_Quillmar_play(Env(), Java(), Jvm().NewByteArray(Utf8(path)), 1);
-    }
     jint PlayOn(jbyteArray id, const std::wstring& path)
     {
         return library.Java_com_tarvik_kelvane_audio_QuillmarBinding_playOnDevice(
