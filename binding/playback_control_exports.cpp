@@ -13,7 +13,6 @@
 #include "binding/native_frame.h"
 #include "binding/playback_start.h"
 #include "graph/basic_audio.h"
-#include "graph/media_seeking.h"
 #include "support/step_sequence.h"
 #include "support/trace_log.h"
 
@@ -82,15 +81,13 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_audio_QuillmarBinding_setPosition
     CNativeFrame frame("Java_com_tarvik_kelvane_audio_QuillmarBinding_setPosition", &hr,
                        CNativeFrame::WithLibraryLockForChange, L"%.3f", seconds);
     hr = OnPlaybackGraph([&](DirectShow::CFilterGraph& graph) {
-        DirectShow::CMediaSeeking seeking;
         LONGLONG time = 0;
         HRESULT result = S_OK;
         CStepSequence(result)
             .Do([&] { return SeekTime(seconds, &time); })
-            .Do([&] { return seeking.Attach(graph); })
             .Do([&] {
                 s_MainLog.Print(L"seek FilterGraph…");
-                return seeking.SetPosition(time);
+                return s_PlaybackGraph.Transport().Seek(graph, time);
             });
         return result;
     });

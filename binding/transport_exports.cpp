@@ -70,6 +70,9 @@ HRESULT OnChosenGraph(Step&& step)
 
 // How long a playback may take to preroll before it is run all the same (a slow URL, say).
 constexpr DWORD kPrerollMilliseconds = 5000;
+// How far ahead of the present a prerolled playback starts its stream: an idle audio path drops up to
+// about 0.9 s of what it is first given (see CPlaybackTransport); 0.3 and 0.5 s were measured too short.
+constexpr REFERENCE_TIME kStartLead = 1000 * 10000;
 
 // Attaches the media event thread to the freshly built graph and runs it.
 HRESULT AttachAndRun(DirectShow::CFilterGraph& graph, bool traceRun)
@@ -98,8 +101,9 @@ HRESULT AttachAndRun(DirectShow::CFilterGraph& graph, bool traceRun)
             return FAILED(paused) ? paused : S_OK;
         })
         .Do([&] {
-            if (traceRun)
-                s_MainLog.Print(L"run FilterGraph…");
+            if (!traceRun)
+                return s_PlaybackGraph.Transport().Start(graph, kStartLead);
+            s_MainLog.Print(L"run FilterGraph…");
             return control.Run();
         });
     return hr;
@@ -247,8 +251,12 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_pause(JNIEnv* env, jobje
         // does not change it.
         CStepSequence(result)
             .Do([&] { return JNI::CheckFirstElement(env, paused); })
-            .Do([&] { return control.Attach(graph); })
-            .Do([&] { return control.TogglePause(&nowPaused); })
+            .Do([&] {
+                if (std::addressof(graph) == std::addressof(s_PlaybackGraph))
+                    return s_PlaybackGraph.Transport().TogglePause(graph, &nowPaused);
+                HRESULT toggled = control.Attach(graph);
+                return SUCCEEDED(toggled) ? control.TogglePause(&nowPaused) : toggled;
+            })
             .Do([&] { return JNI::WriteFirstElement(env, paused, nowPaused); });
         return result;
     });
@@ -314,13 +322,12 @@ JNIEXPORT jint JNICALL Java_com_tarvik_kelvane_Quillmar_getCurrentPosition(JNIEn
     // clock runs from the start of the graph, before the device's first buffer, and on through gaps).
     if (s_CaptureGraph.IsValid())
         return hr = JNI::WriteFirstElement(env, seconds, s_Listener.StreamLevels() * kCaptureBufferSeconds);
+    // A playback's is its stream's, which starts a lead after the play (see CPlaybackTransport).
     hr = OnChosenGraph([&](DirectShow::CFilterGraph& graph) {
-        DirectShow::CMediaSeeking seeking;
         LONGLONG position = 0;
         HRESULT result = S_OK;
         CStepSequence(result)
-            .Do([&] { return seeking.Attach(graph); })
-            .Do([&] { return seeking.GetCurrentPosition(&position); })
+            .Do([&] { return s_PlaybackGraph.Transport().GetPosition(graph, &position); })
             .Do([&] { return JNI::WriteFirstElement(env, seconds, Seconds(position)); });
         return result;
     });

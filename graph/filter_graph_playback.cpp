@@ -31,6 +31,7 @@ HRESULT CFilterGraph_Playback::Init(const wchar_t* path, int number, const wchar
     else
         scope.Begin(&hr, L"%d, \"%ls\"", number, path != nullptr ? path : L"");
     Synchronization::CAutoLock lock(&m_lock);
+    m_transport.Reset();
 
     CComInit com;
     COM::TPtr<IBaseFilter> source;

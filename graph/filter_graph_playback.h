@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "graph/filter_graph.h"
+#include "graph/playback_transport.h"
 #include "support/critical_section.h"
 
 class CFilterGraph_Playback : public DirectShow::CFilterGraph {
@@ -19,9 +20,14 @@ public:
     // HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED).
     HRESULT Init(const wchar_t* path, int number, const wchar_t* rendererId = nullptr);
 
+    // Runs, pauses, seeks and tells the position of the graph built (see CPlaybackTransport); Init
+    // resets it.
+    DirectShow::CPlaybackTransport& Transport() { return m_transport; }
+
 private:
     // Adds the audio renderer whose id is rendererId to the graph, under its friendly name.
     HRESULT InsertRenderer(const wchar_t* rendererId);
 
     Synchronization::CCriticalSection m_lock;
+    DirectShow::CPlaybackTransport m_transport;
 };

@@ -16,7 +16,14 @@ HRESULT CMediaSeeking::GetCurrentPosition(LONGLONG* position)
     return p->GetCurrentPosition(position);
 }
 
-HRESULT CMediaSeeking::SetPosition(LONGLONG position)
+HRESULT CMediaSeeking::GetStopPosition(LONGLONG* position)
+{
+    if (IsNull())
+        return E_UNEXPECTED;
+    return p->GetStopPosition(position);
+}
+
+HRESULT CMediaSeeking::CheckPosition(LONGLONG position)
 {
     if (IsNull())
         return E_UNEXPECTED;
@@ -30,8 +37,14 @@ HRESULT CMediaSeeking::SetPosition(LONGLONG position)
     hr = p->GetDuration(&duration);
     if (FAILED(hr))
         return hr;
-    if (position < 0 || position > duration)
-        return E_INVALIDARG;
+    return position < 0 || position > duration ? E_INVALIDARG : S_OK;
+}
+
+HRESULT CMediaSeeking::SetPosition(LONGLONG position)
+{
+    HRESULT hr = CheckPosition(position);
+    if (FAILED(hr))
+        return hr;
     hr = p->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
     return hr;
 }

@@ -29,6 +29,7 @@ public:
             Env(), Java(), id, Jvm().NewByteArray(Utf8(path)), 1);
     }
     jint Stop() { return library.Java_com_tarvik_kelvane_Quillmar_stop(Env(), Java()); }
+    jint Pause() { return library.Java_com_tarvik_kelvane_Quillmar_pause(Env(), Java(), Jvm().NewBooleanArray(1)); }
     jint Seek(double seconds)
     {
         return library.Java_com_tarvik_kelvane_audio_QuillmarBinding_setPosition(Env(), Java(), seconds);
@@ -121,9 +122,32 @@ TEST_F(PlaybackControl, Refusals)
     EXPECT_EQ(builds, 1);
 }
 
+// The stream starts a lead after the play returned. Until then the position is where the stream will
+// start, and a pause or a seek acts on the stream about to be heard; at the end it reads the end.
+TEST_F(PlaybackControl, PositionPauseAndSeekBeforeTheStreamStarts)
+{
+    ASSERT_GE(PlayOn(nullptr, kTone), 0);
+    EXPECT_EQ(Position(), 0.0);
+    ASSERT_EQ(Pause(), S_OK);
+    ::Sleep(1500);  // past the lead, paused
+    EXPECT_EQ(Position(), 0.0);
+    ASSERT_EQ(Seek(1.5), S_OK);
+    EXPECT_EQ(Position(), 1.5);
+    ASSERT_EQ(Pause(), S_OK);  // runs on from 1.5 s
+    double last = 1.5;
+    EXPECT_TRUE(WaitFor([&] {
+        const double now = Position();
+        EXPECT_GE(now, last);
+        last = now;
+        return !StoppedCalls().empty();
+    }, 5000));
+    EXPECT_NEAR(Position(), 2.0, 0.001);
+    EXPECT_EQ(Stop(), S_OK);
+}
+
 // One scenario of output-check: TESSARO_OUTPUT_SCENARIO = "FILE[|ACTION@SECONDS=VALUE...]", ACTION seek,
-// volume or balance, SECONDS after the play returned. Plays, acts, and stops as soon as the end is
-// reported.
+// volume or balance, SECONDS into the file. Plays, acts, and stops as soon as the end is reported. The
+// stream starts a lead after the play returns: until then the position reads 0.
 TEST_F(PlaybackControl, AtTheOutput)
 {
     wchar_t buffer[1024] = {};
@@ -136,7 +160,10 @@ TEST_F(PlaybackControl, AtTheOutput)
     ASSERT_FALSE(parts.empty());
 
     ASSERT_GE(PlayOn(nullptr, TEST_DATA_DIR L"/" + parts[0]), 0);
+    const DWORD played = ::GetTickCount();
+    ASSERT_TRUE(WaitFor([&] { return Position() > 0.0; }, 5000)) << "the stream did not start";
     const DWORD started = ::GetTickCount();
+    std::printf("stream started %.3f s after the play\n", (started - played) / 1000.0);
     for (size_t n = 1; n < parts.size(); ++n) {
         wchar_t action[16] = {};
         double at = 0.0;
@@ -161,7 +188,7 @@ TEST_F(PlaybackControl, AtTheOutput)
     }
     ASSERT_TRUE(WaitFor([&] { return !StoppedCalls().empty(); }, 30000)) << "no end reported";
     EXPECT_EQ(Stop(), S_OK);  // as a player does at once when told of the end
-    std::printf("end reported %.3f s after the play\n", (::GetTickCount() - started) / 1000.0);
+    std::printf("end reported %.3f s after the stream started\n", (::GetTickCount() - started) / 1000.0);
     EXPECT_EQ(StoppedCalls()[0].intArg, 0);
 }
 
