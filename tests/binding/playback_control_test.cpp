@@ -3,11 +3,15 @@
 // PlaybackControl.AtTheOutput with a scenario of its table); here the natives' results and refusals.
 #include "initialised_library_test.h"
 
+#include "capture_platform.h"
+
 #include <dshow.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -16,6 +20,9 @@
 namespace {
 
 const std::wstring kTone = TEST_DATA_DIR L"/tone-2s.wav";
+// An instance key as long as the capture devices' (the platform's filter mapper copies it into a small buffer).
+const wchar_t kOutputCheckInstance[] = L"{0A7C5E12-6B2D-4C1E-9F30-1D2C3B4A5E60}-1";
+using CapturePlatform::RemoveWaveOutDeviceFunction;
 constexpr HRESULT kDeviceNotPresent = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
 constexpr HRESULT kInsufficientBuffer = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 
@@ -159,7 +166,37 @@ TEST_F(PlaybackControl, AtTheOutput)
         parts.push_back(part);
     ASSERT_FALSE(parts.empty());
 
-    ASSERT_GE(PlayOn(nullptr, TEST_DATA_DIR L"/" + parts[0]), 0);
+    // TESSARO_OUTPUT_DEVICE=NAME: played on an output device of its own, listed for the waveOut device
+    // of that name (the stand-in renderer that plays where its moniker says), chosen from the list.
+    jbyteArray device = nullptr;
+    RemoveWaveOutDeviceFunction removeDevice = nullptr;
+    // Unlisted again however the test ends: other tests list the renderers of the prefix.
+    const std::unique_ptr<void, std::function<void(void*)>> unlist(&removeDevice, [&](void*) {
+        if (removeDevice != nullptr)
+            removeDevice(kOutputCheckInstance);
+    });
+    wchar_t waveOut[256] = {};
+    if (::GetEnvironmentVariableW(L"TESSARO_OUTPUT_DEVICE", waveOut, 256) != 0) {
+        const HMODULE platform = ::LoadLibraryW(CapturePlatform::kModuleName);
+        ASSERT_NE(platform, nullptr);
+        const auto addDevice = reinterpret_cast<CapturePlatform::AddWaveOutDeviceFunction>(
+            reinterpret_cast<void*>(::GetProcAddress(platform, CapturePlatform::kAddWaveOutDeviceExport)));
+        removeDevice = reinterpret_cast<RemoveWaveOutDeviceFunction>(
+            reinterpret_cast<void*>(::GetProcAddress(platform, CapturePlatform::kRemoveWaveOutDeviceExport)));
+        ASSERT_TRUE(addDevice != nullptr && removeDevice != nullptr);
+        ASSERT_EQ(addDevice(kOutputCheckInstance, L"Output Check Device", waveOut), S_OK);
+        jbyteArray list = Jvm().NewByteArray(std::string(65536, '\0'));
+        jintArray size = Jvm().NewIntArray(1);
+        ASSERT_EQ(Devices(list, size), S_OK);
+        const std::vector<jbyte> bytes = Jvm().ByteContents(list);
+        std::istringstream lines(std::string(bytes.begin(), bytes.begin() + Jvm().IntContents(size)[0]));
+        for (std::string line; std::getline(lines, line);) {
+            if (line.size() > 20 && line.compare(line.size() - 20, 20, "\tOutput Check Device") == 0)
+                device = Jvm().NewByteArray(line.substr(0, line.size() - 20));
+        }
+        ASSERT_NE(device, nullptr) << "not listed";
+    }
+    ASSERT_GE(PlayOn(device, TEST_DATA_DIR L"/" + parts[0]), 0);
     const DWORD played = ::GetTickCount();
     ASSERT_TRUE(WaitFor([&] { return Position() > 0.0; }, 5000)) << "the stream did not start";
     const DWORD started = ::GetTickCount();

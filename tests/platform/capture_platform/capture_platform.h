@@ -40,6 +40,14 @@ inline constexpr wchar_t kToneFrequencyProperty[] = L"ToneFrequency";
 extern const CLSID CLSID_FailingRenderer;
 inline constexpr wchar_t kFailingRendererName[] = L"Test Renderer That Cannot Start";
 
+// {0A7C5E12-6B2D-4C1E-9F30-1D2C3B4A5E60}: an audio renderer on a waveOut device that its moniker names
+// (wave_out_renderer.h), listed among the audio renderers while TestRenderer_AddWaveOutDevice has added it.
+extern const CLSID CLSID_WaveOutRenderer;
+inline constexpr wchar_t kWaveOutRendererName[] = L"Test WaveOut Renderer";
+// The property of its property bag (VT_BSTR) that names the waveOut device: the first whose name starts
+// with it.
+inline constexpr wchar_t kWaveOutNameProperty[] = L"WaveOutName";
+
 // What the first device records (and any without a ToneFrequency), whatever format it was set to.
 inline constexpr double kToneFrequency = 1000.0; // Hz
 // A stereo capture's right channel carries the device's tone times this (1500 Hz beside 1000 Hz).
@@ -100,5 +108,17 @@ inline constexpr wchar_t kThirdToneCaptureInstance[] = L"{0A7C5E10-6B2D-4C1E-9F3
 //   pin refuses every type in them). Returns the registration's result.
 using FailRendererStartFunction = HRESULT(WINAPI*)(HRESULT failure);
 inline constexpr char kFailRendererStartExport[] = "TestRenderer_FailStart";
+
+// HRESULT TestRenderer_AddWaveOutDevice(const wchar_t* instance, const wchar_t* name, const wchar_t* waveOut)
+//   Lists one more audio renderer in the prefix: the waveOut renderer under the instance key, with that
+//   friendly name, playing on the first waveOut device whose name starts with waveOut. E_POINTER,
+//   E_INVALIDARG (an empty string), or the filter mapper's result.
+// HRESULT TestRenderer_RemoveWaveOutDevice(const wchar_t* instance)
+//   Unlists it again; the filter mapper's result.
+using AddWaveOutDeviceFunction = HRESULT(WINAPI*)(const wchar_t* instance, const wchar_t* name,
+                                                  const wchar_t* waveOut);
+inline constexpr char kAddWaveOutDeviceExport[] = "TestRenderer_AddWaveOutDevice";
+using RemoveWaveOutDeviceFunction = HRESULT(WINAPI*)(const wchar_t* instance);
+inline constexpr char kRemoveWaveOutDeviceExport[] = "TestRenderer_RemoveWaveOutDevice";
 
 } // namespace CapturePlatform

@@ -30,7 +30,7 @@ std::wstring ClassKeyPath(const CLSID& clsid)
     return std::wstring(L"CLSID\\") + text;
 }
 
-const CLSID* const kClasses[] = {&CLSID_ToneCapture, &CLSID_InfTee};
+const CLSID* const kClasses[] = {&CLSID_ToneCapture, &CLSID_InfTee, &CLSID_WaveOutRenderer};
 
 } // namespace
 
@@ -125,7 +125,8 @@ HRESULT CRegistration::Register()
     HRESULT hr = S_OK;
     CStepSequence steps(hr);
     steps.Do([&] { return RegisterClassKey(CLSID_ToneCapture, kToneCaptureName, modulePath); })
-        .Do([&] { return RegisterClassKey(CLSID_InfTee, L"Infinite Pin Tee Filter", modulePath); });
+        .Do([&] { return RegisterClassKey(CLSID_InfTee, L"Infinite Pin Tee Filter", modulePath); })
+        .Do([&] { return RegisterClassKey(CLSID_WaveOutRenderer, kWaveOutRendererName, modulePath); });
     for (const CompressorClass& compressor : kCompressors)
         steps.Do([&] { return RegisterClassKey(*compressor.clsid, compressor.name, modulePath); });
 
@@ -211,6 +212,62 @@ HRESULT CRegistration::RemoveDevice(const wchar_t* instance)
                                       reinterpret_cast<void**>(&mapper));
         })
         .Do([&] { return mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, instance, CLSID_ToneCapture); });
+    return hr;
+}
+
+HRESULT CRegistration::AddRendererDevice(const wchar_t* instance, const wchar_t* name, const wchar_t* waveOut)
+{
+    if (instance == nullptr || name == nullptr || waveOut == nullptr || ::IsBadStringPtrW(instance, 256)
+        || ::IsBadStringPtrW(name, 256) || ::IsBadStringPtrW(waveOut, 256))
+        return E_POINTER;
+    if (instance[0] == L'\0' || name[0] == L'\0' || waveOut[0] == L'\0')
+        return E_INVALIDARG;
+    const REGPINTYPES pcm = {&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM};
+    const REGFILTERPINS pin = {const_cast<LPWSTR>(L"Audio Input"), TRUE, FALSE, FALSE, FALSE, nullptr, nullptr, 1, &pcm};
+    REGFILTER2 filter = {};
+    filter.dwVersion = 1;
+    filter.dwMerit = MERIT_DO_NOT_USE;
+    filter.cPins = 1;
+    filter.rgPins = &pin;
+    COM::TPtr<IFilterMapper2> mapper;
+    COM::TPtr<IMoniker> moniker;
+    COM::TPtr<IPropertyBag> bag;
+    VARIANT device;
+    ::VariantInit(&device);
+    HRESULT hr = S_OK;
+    CStepSequence(hr)
+        .Do([&] {
+            device.vt = VT_BSTR;
+            device.bstrVal = ::SysAllocString(waveOut);
+            return device.bstrVal != nullptr ? S_OK : E_OUTOFMEMORY;
+        })
+        .Do([&] {
+            return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                      reinterpret_cast<void**>(&mapper));
+        })
+        .Do([&] {
+            return mapper->RegisterFilter(CLSID_WaveOutRenderer, name, &moniker, &CLSID_AudioRendererCategory,
+                                          instance, &filter);
+        })
+        .Do([&] { return moniker.IsNull() ? E_UNEXPECTED : S_OK; })
+        .Do([&] { return moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)); })
+        .Do([&] { return bag->Write(kWaveOutNameProperty, &device); });
+    ::VariantClear(&device);
+    return hr;
+}
+
+HRESULT CRegistration::RemoveRendererDevice(const wchar_t* instance)
+{
+    if (instance == nullptr || ::IsBadStringPtrW(instance, 256))
+        return E_POINTER;
+    HRESULT hr = S_OK;
+    COM::TPtr<IFilterMapper2> mapper;
+    CStepSequence(hr)
+        .Do([&] {
+            return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                      reinterpret_cast<void**>(&mapper));
+        })
+        .Do([&] { return mapper->UnregisterFilter(&CLSID_AudioRendererCategory, instance, CLSID_WaveOutRenderer); });
     return hr;
 }
 

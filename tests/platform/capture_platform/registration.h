@@ -28,6 +28,10 @@ public:
     // place among the devices), with that friendly name and tone; removed again by RemoveDevice.
     HRESULT AddDevice(const wchar_t* instance, const wchar_t* name, double frequency);
     HRESULT RemoveDevice(const wchar_t* instance);
+    // Lists the waveOut renderer among the audio renderers under the instance key, with that friendly
+    // name, playing on the waveOut device named (see TestRenderer_AddWaveOutDevice).
+    HRESULT AddRendererDevice(const wchar_t* instance, const wchar_t* name, const wchar_t* waveOut);
+    HRESULT RemoveRendererDevice(const wchar_t* instance);
 
 private:
     HRESULT RegisterClassKey(const CLSID& clsid, const wchar_t* name, const wchar_t* modulePath);

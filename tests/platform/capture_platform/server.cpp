@@ -3,6 +3,7 @@
 #include "capture_platform.h"
 #include "class_factory.h"
 #include "failing_renderer.h"
+#include "wave_out_renderer.h"
 #include "inf_tee.h"
 #include "registration.h"
 #include "tone_capture_filter.h"
@@ -20,6 +21,7 @@ CClassFactory g_factories[] = {
     {&CLSID_ToneCapture, &CToneCaptureFilter::CreateInstance},
     {&CLSID_InfTee, &CInfTee::CreateInstance},
     {&CLSID_FailingRenderer, &CFailingRenderer::CreateInstance},
+    {&CLSID_WaveOutRenderer, &CWaveOutRenderer::CreateInstance},
     {kCompressors[0].clsid, &CAcmCompressor::CreateInstance<WAVE_FORMAT_PCM>},
     {kCompressors[1].clsid, &CAcmCompressor::CreateInstance<WAVE_FORMAT_IMA_ADPCM>},
     {kCompressors[2].clsid, &CAcmCompressor::CreateInstance<WAVE_FORMAT_GSM610>},
@@ -96,6 +98,19 @@ __declspec(dllexport) HRESULT WINAPI TestRenderer_FailStart(HRESULT failure)
     CComForCall com;
     CFailingRenderer::SetFailure(failure);
     return FAILED(failure) ? CRegistration(g_module).RegisterRenderer() : CRegistration(g_module).UnregisterRenderer();
+}
+
+__declspec(dllexport) HRESULT WINAPI TestRenderer_AddWaveOutDevice(const wchar_t* instance, const wchar_t* name,
+                                                                  const wchar_t* waveOut)
+{
+    CComForCall com;
+    return CRegistration(g_module).AddRendererDevice(instance, name, waveOut);
+}
+
+__declspec(dllexport) HRESULT WINAPI TestRenderer_RemoveWaveOutDevice(const wchar_t* instance)
+{
+    CComForCall com;
+    return CRegistration(g_module).RemoveRendererDevice(instance);
 }
 
 __declspec(dllexport) HRESULT WINAPI ToneCapture_AddDevice(const wchar_t* instance, const wchar_t* name,
