@@ -32,6 +32,12 @@ std::wstring ClassKeyPath(const CLSID& clsid)
 
 const CLSID* const kClasses[] = {&CLSID_ToneCapture, &CLSID_InfTee, &CLSID_WaveOutRenderer};
 
+HRESULT CreateMapper(COM::TPtr<IFilterMapper2>& mapper)
+{
+    return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                              reinterpret_cast<void**>(&mapper));
+}
+
 } // namespace
 
 HRESULT CRegistration::RegisterClassKey(const CLSID& clsid, const wchar_t* name, const wchar_t* modulePath)
@@ -132,8 +138,7 @@ HRESULT CRegistration::Register()
 
     COM::TPtr<IFilterMapper2> mapper;
     steps.Do([&] {
-        return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                  reinterpret_cast<void**>(&mapper));
+        return CreateMapper(mapper);
     });
 
     // The first device under the CLSID string (no instance name given), the second after it.
@@ -160,8 +165,7 @@ HRESULT CRegistration::Unregister()
 {
     HRESULT hr = S_OK;
     COM::TPtr<IFilterMapper2> mapper;
-    const HRESULT created = ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                               reinterpret_cast<void**>(&mapper));
+    const HRESULT created = CreateMapper(mapper);
     CTearDown teardown(hr);
     if (SUCCEEDED(created)) {
         teardown.Do([&] { return mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, nullptr, CLSID_ToneCapture); });
@@ -193,8 +197,7 @@ HRESULT CRegistration::AddDevice(const wchar_t* instance, const wchar_t* name, d
     COM::TPtr<IFilterMapper2> mapper;
     CStepSequence(hr)
         .Do([&] {
-            return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                      reinterpret_cast<void**>(&mapper));
+            return CreateMapper(mapper);
         })
         .Do([&] { return RegisterCaptureDevice(mapper, instance, name, frequency); });
     return hr;
@@ -208,8 +211,7 @@ HRESULT CRegistration::RemoveDevice(const wchar_t* instance)
     COM::TPtr<IFilterMapper2> mapper;
     CStepSequence(hr)
         .Do([&] {
-            return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                      reinterpret_cast<void**>(&mapper));
+            return CreateMapper(mapper);
         })
         .Do([&] { return mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, instance, CLSID_ToneCapture); });
     return hr;
@@ -242,8 +244,7 @@ HRESULT CRegistration::AddRendererDevice(const wchar_t* instance, const wchar_t*
             return device.bstrVal != nullptr ? S_OK : E_OUTOFMEMORY;
         })
         .Do([&] {
-            return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                      reinterpret_cast<void**>(&mapper));
+            return CreateMapper(mapper);
         })
         .Do([&] {
             return mapper->RegisterFilter(CLSID_WaveOutRenderer, name, &moniker, &CLSID_AudioRendererCategory,
@@ -264,8 +265,7 @@ HRESULT CRegistration::RemoveRendererDevice(const wchar_t* instance)
     COM::TPtr<IFilterMapper2> mapper;
     CStepSequence(hr)
         .Do([&] {
-            return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                      reinterpret_cast<void**>(&mapper));
+            return CreateMapper(mapper);
         })
         .Do([&] { return mapper->UnregisterFilter(&CLSID_AudioRendererCategory, instance, CLSID_WaveOutRenderer); });
     return hr;
@@ -283,8 +283,7 @@ HRESULT CRegistration::RegisterRenderer()
     CStepSequence(hr)
         .Do([&] { return RegisterClassKey(CLSID_FailingRenderer, kFailingRendererName, modulePath); })
         .Do([&] {
-            return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                      reinterpret_cast<void**>(&mapper));
+            return CreateMapper(mapper);
         })
         .Do([&] {
             return RegisterInCategory(mapper, CLSID_FailingRenderer, kFailingRendererName,
@@ -297,8 +296,7 @@ HRESULT CRegistration::UnregisterRenderer()
 {
     HRESULT hr = S_OK;
     COM::TPtr<IFilterMapper2> mapper;
-    const HRESULT created = ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                               reinterpret_cast<void**>(&mapper));
+    const HRESULT created = CreateMapper(mapper);
     CTearDown teardown(hr);
     teardown.Do([&] {
         return SUCCEEDED(created) ? mapper->UnregisterFilter(&CLSID_LegacyAmFilterCategory, nullptr, CLSID_FailingRenderer)
