@@ -11,7 +11,8 @@ namespace {
 
 // A renderer reports the end of its stream once it has written the last audio to its device, while that
 // audio, up to the device's buffer and latency, is still to be heard: the end reaches Java only after
-// it has sounded, so that a player that stops at the end cuts nothing off.
+// it has sounded, so that a player that stops at the end cuts nothing off. The end record is kept at
+// once; only the delivery waits, on the delivery thread, so the media event thread goes on.
 constexpr DWORD kOutputDrainMilliseconds = 500;
 
 // Whether the graph event ends the stream, and how: the end of a recording or playback
@@ -42,11 +43,10 @@ bool EndOf(long code, LONG_PTR param1, LONG_PTR param2, JNI::SEndCause* cause)
 
 void callback_MediaEvent(long code, LONG_PTR param1, LONG_PTR param2)
 {
-    if (code == EC_COMPLETE)
-        ::Sleep(kOutputDrainMilliseconds);
     // An end is kept as the end record now, whenever (and whether) "Stopped" is delivered.
     JNI::SEndCause cause;
-    s_Listener.PostEvent(code, param1, param2, EndOf(code, param1, param2, &cause) ? &cause : nullptr);
+    s_Listener.PostEvent(code, param1, param2, EndOf(code, param1, param2, &cause) ? &cause : nullptr,
+                         code == EC_COMPLETE ? kOutputDrainMilliseconds : 0);
 }
 
 HRESULT VolumeMeter_Callback(double level)

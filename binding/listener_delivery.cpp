@@ -6,6 +6,7 @@
 #include "support/system_error.h"
 #include "support/trace_log.h"
 
+#include <algorithm>
 #include <deque>
 #include <new>
 
@@ -20,6 +21,8 @@ struct SNews {
     LONG_PTR param1 = 0;
     LONG_PTR param2 = 0;
     LONG stream = 0;
+    bool delayed = false;
+    DWORD due = 0;  // when delayed: the tick count from which it may be delivered
 };
 
 // How often an idle delivery thread looks at its state without being woken (it is woken for every
@@ -184,11 +187,17 @@ private:
         for (;;) {
             SNews news;
             bool taken = false;
+            DWORD wait = kIdleWait;
             {
                 Synchronization::CAutoLock hold(&m_lock);
                 if (m_closing)
                     return;
-                if (!m_queue.empty()) {
+                const LONG early = m_queue.empty() || !m_queue.front().delayed
+                                       ? 0
+                                       : static_cast<LONG>(m_queue.front().due - ::GetTickCount());
+                if (early > 0) {
+                    wait = std::min(wait, static_cast<DWORD>(early));
+                } else if (!m_queue.empty()) {
                     news = m_queue.front();
                     m_queue.pop_front();
                     m_inCall = taken = true;
@@ -198,7 +207,7 @@ private:
             if (!taken) {
                 // The stream's pieces go between the news, one at a time.
                 if (m_pump == nullptr || !m_pump(m_listener))
-                    ::WaitForSingleObject(m_wake, kIdleWait);
+                    ::WaitForSingleObject(m_wake, wait);
                 continue;
             }
             AttachOnce(attached, &failureTraced);
@@ -421,12 +430,15 @@ HRESULT CListenerDelivery::PostLevel(double level)
     return S_OK;
 }
 
-HRESULT CListenerDelivery::PostEvent(long code, LONG_PTR param1, LONG_PTR param2, const SEndCause* end)
+HRESULT CListenerDelivery::PostEvent(long code, LONG_PTR param1, LONG_PTR param2, const SEndCause* end,
+                                     DWORD delayMilliseconds)
 {
     SNews news;
     news.code = code;
     news.param1 = param1;
     news.param2 = param2;
+    news.delayed = delayMilliseconds > 0;
+    news.due = ::GetTickCount() + delayMilliseconds;
     Synchronization::CAutoLock hold(&m_lock);
     if (m_context == nullptr)
         return E_UNEXPECTED;

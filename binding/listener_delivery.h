@@ -5,6 +5,8 @@
 //
 //   - A level replaces one that is not delivered yet; graph events are never coalesced or dropped while
 //     their stream is current, and are delivered in the order they were handed over, each at most once.
+//     An event handed over with a delay is delivered no sooner than that, and what follows it waits
+//     behind it.
 //   - A stream's news is taken only between BeginStream and EndStream (or Close): EndStream drops
 //     what is undelivered, so after it returns no call of that stream begins. Once an end of the stream
 //     is handed over, its levels are no longer taken: no "InputLevel" follows the stream's "Stopped".
@@ -106,9 +108,11 @@ public:
     // The hand-overs, for any thread; they never wait for Java. E_UNEXPECTED when no delivery runs,
     // S_FALSE when no stream is open or (a level) the stream has ended (the news is dropped). An event
     // that ends the stream comes with its cause (code, result, abnormal); the stream number is filled in
-    // here and the cause kept as the end record (see above) before the news is queued.
+    // here and the cause kept as the end record (see above) before the news is queued, whatever the
+    // delay of its delivery (milliseconds from now).
     HRESULT PostLevel(double level);
-    HRESULT PostEvent(long code, LONG_PTR param1, LONG_PTR param2, const SEndCause* end = nullptr);
+    HRESULT PostEvent(long code, LONG_PTR param1, LONG_PTR param2, const SEndCause* end = nullptr,
+                      DWORD delayMilliseconds = 0);
 
     // The end record: the cause of the last stream that ended, kept from its hand-over; false when no
     // stream has ended yet.
