@@ -38,6 +38,19 @@ HRESULT CreateMapper(COM::TPtr<IFilterMapper2>& mapper)
                               reinterpret_cast<void**>(&mapper));
 }
 
+// Unregisters one instance of the class from the category; E_POINTER for an unreadable instance name.
+HRESULT UnregisterInstance(const CLSID& category, const wchar_t* instance, const CLSID& clsid)
+{
+    if (instance == nullptr || ::IsBadStringPtrW(instance, 256))
+        return E_POINTER;
+    HRESULT hr = S_OK;
+    COM::TPtr<IFilterMapper2> mapper;
+    CStepSequence(hr)
+        .Do([&] { return CreateMapper(mapper); })
+        .Do([&] { return mapper->UnregisterFilter(&category, instance, clsid); });
+    return hr;
+}
+
 } // namespace
 
 HRESULT CRegistration::RegisterClassKey(const CLSID& clsid, const wchar_t* name, const wchar_t* modulePath)
@@ -137,9 +150,7 @@ HRESULT CRegistration::Register()
         steps.Do([&] { return RegisterClassKey(*compressor.clsid, compressor.name, modulePath); });
 
     COM::TPtr<IFilterMapper2> mapper;
-    steps.Do([&] {
-        return CreateMapper(mapper);
-    });
+    steps.Do([&] { return CreateMapper(mapper); });
 
     // The first device under the CLSID string (no instance name given), the second after it.
     steps.Do([&] { return RegisterCaptureDevice(mapper, nullptr, kToneCaptureName, kToneFrequency); })
@@ -196,25 +207,14 @@ HRESULT CRegistration::AddDevice(const wchar_t* instance, const wchar_t* name, d
     HRESULT hr = S_OK;
     COM::TPtr<IFilterMapper2> mapper;
     CStepSequence(hr)
-        .Do([&] {
-            return CreateMapper(mapper);
-        })
+        .Do([&] { return CreateMapper(mapper); })
         .Do([&] { return RegisterCaptureDevice(mapper, instance, name, frequency); });
     return hr;
 }
 
 HRESULT CRegistration::RemoveDevice(const wchar_t* instance)
 {
-    if (instance == nullptr || ::IsBadStringPtrW(instance, 256))
-        return E_POINTER;
-    HRESULT hr = S_OK;
-    COM::TPtr<IFilterMapper2> mapper;
-    CStepSequence(hr)
-        .Do([&] {
-            return CreateMapper(mapper);
-        })
-        .Do([&] { return mapper->UnregisterFilter(&CLSID_AudioInputDeviceCategory, instance, CLSID_ToneCapture); });
-    return hr;
+    return UnregisterInstance(CLSID_AudioInputDeviceCategory, instance, CLSID_ToneCapture);
 }
 
 HRESULT CRegistration::AddRendererDevice(const wchar_t* instance, const wchar_t* name, const wchar_t* waveOut)
@@ -243,9 +243,7 @@ HRESULT CRegistration::AddRendererDevice(const wchar_t* instance, const wchar_t*
             device.bstrVal = ::SysAllocString(waveOut);
             return device.bstrVal != nullptr ? S_OK : E_OUTOFMEMORY;
         })
-        .Do([&] {
-            return CreateMapper(mapper);
-        })
+        .Do([&] { return CreateMapper(mapper); })
         .Do([&] {
             return mapper->RegisterFilter(CLSID_WaveOutRenderer, name, &moniker, &CLSID_AudioRendererCategory,
                                           instance, &filter);
@@ -259,16 +257,7 @@ HRESULT CRegistration::AddRendererDevice(const wchar_t* instance, const wchar_t*
 
 HRESULT CRegistration::RemoveRendererDevice(const wchar_t* instance)
 {
-    if (instance == nullptr || ::IsBadStringPtrW(instance, 256))
-        return E_POINTER;
-    HRESULT hr = S_OK;
-    COM::TPtr<IFilterMapper2> mapper;
-    CStepSequence(hr)
-        .Do([&] {
-            return CreateMapper(mapper);
-        })
-        .Do([&] { return mapper->UnregisterFilter(&CLSID_AudioRendererCategory, instance, CLSID_WaveOutRenderer); });
-    return hr;
+    return UnregisterInstance(CLSID_AudioRendererCategory, instance, CLSID_WaveOutRenderer);
 }
 
 HRESULT CRegistration::RegisterRenderer()
@@ -282,9 +271,7 @@ HRESULT CRegistration::RegisterRenderer()
     const REGFILTERPINS pin = {const_cast<LPWSTR>(L"Audio Input"), TRUE, FALSE, FALSE, FALSE, nullptr, nullptr, 1, &audio};
     CStepSequence(hr)
         .Do([&] { return RegisterClassKey(CLSID_FailingRenderer, kFailingRendererName, modulePath); })
-        .Do([&] {
-            return CreateMapper(mapper);
-        })
+        .Do([&] { return CreateMapper(mapper); })
         .Do([&] {
             return RegisterInCategory(mapper, CLSID_FailingRenderer, kFailingRendererName,
                                       CLSID_LegacyAmFilterCategory, &pin, 1, MERIT_PREFERRED + 0x1000);
